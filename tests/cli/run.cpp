@@ -1,0 +1,84 @@
+#include "cli/run.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string Slurp(int fd) {
+    std::string data;
+    char buf[65536];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) data.append(buf, static_cast<size_t>(n));
+    return data;
+}
+
+int TempFile() {
+    char name[] = "/tmp/voxwrap-out-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    unlink(name);
+    return fd;
+}
+
+}  // namespace
+
+RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd) {
+    // Output goes to unlinked temporary files rather than pipes: no deadlock on large output.
+    const int out = TempFile();
+    const int err = TempFile();
+    std::vector<std::string> all = {VOXWRAP_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+        const int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    RunResult r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    close(out);
+    close(err);
+    return r;
+}
+
+std::string TempDir() {
+    char name[] = "/tmp/voxwrap-test-XXXXXX";
+    if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
+    static std::vector<std::string> made;
+    if (made.empty()) {
+        std::atexit([] {
+            for (const std::string& d : made) std::filesystem::remove_all(d);
+        });
+    }
+    made.push_back(name);
+    return name;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
