@@ -17,7 +17,8 @@ std::string Slurp(int fd) {
     std::string data;
     char buf[65536];
     lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) data.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        data.append(buf, static_cast<size_t>(n));
     return data;
 }
 
@@ -38,7 +39,8 @@ RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cw
     std::vector<std::string> all = {VOXWRAP_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
+    for (std::string& a : all)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -67,7 +69,8 @@ std::string TempDir() {
     static std::vector<std::string> made;
     if (made.empty()) {
         std::atexit([] {
-            for (const std::string& d : made) std::filesystem::remove_all(d);
+            for (const std::string& d : made)
+                std::filesystem::remove_all(d);
         });
     }
     made.push_back(name);

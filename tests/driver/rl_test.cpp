@@ -59,9 +59,24 @@ TEST(RangeListMarks, SmallMaximumBoundsTheOpenRanges) {
 }
 
 TEST(RangeListDeathTest, RejectsEveryMalformedList) {
-    const char* bad[] = {"65536", "9-3",  "1 2", "1,2 ", "1-2-3", "--1",  "1--",
-                         "+5",    "a",    "5a",  " 1",   "1-x",   "99999999999999999999",
-                         "1,-2-", "-3-",  "1;2", "\xff", "65535-65536"};
+    const char* bad[] = {"65536",
+                         "9-3",
+                         "1 2",
+                         "1,2 ",
+                         "1-2-3",
+                         "--1",
+                         "1--",
+                         "+5",
+                         "a",
+                         "5a",
+                         " 1",
+                         "1-x",
+                         "99999999999999999999",
+                         "1,-2-",
+                         "-3-",
+                         "1;2",
+                         "\xff",
+                         "65535-65536"};
     for (const char* text : bad) {
         std::vector<unsigned char> table(65536);
         EXPECT_EXIT(RangeList(text, 65535, table.data()), ::testing::ExitedWithCode(1),
