@@ -431,7 +431,7 @@ std::int32_t MarkExtremePoints(std::int32_t n, HullStorage& h, std::int32_t* kee
     return count;
 }
 
-std::int32_t ComputeHull(SamplingPoints points, HullStorage& h) {
+void FirstHull(SamplingPoints points, HullStorage& h) {
     const std::int64_t n = points.n;
     // Edge numbers are 32-bit: 4 m edges must be countable.
     if (n + 1 > INT32_MAX / 4) Error(kHullMemory);
@@ -462,7 +462,10 @@ std::int32_t ComputeHull(SamplingPoints points, HullStorage& h) {
     for (std::int32_t i = 0; i < count; ++i)
         h.IRANK[i] = i;
     RunChull3(count, h);
+}
 
+std::int32_t SecondHull(HullStorage& h) {
+    const std::int32_t count = h.m - 1;
     // The perturbation keeps points that lie inside edges and faces of the true hull; their
     // zero-area faces would leave T-junctions. The hull of the extreme points alone has none.
     // IVSUB is free once chull3 has returned and holds the marks.
@@ -481,6 +484,11 @@ std::int32_t ComputeHull(SamplingPoints points, HullStorage& h) {
     h.m = extreme + 1;
     RunChull3(extreme, h);
     return extreme;
+}
+
+std::int32_t ComputeHull(SamplingPoints points, HullStorage& hull) {
+    FirstHull(std::move(points), hull);
+    return SecondHull(hull);
 }
 
 void WriteStl(std::FILE* stream, HullStorage& h) {

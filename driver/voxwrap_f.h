@@ -58,6 +58,11 @@ struct HullStorage {
 // a corner of the object's hull and no face has zero area. Returns the number of extreme points.
 std::int32_t ComputeHull(SamplingPoints points, HullStorage& hull);
 
+// The two passes of ComputeHull: the hull of all sampling points, then, in place, the hull of
+// its extreme points (returning their number).
+void FirstHull(SamplingPoints points, HullStorage& hull);
+std::int32_t SecondHull(HullStorage& hull);
+
 // Computes the hull of the first n points of the storage's arrays (n >= 6, m = n + 1).
 void RunChull3(std::int32_t n, HullStorage& hull);
 

@@ -1,0 +1,78 @@
+// The stages of one whole conversion, timed one by one on the stack named by the environment
+// variables VOXWRAP_BENCH_STACK (a directory of slices, listed with "-") and VOXWRAP_BENCH_RANGE
+// (default 800-65535). bench/pipeline.sh makes a large stack and runs this.
+#include "driver/rl.h"
+#include "driver/voxwrap_f.h"
+#include "slices/csi.h"
+#include "slices/rsi.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+void BM_PipelineStages(benchmark::State& state) {
+    const char* dir = std::getenv("VOXWRAP_BENCH_STACK");
+    const char* range = std::getenv("VOXWRAP_BENCH_RANGE");
+    if (dir == nullptr) {
+        state.SkipWithError("set VOXWRAP_BENCH_STACK to a directory of slices");
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    double list = 0, read = 0, sample = 0, hull1 = 0, hull2 = 0, write = 0;
+    std::int64_t points = 0, extreme = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        std::int32_t W = 0, H = 0, N = 0;
+        const auto paths = CheckSliceImages(dir, "-", &W, &H, &N, nullptr);
+        const auto t1 = Clock::now();
+        {  // reading and decoding alone, into a grid like the sampler's
+            std::vector<std::uint16_t> grid(static_cast<std::size_t>(W) * H);
+            std::vector<std::uint16_t*> rows(static_cast<std::size_t>(H));
+            for (std::int32_t y = 0; y < H; ++y)
+                rows[y] = grid.data() + std::size_t{1} * y * W;
+            for (const auto& p : paths)
+                ReadSliceImage(p.c_str(), W, H, rows.data());
+            benchmark::DoNotOptimize(grid.data());
+        }
+        const auto t2 = Clock::now();
+        std::vector<unsigned char> table(65536);
+        RangeList(range != nullptr ? range : "800-65535", 65535, table.data());
+        SamplingPoints sampled = SampleSlices(paths, W, H, table.data());
+        points = sampled.n;
+        const auto t3 = Clock::now();
+        HullStorage hull;
+        FirstHull(std::move(sampled), hull);
+        const auto t4 = Clock::now();
+        extreme = SecondHull(hull);
+        const auto t5 = Clock::now();
+        std::FILE* out = std::tmpfile();
+        WriteStl(out, hull);
+        std::fclose(out);
+        const auto t6 = Clock::now();
+        list += Seconds(t0, t1);
+        read += Seconds(t1, t2);
+        sample += Seconds(t2, t3) - Seconds(t1, t2);  // SampleSlices reads the slices again
+        hull1 += Seconds(t3, t4);
+        hull2 += Seconds(t4, t5);
+        write += Seconds(t5, t6);
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["list_s"] = list / runs;
+    state.counters["read_decode_s"] = read / runs;
+    state.counters["sample_s"] = sample / runs;
+    state.counters["hull_s"] = hull1 / runs;
+    state.counters["second_hull_s"] = hull2 / runs;
+    state.counters["write_s"] = write / runs;
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["extreme_points"] = static_cast<double>(extreme);
+}
+BENCHMARK(BM_PipelineStages)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
