@@ -251,20 +251,6 @@ TEST(SliceListListing, SortsByEveryOption) {
     }
 }
 
-TEST(SliceListListing, OrdersS9AndS10) {
-    TempDir dir;
-    dir.Put("s9.tif", "b10x6.tif");
-    dir.Put("s10.tif", "b10x6.tif");
-    const std::vector<std::string> nineFirst = Paths(dir.str(), {"s9.tif", "s10.tif"});
-    const std::vector<std::string> tenFirst = Paths(dir.str(), {"s10.tif", "s9.tif"});
-    EXPECT_EQ(Check(dir.str(), "-").paths, tenFirst);
-    EXPECT_EQ(Check(dir.str(), "--r").paths, nineFirst);
-    EXPECT_EQ(Check(dir.str(), "--n").paths, nineFirst);
-    EXPECT_EQ(Check(dir.str(), "--rn").paths, tenFirst);
-    EXPECT_EQ(Check(dir.str(), "--nr").paths, tenFirst);
-    EXPECT_EQ(Check(dir.str(), "--rn and more").paths, tenFirst);
-}
-
 TEST(SliceListListing, FindsTheCommonSize) {
     TempDir dir;
     dir.Put("s1.tif", "g100x80.tif");
