@@ -1,0 +1,309 @@
+#include "slices/csi.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include "tiff/rif.h"
+
+namespace {
+
+// Module state, set again at the start of every call.
+const char* DirectoryArgument;  // the directory as given, for the memory messages
+std::string Directory;          // the directory argument and one "/": the prefix of every path
+std::size_t DirLen;             // length of the prefix; the comparators look at names from here
+std::int32_t nx, ny, bps;       // largest width, height and bits per sample seen so far
+
+// A line of the name file holds at most this many characters, its line feed included; longer
+// lines are refused rather than split, so a name can never be cut in two silently.
+constexpr std::size_t LINE_LIMIT = 1022;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+// The slice list's fatal routine: "subject : text." on standard error, then status 1.
+[[noreturn]] void Error(const char* subject, const char* text) {
+    std::fprintf(stderr, "%s : %s.\n", subject, text);
+    std::exit(1);
+}
+
+// Allocation failures name the prefix; it is printed from the argument, so the message needs no
+// allocation of its own, even when building the prefix was what failed.
+[[noreturn]] void NoMemory(const char* text) {
+    std::fprintf(stderr, "%s/ : %s.\n", DirectoryArgument, text);
+    std::exit(1);
+}
+
+// Word separators: blank, tab, line feed, vertical tab, form feed, carriage return. Spelled out
+// so that the locale cannot change what a word is.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reserves room for n paths. A count that does not fit the signed 32-bit slice count is refused
+// like a failed allocation rather than wrapped around.
+std::vector<std::string> Alloc(std::uint64_t n) {
+    if (n > INT32_MAX) NoMemory("no memory for paths");
+    std::vector<std::string> list;
+    try {
+        list.reserve(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+        NoMemory("no memory for paths");
+    } catch (const std::length_error&) {
+        NoMemory("no memory for paths");
+    }
+    return list;
+}
+
+// Builds prefix + name (name is length bytes, not necessarily terminated), checks the image's
+// header and raises the common size and depth. The reader ends the run on any failure, so a
+// path that comes back names a readable image.
+std::string Peep(const char* name, std::size_t length) {
+    std::string path;
+    if (length > path.max_size() - DirLen) NoMemory("no memory for path");
+    try {
+        path.reserve(DirLen + length);
+    } catch (const std::bad_alloc&) {
+        NoMemory("no memory for path");
+    } catch (const std::length_error&) {
+        NoMemory("no memory for path");
+    }
+    path.append(Directory);
+    path.append(name, length);
+    std::int32_t w = 0, h = 0, b = 0;
+    ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr);
+    nx = std::max(nx, w);
+    ny = std::max(ny, h);
+    bps = std::max(bps, b);
+    return path;
+}
+
+// ---- name file ----
+
+// Reads the next line of the name file into line, without its line feed. Returns false at the end
+// of the file before any character. A line that does not end with a line feed within LINE_LIMIT
+// characters is refused, the last line of a file included; so is a line holding a NUL byte,
+// which no file name can contain.
+bool ReadLine(std::FILE* file, const char* nameFile, std::string& line) {
+    line.clear();
+    for (std::size_t read = 0; read < LINE_LIMIT; ++read) {
+        const int c = std::getc(file);
+        if (c == EOF) {
+            if (read == 0) return false;
+            break;
+        }
+        if (c == '\n') return true;
+        if (c == '\0') break;
+        line.push_back(static_cast<char>(c));
+    }
+    Error(nameFile, "too long line");
+}
+
+// Finds the first word of a line (start and length); returns false when there is none. What
+// follows the first word is ignored.
+bool FirstWord(const std::string& line, std::size_t& start, std::size_t& length) {
+    std::size_t i = 0;
+    while (i < line.size() && IsBlank(line[i]))
+        ++i;
+    if (i == line.size()) return false;
+    start = i;
+    while (i < line.size() && !IsBlank(line[i]))
+        ++i;
+    length = i - start;
+    return true;
+}
+
+std::vector<std::string> FromNameFile(const char* nameFile) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(nameFile, "r"));
+    if (!file) Error(nameFile, "name file not open");
+    // Counting pass: every line is checked, so a bad line stops the run before any image is read.
+    std::string line;
+    std::size_t start = 0, length = 0;
+    std::uint64_t n = 0;
+    while (ReadLine(file.get(), nameFile, line))
+        if (FirstWord(line, start, length)) ++n;
+    if (n == 0) Error(nameFile, "no image file name");
+    std::vector<std::string> list = Alloc(n);
+    // Second pass: the file may have changed meanwhile; lines after the n-th name are not read.
+    std::rewind(file.get());
+    while (list.size() < n) {
+        if (!ReadLine(file.get(), nameFile, line)) Error(nameFile, "missing image file name");
+        if (FirstWord(line, start, length)) list.push_back(Peep(line.data() + start, length));
+    }
+    return list;
+}
+
+// ---- inline list ----
+
+std::vector<std::string> FromInlineList(const char* text) {
+    std::uint64_t n = 0;
+    for (const char* p = text; *p != '\0';) {
+        while (IsBlank(*p))
+            ++p;
+        if (*p == '\0') break;
+        ++n;
+        while (*p != '\0' && !IsBlank(*p))
+            ++p;
+    }
+    if (n == 0) Error(text, "no image file name");
+    std::vector<std::string> list = Alloc(n);
+    for (const char* p = text; list.size() < n;) {
+        while (IsBlank(*p))
+            ++p;
+        const char* word = p;
+        while (*p != '\0' && !IsBlank(*p))
+            ++p;
+        list.push_back(Peep(word, static_cast<std::size_t>(p - word)));
+    }
+    return list;
+}
+
+// ---- directory listing ----
+
+// A list entry as the comparators see it: the name part of its path, and the name's number,
+// found once before sorting rather than at every comparison.
+struct Entry {
+    const char* name;
+    bool numbered;
+    double value;
+    std::size_t index;  // position in the unsorted list
+};
+
+// Finds the number in a name: from the first "+", "-" or digit, read as "%lf" reads it. Returns 1
+// and stores the number when there is one. The scan stops at the first candidate: in x-y3 the
+// "-" is taken, the conversion fails, and there is no number.
+//
+// A NaN ("x-nan.tif") counts as no number. Compared as a number it would be neither smaller nor
+// larger than anything, so "equal" to both 1 and 2 while 1 < 2: an inconsistent order, with which
+// the sort may run past the ends of the list. As no number it goes among the other names without
+// one, ordered by bytes, which keeps the comparators a strict weak order for every name. The
+// infinities stay numbers: they order consistently at the two ends.
+int Numeric(const char* name, double& value) {
+    const char* p = name;
+    while (*p != '\0' && *p != '+' && *p != '-' && !IsDigit(*p))
+        ++p;
+    if (*p == '\0') return 0;
+    double v = 0;
+    const int result = std::sscanf(p, "%lf", &v);
+    if (result != 1 || std::isnan(v)) return 0;
+    value = v;
+    return 1;
+}
+
+int Normal(const Entry& a, const Entry& b) { return std::strcmp(a.name, b.name); }
+
+int Reverse(const Entry& a, const Entry& b) { return Normal(b, a); }
+
+// Names without a number first, in byte order; then numbers from the smallest.
+int Ascending(const Entry& a, const Entry& b) {
+    if (a.numbered && b.numbered) return a.value < b.value ? -1 : a.value > b.value ? 1 : 0;
+    if (a.numbered) return 1;
+    if (b.numbered) return -1;
+    return Normal(a, b);
+}
+
+int Descending(const Entry& a, const Entry& b) { return Ascending(b, a); }
+
+using Comparator = int (*)(const Entry&, const Entry&);
+
+// The comparator of a listing option, or null for an unknown option. Only the first four
+// characters of "--rn..." and "--nr..." are looked at.
+Comparator SortOption(const char* option) {
+    if (std::strcmp(option, "-") == 0) return Normal;
+    if (std::strcmp(option, "--r") == 0) return Reverse;
+    if (std::strcmp(option, "--n") == 0) return Ascending;
+    if (std::strncmp(option, "--rn", 4) == 0 || std::strncmp(option, "--nr", 4) == 0)
+        return Descending;
+    return nullptr;
+}
+
+bool IsDotOrDotDot(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+std::vector<std::string> FromListing(const char* directory, const char* option) {
+    std::vector<std::string> list;
+    {
+        std::unique_ptr<DIR, DirCloser> dir(opendir(directory));
+        if (!dir) Error(directory, "directory not open");
+        std::uint64_t n = 0;
+        while (const dirent* entry = readdir(dir.get()))
+            if (!IsDotOrDotDot(entry->d_name)) ++n;
+        if (n == 0) Error(directory, "no image file name");
+        list = Alloc(n);
+        rewinddir(dir.get());
+        while (list.size() < n) {
+            const dirent* entry = readdir(dir.get());
+            if (!entry) Error(directory, "missing image file name");
+            if (!IsDotOrDotDot(entry->d_name))
+                list.push_back(Peep(entry->d_name, std::strlen(entry->d_name)));
+        }
+    }
+    // The option is examined only now, after every image was checked.
+    const Comparator compare = SortOption(option);
+    if (!compare) Error(option + 1, "unknown sorting option");
+    std::vector<Entry> entries;
+    try {
+        entries.resize(list.size());
+    } catch (const std::bad_alloc&) {
+        NoMemory("no memory for paths");
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        Entry& e = entries[i];
+        e.name = list[i].c_str() + DirLen;
+        e.value = 0;
+        e.numbered = Numeric(e.name, e.value) == 1;
+        e.index = i;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [compare](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
+    std::vector<std::string> sorted = Alloc(list.size());
+    for (const Entry& e : entries)
+        sorted.push_back(std::move(list[e.index]));
+    return sorted;
+}
+
+}  // namespace
+
+std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
+                                          std::int32_t* width, std::int32_t* height,
+                                          std::int32_t* count, std::int32_t* bitsPerSample) {
+    DirectoryArgument = directory;
+    try {
+        Directory = directory;
+        Directory += '/';  // also after a final "/": the paths then hold "//", which is harmless
+    } catch (const std::bad_alloc&) {
+        NoMemory("no memory for path");
+    } catch (const std::length_error&) {
+        NoMemory("no memory for path");
+    }
+    DirLen = Directory.size();
+    nx = ny = bps = 0;
+
+    std::vector<std::string> list;
+    if (nameFile[0] != '-')
+        list = FromNameFile(nameFile);
+    else if (nameFile[1] != '-' && nameFile[1] != '\0')
+        list = FromInlineList(nameFile + 1);
+    else
+        list = FromListing(directory, nameFile);
+
+    if (width) *width = nx;
+    if (height) *height = ny;
+    if (count) *count = static_cast<std::int32_t>(list.size());
+    if (bitsPerSample) *bitsPerSample = bps;
+    return list;
+}

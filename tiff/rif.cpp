@@ -1,0 +1,655 @@
+// Reader of gray-scale TIFF 6.0 images: the header, the first image file directory, the strip
+// tables and the three strip decoders (copying, PackBits, LZW).
+//
+// Bytes come from a block buffer over a POSIX file descriptor read with pread, so any offset up to
+// 2^32 - 1 works, and a row is decoded as a whole into its own storage. The decoders still act as
+// if every byte were pulled one at a time: each raw byte first checks the strip's byte budget and
+// then the end of the file, so a failure names exactly the byte that a byte-wise reader would have
+// stopped at, and no byte beyond the ones a row needs is ever decoded.
+#include "tiff/rif.h"
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+namespace {
+
+// ---------------------------------------------------------------- messages
+
+const char* Path = "";  // the file being read: every message starts with it
+
+[[noreturn]] void Error(const char* message) {
+    std::fprintf(stderr, "%s : %s\n", Path, message);
+    std::exit(1);
+}
+
+[[noreturn]] void Error(const std::string& message) { Error(message.c_str()); }
+
+void Warning(const char* message) { std::fprintf(stderr, "%s : %s (warning).\n", Path, message); }
+
+// A new array of count elements, left uninitialised, or null when it cannot be had, including a
+// count whose byte size cannot be represented.
+template <class T>
+T* NewArray(std::uint64_t count) {
+    if (count > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(T)) return nullptr;
+    return new (std::nothrow) T[static_cast<std::size_t>(count)];
+}
+
+// ---------------------------------------------------------------- the file
+
+// The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is the next byte.
+// The directory is read in small blocks (a header-only call touches little of the file), strips
+// in blocks as large as the strip, up to the buffer size.
+constexpr std::size_t BufferSize = std::size_t{1} << 18;
+constexpr std::size_t DirectoryChunk = 4096;
+
+int File = -1;
+std::uint8_t Buffer[BufferSize];
+const std::uint8_t* Cur = Buffer;
+const std::uint8_t* Lim = Buffer;
+std::int64_t LimOffset = 0;  // file offset of the byte at Lim
+std::size_t Chunk = DirectoryChunk;
+
+[[noreturn]] void EndOfFile() { Error("unexpected end of file."); }
+
+// Reads the next block at LimOffset; false at the end of the file or on a read error, which the
+// callers treat alike: the byte they need is not there.
+bool Refill() {
+    ssize_t got;
+    do {
+        got = pread(File, Buffer, Chunk, static_cast<off_t>(LimOffset));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;
+    Cur = Buffer;
+    Lim = Buffer + got;
+    LimOffset += got;
+    return true;
+}
+
+inline unsigned GetChar() {
+    if (Cur == Lim && !Refill()) EndOfFile();
+    return *Cur++;
+}
+
+std::int64_t Tell() { return LimOffset - (Lim - Cur); }
+
+// Positions the file; a position inside the buffer reuses it. Positions past the end are allowed:
+// the failure comes with the first byte read there.
+void Seek(std::int64_t offset) {
+    if (offset >= LimOffset - (Lim - Buffer) && offset <= LimOffset) {
+        Cur = Lim - (LimOffset - offset);
+    } else {
+        Cur = Lim = Buffer;
+        LimOffset = offset;
+    }
+}
+
+// Copies n bytes of the file to dst; "unexpected end of file." when fewer are left.
+void CopyBytes(std::uint8_t* dst, std::size_t n) {
+    while (n > 0) {
+        if (Cur == Lim && !Refill()) EndOfFile();
+        const std::size_t k = std::min(n, static_cast<std::size_t>(Lim - Cur));
+        std::memcpy(dst, Cur, k);
+        Cur += k;
+        dst += k;
+        n -= k;
+    }
+}
+
+// Reads up to n bytes, the part beyond the buffer straight into dst; returns how many arrived.
+std::uint64_t ReadBlock(char* dst, std::uint64_t n) {
+    std::uint64_t done = std::min(n, static_cast<std::uint64_t>(Lim - Cur));
+    std::memcpy(dst, Cur, done);
+    Cur += done;
+    if (done == n) return done;
+    while (done < n) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min(n - done, std::uint64_t{1} << 30));
+        const ssize_t got = pread(File, dst + done, want, static_cast<off_t>(LimOffset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += got;
+        LimOffset += got;
+    }
+    Cur = Lim = Buffer;  // the buffer no longer matches the file position
+    return done;
+}
+
+// ---------------------------------------------------------------- values in the file's byte order
+
+unsigned (*Get2)();
+std::uint32_t (*Get4)();
+
+unsigned Get2I() {  // two statements: operand order is unspecified, and the low byte comes first
+    const unsigned b0 = GetChar();
+    return b0 + 256u * GetChar();
+}
+
+unsigned Get2M() {
+    const unsigned b0 = GetChar();
+    return 256u * b0 + GetChar();
+}
+
+std::uint32_t Get4I() {
+    const std::uint32_t w0 = Get2I();
+    return w0 + 65536u * Get2I();
+}
+
+std::uint32_t Get4M() {
+    const std::uint32_t w0 = Get2M();
+    return 65536u * w0 + Get2M();
+}
+
+// ---------------------------------------------------------------- the directory
+
+// Field type of the first entry with this tag, 0 when there is none; the file then stands at the
+// entry's count. No directory is cached: every lookup walks the entries from the first.
+unsigned GetIFD(std::uint32_t ifd, unsigned tag) {
+    Seek(ifd);
+    const unsigned n = Get2();
+    for (unsigned i = 0; i < n; ++i) {
+        if (Get2() == tag) return Get2();
+        Seek(Tell() + 10);
+    }
+    return 0;
+}
+
+constexpr unsigned ASCII = 2;
+constexpr unsigned SHORT = 3;
+constexpr unsigned LONG = 4;
+
+std::uint32_t GetIFD3(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault) {
+    if (GetIFD(ifd, tag) == SHORT && Get4() == 1) return Get2();
+    return byDefault;
+}
+
+std::uint32_t GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault) {
+    const unsigned type = GetIFD(ifd, tag);
+    if (type == SHORT && Get4() == 1) return Get2();
+    if (type == LONG && Get4() == 1) return Get4();
+    return byDefault;
+}
+
+// The ImageDescription, or null without an ASCII entry. The count is widened before adding the
+// terminating zero, so the largest count cannot wrap around to an empty buffer.
+void ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* description) {
+    if (GetIFD(ifd, 270) != ASCII) {
+        description->reset();
+        return;
+    }
+    const std::uint64_t count = Get4();
+    if (count > 4) Seek(Get4());  // up to four bytes lie in the value field itself
+    char* text = NewArray<char>(count + 1);
+    if (text == nullptr) Error("no allocatable memory for image description.");
+    description->reset(text);
+    if (ReadBlock(text, count) != count) Error("missing image description.");
+    text[count] = '\0';
+}
+
+// One strip table of count values from the entry with this tag; name fills the messages.
+std::unique_ptr<std::uint32_t[]> GetStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+                                          const char* name) {
+    std::unique_ptr<std::uint32_t[]> table(NewArray<std::uint32_t>(count));
+    if (!table) Error(std::string("no allocatable memory for strip ") + name + ".");
+    const unsigned type = GetIFD(ifd, tag);
+    if (type != SHORT && type != LONG) Error(std::string("missing strip ") + name + ".");
+    if (Get4() != count) Error(std::string("bad number of strip ") + name + ".");
+    if (type == SHORT) {
+        if (count > 2) Seek(Get4());  // two SHORTs fit in the value field
+        for (std::uint32_t i = 0; i < count; ++i)
+            table[i] = Get2();
+    } else {
+        if (count > 1) Seek(Get4());
+        for (std::uint32_t i = 0; i < count; ++i)
+            table[i] = Get4();
+    }
+    return table;
+}
+
+// ---------------------------------------------------------------- strip decoders
+
+// A decoder turns the current strip's raw bytes into exactly n decoded bytes at dst. Every raw
+// byte is counted against the strip's byte count (an unsigned 32-bit count: a StripByteCounts of
+// 2^31 or more is a byte count like any other, not a negative one) and passed through the
+// fill-order table, headers and codes included.
+struct ByteTable {
+    std::uint8_t v[256];
+};
+
+constexpr ByteTable MakeByteTable(bool reverse) {
+    ByteTable t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = i;
+        if (reverse) {
+            r = 0;
+            for (unsigned bit = 0; bit < 8; ++bit)
+                if (i & (1u << bit)) r |= 0x80u >> bit;
+        }
+        t.v[i] = static_cast<std::uint8_t>(r);
+    }
+    return t;
+}
+
+constexpr ByteTable bitN = MakeByteTable(false);  // FillOrder 1
+constexpr ByteTable bitR = MakeByteTable(true);   // FillOrder 2: bits in reverse order
+
+const std::uint8_t* byte = bitN.v;
+std::uint32_t bytes = 0;  // raw bytes of the current strip not yet taken
+
+void Reverse(std::uint8_t* p, std::size_t n) {
+    if (byte == bitN.v) return;
+    for (std::size_t i = 0; i < n; ++i)
+        p[i] = byte[p[i]];
+}
+
+// Positions the file at a strip and sizes the reads to it: contiguous small strips then cost one
+// read each, strips elsewhere in the file no more than their own length.
+void StartStrip(std::uint32_t offset, std::uint32_t byteCount) {
+    Seek(offset);
+    Chunk = std::min(std::max<std::size_t>(byteCount, DirectoryChunk), BufferSize);
+    bytes = byteCount;
+}
+
+// Copies up to n raw bytes within the byte count; returns how many, after reading them (so the
+// end of the file is found before the end of the strip's bytes).
+std::size_t TakeRaw(std::uint8_t* dst, std::size_t n) {
+    const std::size_t k = std::min<std::size_t>(n, bytes);
+    CopyBytes(dst, k);
+    Reverse(dst, k);
+    bytes -= static_cast<std::uint32_t>(k);
+    return k;
+}
+
+// Uncompressed.
+void InitNICDecode(std::uint32_t offset, std::uint32_t byteCount) { StartStrip(offset, byteCount); }
+
+void NICDecode(std::uint8_t* dst, std::size_t n) {
+    if (TakeRaw(dst, n) < n) Error("too few codes.");
+}
+
+void TermNICDecode() {
+    if (bytes != 0) Warning("too many codes");
+}
+
+// PackBits. MPBlen: 0 when a header byte is due, n > 0 when n literal bytes follow, n < 0 when
+// -n copies of MPBrep follow.
+std::int32_t MPBlen = 0;
+std::uint8_t MPBrep = 0;
+
+unsigned MPBGetCode() {
+    if (bytes == 0) Error("MPB too few codes.");
+    const unsigned v = GetChar();
+    --bytes;
+    return byte[v];
+}
+
+void InitMPBDecode(std::uint32_t offset, std::uint32_t byteCount) {
+    StartStrip(offset, byteCount);
+    MPBlen = 0;
+}
+
+void MPBDecode(std::uint8_t* dst, std::size_t n) {
+    while (n > 0) {
+        if (MPBlen > 0) {
+            const std::size_t k = std::min<std::size_t>(n, MPBlen);
+            if (TakeRaw(dst, k) < k) Error("MPB too few codes.");
+            MPBlen -= static_cast<std::int32_t>(k);
+            dst += k;
+            n -= k;
+        } else if (MPBlen < 0) {
+            const std::size_t k = std::min<std::size_t>(n, -static_cast<std::int64_t>(MPBlen));
+            std::memset(dst, MPBrep, k);
+            MPBlen += static_cast<std::int32_t>(k);
+            dst += k;
+            n -= k;
+        } else {
+            unsigned h;
+            do {
+                h = MPBGetCode();
+            } while (h == 128);  // a no-op header
+            if (h < 128) {
+                MPBlen = static_cast<std::int32_t>(h) + 1;  // h + 1 literal bytes
+            } else {
+                MPBrep = static_cast<std::uint8_t>(MPBGetCode());
+                MPBlen = static_cast<std::int32_t>(h) - 257;  // 257 - h copies
+            }
+        }
+    }
+}
+
+void TermMPBDecode() {
+    if (MPBlen != 0) {
+        Warning("MPB too many data");
+    } else if (bytes != 0) {
+        Warning("MPB too many code");
+    }
+}
+
+// LZW in the TIFF form: codes of 9 to 12 bits, most significant bit first; 256 clears the table,
+// 257 ends the information, and the width grows when the next free code reaches 2^width - 1.
+// Entry c of the table stands for the string of LZWHead[c] followed by LZWTail[c]; its length
+// and first byte are kept beside it, so a string is written back to front straight into the row.
+// Entries are never cleared: a code may not exceed the next free code, so an entry left from
+// before a clear (or from another strip) is overwritten before it can be referenced.
+constexpr unsigned LZWClear = 256;
+constexpr unsigned LZWEnd = 257;
+constexpr unsigned LZWFirstCode = 258;
+constexpr unsigned LZWCodes = 4096;
+
+std::uint32_t LZWbuf = 0;         // bit accumulator; new bytes enter at the low end
+std::int32_t LZWnum = 0;          // accumulated bits below the current code
+std::int32_t LZWlen = 9;          // code width
+std::uint32_t LZWmask = 0;        // 2^LZWlen - 1
+unsigned LZWold = LZWClear;       // previous code; LZWClear while no string followed the last clear
+unsigned LZWcode = LZWFirstCode;  // next free code
+std::uint16_t LZWHead[LZWCodes];
+std::uint8_t LZWTail[LZWCodes];
+std::uint8_t LZWFirst[LZWCodes];
+std::uint16_t LZWSize[LZWCodes];   // at most 3839 bytes for code 4095
+std::uint8_t LZWString[LZWCodes];  // the current string when a row ends inside it
+std::uint32_t LZWlength = 0;       // its length
+std::uint32_t LZWrem = 0;          // its bytes not yet delivered
+
+void LZWFeed() {
+    if (bytes == 0) Error("LZW too few codes.");
+    const unsigned v = GetChar();
+    --bytes;
+    LZWbuf = (LZWbuf << 8) | byte[v];
+}
+
+void InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount) {
+    StartStrip(offset, byteCount);
+    for (unsigned c = 0; c < 256; ++c) {
+        LZWFirst[c] = static_cast<std::uint8_t>(c);
+        LZWSize[c] = 1;
+    }
+    LZWnum = 0;
+    LZWlen = 9;
+    LZWmask = 511;
+    LZWold = LZWClear;
+    LZWcode = LZWFirstCode;
+    LZWrem = 0;
+}
+
+// Reads one code and brings the table up to date; returns the code whose string comes next, or
+// LZWClear, which delivers nothing.
+unsigned LZWNextCode() {
+    LZWnum -= LZWlen;
+    while (LZWnum < 0) {
+        LZWFeed();
+        LZWnum += 8;
+    }
+    const unsigned c = (LZWbuf >> LZWnum) & LZWmask;
+    if (c == LZWEnd) Error("LZW unexpected end of code.");
+    if (c == LZWClear) {
+        LZWlen = 9;
+        LZWmask = 511;
+    } else if (LZWold == LZWClear) {
+        if (c > 255) Error("LZW bad code after clear code.");
+        LZWcode = LZWFirstCode;
+    } else {
+        if (LZWcode == LZWCodes) Error("LZW missing clear code.");
+        if (c > LZWcode) Error("LZW bad code.");
+        // The new entry is the previous string plus the first byte of this one; for c equal to
+        // the new code, that first byte is the previous string's own, set just before.
+        const unsigned k = LZWcode;
+        LZWHead[k] = static_cast<std::uint16_t>(LZWold);
+        LZWFirst[k] = LZWFirst[LZWold];
+        LZWSize[k] = static_cast<std::uint16_t>(LZWSize[LZWold] + 1);
+        LZWTail[k] = LZWFirst[c];
+        ++LZWcode;
+        if (LZWcode == LZWmask && LZWlen <= 11) {
+            ++LZWlen;
+            LZWmask = 2 * LZWcode + 1;
+        }
+    }
+    LZWold = c;
+    return c;
+}
+
+// Writes the string of code c, of length size, to dst[0 .. size).
+void LZWExpand(unsigned c, std::uint8_t* dst, unsigned size) {
+    for (unsigned i = size - 1; i > 0; --i) {
+        dst[i] = LZWTail[c];
+        c = LZWHead[c];
+    }
+    dst[0] = static_cast<std::uint8_t>(c);
+}
+
+void LZWDecode(std::uint8_t* dst, std::size_t n) {
+    if (LZWrem > 0) {  // the rest of a string begun in the previous row
+        const std::size_t k = std::min<std::size_t>(n, LZWrem);
+        std::memcpy(dst, LZWString + (LZWlength - LZWrem), k);
+        LZWrem -= static_cast<std::uint32_t>(k);
+        dst += k;
+        n -= k;
+    }
+    while (n > 0) {
+        const unsigned c = LZWNextCode();
+        if (c == LZWClear) continue;
+        const unsigned size = LZWSize[c];
+        if (size <= n) {
+            LZWExpand(c, dst, size);
+            dst += size;
+            n -= size;
+        } else {
+            LZWExpand(c, LZWString, size);
+            LZWlength = size;
+            std::memcpy(dst, LZWString, n);
+            LZWrem = static_cast<std::uint32_t>(size - n);
+            n = 0;
+        }
+    }
+}
+
+// After the strip's last row the data should hold nothing but an end-of-information code, which
+// is also accepted one bit narrower than the current width.
+void TermLZWDecode() {
+    if (LZWrem > 0) {
+        Warning("LZW too many data");
+        return;
+    }
+    LZWnum -= LZWlen;
+    while (LZWnum < 0 && bytes != 0) {
+        LZWFeed();
+        LZWnum += 8;
+    }
+    if (LZWnum >= 0 && bytes != 0) {
+        Warning("LZW too many code");
+    } else if (LZWnum >= 0 && ((LZWbuf >> LZWnum) & LZWmask) == LZWEnd) {
+        // the end code at the current width
+    } else if (LZWnum >= -1 && ((LZWbuf >> (LZWnum + 1)) & (LZWmask >> 1)) == LZWEnd) {
+        // the end code one bit narrower
+    } else {
+        Warning("LZW missing end of code");
+    }
+}
+
+struct Decoder {
+    void (*init)(std::uint32_t offset, std::uint32_t byteCount);
+    void (*decode)(std::uint8_t* dst, std::size_t n);
+    void (*term)();
+};
+
+constexpr Decoder NICDecoder{InitNICDecode, NICDecode, TermNICDecode};
+constexpr Decoder MPBDecoder{InitMPBDecode, MPBDecode, TermMPBDecode};
+constexpr Decoder LZWDecoder{InitLZWDecode, LZWDecode, TermLZWDecode};
+
+// ---------------------------------------------------------------- rows
+
+bool HostIsLittleEndian() {
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
+
+// Decodes row y into its own storage of 2 * width bytes and unpacks it there. A packed row of
+// ceil(width * b / 8) bytes is decoded into the end of the storage and unpacked from the front:
+// sample x is written to bytes 2x and 2x + 1 only after the bytes it needs were read, and since
+// b <= 16 the unread bytes always lie beyond it.
+void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b,
+               bool littleEndianFile) {
+    std::uint8_t* storage = reinterpret_cast<std::uint8_t*>(row);
+    const std::size_t full = 2 * static_cast<std::size_t>(width);
+    if (b == 16) {
+        decoder.decode(storage, full);
+        if (littleEndianFile != HostIsLittleEndian()) {
+            for (std::uint32_t x = 0; x < width; ++x)
+                row[x] = static_cast<std::uint16_t>((row[x] >> 8) | (row[x] << 8));
+        }
+        return;
+    }
+    const std::size_t packed = static_cast<std::size_t>((std::uint64_t{width} * b + 7) / 8);
+    const std::uint8_t* p = storage + (full - packed);
+    decoder.decode(storage + (full - packed), packed);
+    if (b == 8) {
+        for (std::uint32_t x = 0; x < width; ++x)
+            row[x] = p[x];
+        return;
+    }
+    const std::uint32_t mask = 0xFFFFu >> (16 - b);
+    std::uint32_t acc = 0;
+    unsigned have = 0;  // bits of acc not yet used
+    for (std::uint32_t x = 0; x < width; ++x) {
+        while (have < b) {
+            acc = (acc << 8) | *p++;
+            have += 8;
+        }
+        have -= b;
+        row[x] = static_cast<std::uint16_t>((acc >> have) & mask);
+    }
+}
+
+// Checks the fields that matter only for the samples, then decodes every row. The table is
+// reserved at once, but each row is allocated just before it is decoded, so a header that
+// declares a huge image over a few bytes of data fails on the data without first claiming memory
+// for the whole image.
+void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+              RowTable& rows) {
+    const Decoder* decoder = nullptr;
+    switch (GetIFD3(ifd, 259, 1)) {
+    case 1:
+        decoder = &NICDecoder;
+        break;
+    case 5:
+        decoder = &LZWDecoder;
+        break;
+    case 32773:
+        decoder = &MPBDecoder;
+        break;
+    default:
+        Error("unknown image compression method.");
+    }
+    const std::uint32_t photometric = GetIFD3(ifd, 262, 65535);
+    if (photometric != 0 && photometric != 1 && photometric != 3 && photometric != 4)
+        Error("bad photometric interpretation.");
+    const std::uint32_t fillOrder = GetIFD3(ifd, 266, 1);
+    if (fillOrder == 1) {
+        byte = bitN.v;
+    } else if (fillOrder == 2) {
+        byte = bitR.v;
+    } else {
+        Error("unknown fill order.");
+    }
+    if (GetIFD3(ifd, 277, 1) != 1) Error("bad samples per pixel.");
+    std::uint32_t r = GetIFD4(ifd, 278, height);
+    if (height < r) {
+        r = height;
+    } else if (r == 0) {
+        Error("bad rows per strip.");
+    }
+    if (GetIFD3(ifd, 284, 1) != 1) Error("bad planar configuration.");
+    const std::uint32_t predictor = GetIFD3(ifd, 317, 1);
+    if (predictor != 1 && predictor != 2) Error("unknown differencing predictor.");
+
+    rows.clear();
+    try {
+        rows.reserve(height);
+    } catch (const std::exception&) {
+        Error("no allocatable memory for cell.");
+    }
+
+    const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
+    const std::unique_ptr<std::uint32_t[]> offsets = GetStrip(ifd, 273, strips, "offset");
+    const std::unique_ptr<std::uint32_t[]> counts = GetStrip(ifd, 279, strips, "bytes count");
+
+    const bool littleEndianFile = Get2 == Get2I;
+    const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (y % r == 0) decoder->init(offsets[y / r], counts[y / r]);
+        std::uint16_t* row = NewArray<std::uint16_t>(width);
+        if (row == nullptr) Error("no allocatable memory for cell.");
+        rows.emplace_back(row);
+        DecodeRow(*decoder, row, width, b, littleEndianFile);
+        if (y + 1 == height || (y + 1) % r == 0) decoder->term();
+        if (predictor == 2) {
+            for (std::uint32_t x = 1; x < width; ++x)
+                row[x] = static_cast<std::uint16_t>((row[x - 1] + row[x]) & m);
+        }
+    }
+    Chunk = DirectoryChunk;
+}
+
+}  // namespace
+
+int ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
+                  std::int32_t* bitsPerSample, RowTable* rows,
+                  std::unique_ptr<char[]>* description) {
+    Path = path;
+    File = open(path, O_RDONLY | O_CLOEXEC);
+    if (File < 0) Error("file not found.");
+    Cur = Lim = Buffer;
+    LimOffset = 0;
+    Chunk = DirectoryChunk;
+
+    const unsigned order = GetChar();
+    if (order == 0x49) {  // "II": least significant byte first
+        Get2 = Get2I;
+        Get4 = Get4I;
+    } else if (order == 0x4D) {  // "MM": most significant byte first
+        Get2 = Get2M;
+        Get4 = Get4M;
+    } else {
+        Error("bad magic number.");
+    }
+    if (GetChar() != order || Get2() != 42) Error("bad magic number.");
+    const std::uint32_t ifd = Get4();
+    if (ifd == 0) Error("no image file directory.");
+
+    std::uint32_t w = 0;
+    std::uint32_t h = 0;
+    if (width != nullptr || height != nullptr || rows != nullptr) {
+        w = GetIFD4(ifd, 256, 0);
+        if (w == 0) Error("missing image size.");
+        h = GetIFD4(ifd, 257, 0);
+        if (h == 0) Error("missing image size.");
+        if (w > INT32_MAX || h > INT32_MAX) Error("too large image size.");
+        if (width != nullptr) *width = static_cast<std::int32_t>(w);
+        if (height != nullptr) *height = static_cast<std::int32_t>(h);
+    }
+    unsigned b = 0;
+    if (bitsPerSample != nullptr || rows != nullptr) {
+        b = GetIFD3(ifd, 258, 1);
+        if (b < 1 || b > 16) Error("bad bits per sample.");
+        if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
+    }
+    if (description != nullptr) ReadDescription(ifd, description);
+    if (rows != nullptr) ReadRows(ifd, w, h, b, *rows);
+
+    const int status = close(File);
+    File = -1;
+    return status;
+}
