@@ -1,0 +1,139 @@
+// Timing of chull3 on random points in a cube, integer points near a sphere (nearly every point
+// on the hull), and voxel-like input (corners of the per-plane convex polygons of a digital
+// ball). With VOXWRAP_POINTS=file (qhull input format: "3", n, then n lines "x y z") one more
+// benchmark times chull3 on the points of that file; bench/hull_vs_qhull.sh uses it.
+#include "hull/chull3.h"
+#include "hull_check.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using hullcheck::HullRun;
+using hullcheck::Point;
+using Points = std::vector<Point>;
+
+Points Cube(int n) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> d(-1000000, 1000000);
+    Points p(n);
+    for (auto& q : p) q = {d(rng), d(rng), d(rng)};
+    return p;
+}
+
+Points Sphere(int n) {
+    std::mt19937 rng(12);
+    std::normal_distribution<double> g(0.0, 1.0);
+    const double R = 10000000.0;
+    Points p(n);
+    for (auto& q : p) {
+        double x, y, z, r;
+        do {
+            x = g(rng);
+            y = g(rng);
+            z = g(rng);
+            r = std::sqrt(x * x + y * y + z * z);
+        } while (r == 0.0);
+        q = {static_cast<std::int32_t>(std::lround(R * x / r)),
+             static_cast<std::int32_t>(std::lround(R * y / r)),
+             static_cast<std::int32_t>(std::lround(R * z / r))};
+    }
+    return p;
+}
+
+// Corners of the convex polygon of every plane of a digital ball of radius r, as the slice
+// sampling produces them: per row the outer corners of the first and last voxel.
+Points Ball(int r) {
+    Points p;
+    auto cross = [](const Point& o, const Point& a, const Point& b) {
+        return static_cast<std::int64_t>(a.x - o.x) * (b.y - o.y) -
+               static_cast<std::int64_t>(a.y - o.y) * (b.x - o.x);
+    };
+    for (int z = -r; z <= r; ++z) {
+        Points row;
+        for (int y = -r; y <= r; ++y) {
+            const long long s = static_cast<long long>(r) * r - static_cast<long long>(y) * y -
+                                static_cast<long long>(z) * z;
+            if (s < 0) continue;
+            const int w = static_cast<int>(std::sqrt(static_cast<double>(s)));
+            for (const int yy : {y, y + 1}) {
+                row.push_back({-w, yy, z});
+                row.push_back({w + 1, yy, z});
+            }
+        }
+        if (row.empty()) continue;
+        std::sort(row.begin(), row.end(), [](const Point& a, const Point& b) {
+            return a.x < b.x || (a.x == b.x && a.y < b.y);
+        });
+        Points hull(2 * row.size());
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < row.size(); ++i) {  // monotone chain, strict corners
+            while (k >= 2 && cross(hull[k - 2], hull[k - 1], row[i]) <= 0) --k;
+            hull[k++] = row[i];
+        }
+        for (std::size_t i = row.size() - 1, t = k + 1; i-- > 0;) {
+            while (k >= t && cross(hull[k - 2], hull[k - 1], row[i]) <= 0) --k;
+            hull[k++] = row[i];
+        }
+        for (std::size_t i = 0; i + 1 < k; ++i) {
+            p.push_back(hull[i]);
+            p.push_back({hull[i].x, hull[i].y, z + 1});
+        }
+    }
+    return p;
+}
+
+void Run(benchmark::State& state, const Points& points) {
+    HullRun run(points);
+    for (auto _ : state) {
+        run.Run();
+        benchmark::DoNotOptimize(run.IPAR[8]);
+    }
+    std::int64_t vertices = 0;
+    for (std::int32_t i = 0; i < run.n; ++i) vertices += run.IVFLAG[i];
+    const double arrays = 4.0 * (11.0 * (run.n + 1) + 9.0 * (run.n + 1) + 40.0 * (run.n + 1));
+    state.counters["points"] = run.n;
+    state.counters["vertices"] = static_cast<double>(vertices);
+    state.counters["bytes/point"] = arrays / run.n;
+    state.SetItemsProcessed(state.iterations() * run.n);
+}
+
+void BM_Cube(benchmark::State& state) { Run(state, Cube(static_cast<int>(state.range(0)))); }
+void BM_Sphere(benchmark::State& state) { Run(state, Sphere(static_cast<int>(state.range(0)))); }
+void BM_DigitalBall(benchmark::State& state) {
+    Run(state, Ball(static_cast<int>(state.range(0))));
+}
+
+BENCHMARK(BM_Cube)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sphere)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DigitalBall)->Arg(150)->Arg(400)->Unit(benchmark::kMillisecond);
+
+// Points of a qhull input file, timed when VOXWRAP_POINTS names one.
+const bool fileRegistered = [] {
+    const char* path = std::getenv("VOXWRAP_POINTS");
+    if (path == nullptr) return false;
+    benchmark::RegisterBenchmark("BM_File", [path](benchmark::State& state) {
+        std::ifstream in(path);
+        long long dim = 0, n = 0;
+        in >> dim >> n;
+        Points p(static_cast<std::size_t>(n));
+        for (auto& q : p) in >> q.x >> q.y >> q.z;
+        if (!in || dim != 3) {
+            state.SkipWithError("bad points file");
+            return;
+        }
+        Run(state, p);
+    })->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
+}  // namespace

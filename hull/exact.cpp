@@ -1,0 +1,507 @@
+// Exact arithmetic of the hull kernel: sign-magnitude multi-word integers, exact determinant signs
+// with symbolic perturbation, and the four-point orientation test with its floating-point filter.
+//
+// Every geometric decision of the hull is a determinant sign computed here. The determinants are
+// evaluated exactly in base-2^30 multi-word integers, ties are broken by a symbolic perturbation
+// driven by the point ranks, and a double-precision filter answers the clear cases first. Nothing
+// here allocates; all numbers live in small fixed-size local arrays or in the caller's arrays.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+
+#include "hull/chull3.h"
+#include "hull/ones.h"
+#include "hull/stop.h"
+
+namespace {
+
+constexpr std::int32_t BASE = 1 << 30;  // one digit of a multi-word integer
+constexpr std::int32_t MASK = BASE - 1;
+constexpr std::int32_t HALF = 1 << 15;  // half digits: a product of two stays below 2^30
+constexpr float FBASE = 1073741824.0f;  // 2^30, exact in single precision
+
+// The second line of both size messages.
+std::string SizeLine(std::int32_t longa, std::int32_t longb) {
+    return "  LONGA: " + Field(longa, 3) + " words,    LONGB: " + Field(longb, 3) + " words";
+}
+
+// b - a as 32-bit hardware forms it. Coordinates are limited to |c| <= 2^28 - 1, so within the
+// hull this is the exact difference; the unsigned detour only keeps stray inputs defined.
+inline std::int32_t Diff(std::int32_t b, std::int32_t a) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b) - static_cast<std::uint32_t>(a));
+}
+
+// sign(b - a) by comparison, so no difference can overflow.
+inline std::int32_t SignOf(std::int32_t a, std::int32_t b) { return (b > a) - (b < a); }
+
+}  // namespace
+
+// =================================================================================================
+// Multi-word integers
+//
+// A number L of n words: L(1) = n, L(2) = sign (-1, 0, +1), L(3..n) = magnitude in base 2^30,
+// least significant digit first. The predicates use fixed word counts (4 and 5) chosen so that
+// no value they form can overflow; the size checks below therefore never fire inside the hull.
+// =================================================================================================
+
+namespace {
+
+// N as a LEN-word number, LEN >= 4. The magnitude is taken in unsigned arithmetic so that even
+// N = -2^31 gets its true value (digit 2 above the first).
+inline void Convert(std::int32_t N, Ivec L, std::int32_t LEN) {
+    L(1) = LEN;
+    L(2) = (N > 0) - (N < 0);
+    const std::uint32_t m =
+        N < 0 ? 0u - static_cast<std::uint32_t>(N) : static_cast<std::uint32_t>(N);
+    L(3) = static_cast<std::int32_t>(m & MASK);
+    L(4) = static_cast<std::int32_t>(m >> 30);
+    for (std::int32_t i = 5; i <= LEN; ++i)
+        L(i) = 0;
+}
+
+// R = A + SB·|B|, where SB stands in for the sign word of B. Subtraction passes the negated sign
+// instead of flipping B's sign word in place, so B is never written.
+inline void Add(Cvec A, Cvec B, std::int32_t SB, Ivec R) {
+    if (A(1) != B(1))
+        HullStop(" Error in EXADD: The integer sizes do not match.", SizeLine(A(1), B(1)));
+    const std::int32_t n = A(1);
+    R(1) = n;
+    if (A(2) == 0) {
+        R(2) = SB;
+        for (std::int32_t i = 3; i <= n; ++i)
+            R(i) = B(i);
+        return;
+    }
+    if (SB == 0) {
+        for (std::int32_t i = 2; i <= n; ++i)
+            R(i) = A(i);
+        return;
+    }
+    if (static_cast<std::int64_t>(A(2)) * SB != -1) {
+        // Same signs: add the magnitudes. A carry out of the top digit is dropped; the word
+        // counts of the predicates leave room for every sum they form.
+        R(2) = A(2);
+        std::uint32_t carry = 0;
+        for (std::int32_t i = 3; i <= n; ++i) {
+            const std::uint32_t s =
+                static_cast<std::uint32_t>(A(i)) + static_cast<std::uint32_t>(B(i)) + carry;
+            R(i) = static_cast<std::int32_t>(s & MASK);
+            carry = s >> 30;
+        }
+        return;
+    }
+    // Opposite signs: the larger magnitude keeps its sign, and the smaller is subtracted from it.
+    std::int32_t top = n;
+    while (top >= 3 && A(top) == B(top))
+        --top;
+    if (top < 3) {
+        R(2) = 0;
+        for (std::int32_t i = 3; i <= n; ++i)
+            R(i) = 0;
+        return;
+    }
+    const bool aLarger = A(top) > B(top);
+    const Cvec G = aLarger ? A : B;
+    const Cvec S = aLarger ? B : A;
+    R(2) = aLarger ? A(2) : SB;
+    std::int64_t borrow = 0;
+    for (std::int32_t i = 3; i <= n; ++i) {
+        std::int64_t d = static_cast<std::int64_t>(G(i)) - S(i) - borrow;
+        if (d < 0) {
+            d += BASE;
+            borrow = 1;
+        } else {
+            borrow = 0;
+        }
+        R(i) = static_cast<std::int32_t>(d);
+    }
+}
+
+// R = A - B.
+inline void Sub(Cvec A, Cvec B, Ivec R) {
+    if (B(2) == 0) {  // no size check on this path: A is copied whole, with its own word count
+        const std::int32_t n = A(1);
+        for (std::int32_t i = 1; i <= n; ++i)
+            R(i) = A(i);
+        return;
+    }
+    Add(A, B, Diff(0, B(2)), R);
+}
+
+// R = A × B, the magnitude taken modulo 2^(30(n-2)). Each column of the schoolbook product is
+// summed with every 60-bit digit product split into its low and high 30 bits, so the sums stay
+// far inside 64 bits for any word count; the carry out of the last column is dropped. This gives
+// digit for digit what the column scheme over 15-bit half digits gives.
+inline void Mult(Cvec A, Cvec B, Ivec R) {
+    if (A(1) != B(1))
+        HullStop(" Error in EXMULT: The integer sizes do not match.", SizeLine(A(1), B(1)));
+    const std::int32_t n = A(1);
+    R(1) = n;
+    R(2) = static_cast<std::int32_t>(static_cast<std::int64_t>(A(2)) * B(2));
+    if (R(2) == 0) {
+        for (std::int32_t i = 3; i <= n; ++i)
+            R(i) = 0;
+        return;
+    }
+    std::uint64_t carry = 0;
+    for (std::int32_t k = 3; k <= n; ++k) {
+        std::uint64_t lo = carry;
+        std::uint64_t hi = 0;
+        for (std::int32_t j = 3; j <= k; ++j) {
+            const std::uint64_t p = static_cast<std::uint64_t>(static_cast<std::uint32_t>(A(j))) *
+                                    static_cast<std::uint32_t>(B(k + 3 - j));
+            lo += p & MASK;
+            hi += p >> 30;
+        }
+        R(k) = static_cast<std::int32_t>(lo & MASK);
+        carry = (lo >> 30) + hi;
+    }
+}
+
+// Right-aligned exponent form of a real with 15 significant digits: "0.", the digits, "E" and a
+// signed two-digit exponent, e.g. "0.115292150460685E+19", padded on the left to `width`.
+std::string ExponentField(float a, int width) {
+    std::string text;
+    if (std::isinf(a)) {
+        text = a < 0 ? "-Infinity" : "Infinity";
+    } else {
+        char buf[40];
+        // d.dddddddddddddde±xx: the same 15 digits, one decimal place further left.
+        std::snprintf(buf, sizeof buf, "%.14E", static_cast<double>(a));
+        const std::string s = buf;
+        const std::size_t lead = s[0] == '-' ? 1 : 0;
+        const std::size_t e = s.find('E');
+        std::string digits = s.substr(lead, 1) + s.substr(lead + 2, e - lead - 2);
+        int exponent = std::stoi(s.substr(e + 1));
+        if (a != 0) ++exponent;
+        char exp[16];
+        std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+',
+                      exponent < 0 ? -exponent : exponent);
+        text = std::string(lead ? "-" : "") + "0." + digits + exp;
+    }
+    if (static_cast<int>(text.size()) >= width) return text;
+    return std::string(width - text.size(), ' ') + text;
+}
+
+}  // namespace
+
+// N as a LEN-word number. A word count of 3 or less is reported and L is left as it was; the run
+// goes on (no caller in the hull passes such a count).
+void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN) {
+    if (LEN <= 3) {
+        std::fprintf(stderr, "Error in LTRANS: N should be greater than 3.\nPresent N is%s\n",
+                     Field(LEN, 3).c_str());
+        return;
+    }
+    Convert(N, L, LEN);
+}
+
+// R = A + B; both of one word count. A carry out of the top digit is dropped.
+void exadd(const std::int32_t* A, const std::int32_t* B, std::int32_t* R) {
+    Add(A, B, Cvec(B)(2), R);
+}
+
+// R = A - B; B is not modified. With B zero, A is copied whatever B's word count.
+void exsub(const std::int32_t* A, const std::int32_t* B, std::int32_t* R) { Sub(A, B, R); }
+
+// R = A × B; both of one word count. Exact whenever the product fits the word count.
+void exmult(const std::int32_t* A, const std::int32_t* B, std::int32_t* R) { Mult(A, B, R); }
+
+// Half digit I of A: odd I is the low 15 bits of digit (I+1)/2, even I the high 15 bits of digit
+// I/2. An I outside the number ends the run.
+std::int32_t lhalf(const std::int32_t* a, std::int32_t I) {
+    const Cvec A(a);
+    const std::int32_t k = (I + 1) / 2;
+    if (k <= 0 || k > A(1) - 2)
+        HullStop(" Error in LHALF: Integer I is out of range. I = " + Field(I, 5));
+    const std::int32_t d = A(k + 2);
+    return I % 2 != 0 ? d % HALF : d / HALF;
+}
+
+// The single-precision value of L, summed from the least significant digit up with a rounding
+// to single precision after every step.
+float floatl(const std::int32_t* l) {
+    const Cvec L(l);
+    const std::int32_t n = L(1);
+    float s = 0.0f;
+    float power = 1.0f;  // (2^30)^i in single precision
+    for (std::int32_t i = 0; i <= n - 3; ++i) {
+        s = s + power * static_cast<float>(L(i + 3));
+        power = power * FBASE;
+    }
+    return s * static_cast<float>(L(2));
+}
+
+// A truncated toward zero as a LEN-word number, all real arithmetic in single precision. A value
+// that needs more than LEN words (infinity included) ends the run; a not-a-number is zero.
+void ltranf(float A, std::int32_t* l, std::int32_t LEN) {
+    const Ivec L(l);
+    L(1) = LEN;
+    float r;
+    if (A > 0) {
+        L(2) = 1;
+        r = A;
+    } else if (A < 0) {
+        L(2) = -1;
+        r = -A;
+    } else {
+        L(2) = 0;
+        for (std::int32_t i = 3; i <= LEN; ++i)
+            L(i) = 0;
+        return;
+    }
+    // The word of the most significant digit. Infinity would scale forever: it fits no count.
+    float t = r;
+    std::int32_t k = 3;
+    while (t >= FBASE && !std::isinf(t)) {
+        t = t * (1.0f / FBASE);
+        k = k + 1;
+    }
+    if (std::isinf(t) || LEN < k)
+        HullStop("Error in LTRANF: A is too large.",
+                 " A, N =" + ExponentField(A, 30) + Field(LEN, 3));
+    L(k) = static_cast<std::int32_t>(t);
+    for (std::int32_t j = k; j >= 4; --j) {
+        float power = 1.0f;  // (2^30)^(j-4)
+        for (std::int32_t i = 4; i < j; ++i)
+            power = power * FBASE;
+        r = r - power * FBASE * static_cast<float>(L(j));
+        t = r / power;
+        L(j - 1) = static_cast<std::int32_t>(t);
+    }
+    for (std::int32_t i = k + 1; i <= LEN; ++i)
+        L(i) = 0;
+    // A magnitude below 1 truncates to zero, and zero carries sign 0 like every other zero.
+    if (k == 3 && L(3) == 0) L(2) = 0;
+}
+
+// =================================================================================================
+// Exact predicates
+//
+// Each determinant converts its coordinate differences with one fixed word count (`length`): 4
+// words hold any 2×2 determinant of differences below 2^29 (below 2^59), 5 words any 3×3 one
+// (below 6·2^87 < 2^90). A smaller rank means a larger perturbation: the point of lowest rank
+// decides first.
+// =================================================================================================
+
+// sign(A(2) - A(1)).
+std::int32_t isd1s(const std::int32_t* a) {
+    const Cvec A(a);
+    return SignOf(A(1), A(2));
+}
+
+// sign(U(P(2)) - U(P(1))).
+std::int32_t jsd1s(const std::int32_t* p, const std::int32_t* u) {
+    const Cvec P(p), U(u);
+    return SignOf(U(P(1)), U(P(2)));
+}
+
+// sign((A2 - A1)(B3 - B1) - (A3 - A1)(B2 - B1)), exactly.
+std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
+    constexpr std::int32_t length = 4;
+    const Cvec A(a), B(b);
+    std::int32_t LA[length], LB[length], LC[length], LD[length];
+    Convert(Diff(A(2), A(1)), LA, length);
+    Convert(Diff(A(3), A(1)), LB, length);
+    Convert(Diff(B(2), B(1)), LC, length);
+    Convert(Diff(B(3), B(1)), LD, length);
+    std::int32_t T1[length], T2[length], R[length];
+    Mult(LA, LD, T1);
+    Mult(LB, LC, T2);
+    Sub(T1, T2, R);
+    return R[1];
+}
+
+// The orientation of the points P(1), P(2), P(3) in the (U, V) plane: +1 counterclockwise,
+// -1 clockwise, 0 collinear, exactly.
+std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int32_t* v) {
+    constexpr std::int32_t length = 4;
+    const Cvec P(p), U(u), V(v);
+    std::int32_t LA[length], LB[length], LC[length], LD[length];
+    Convert(Diff(U(P(2)), U(P(1))), LA, length);
+    Convert(Diff(U(P(3)), U(P(1))), LB, length);
+    Convert(Diff(V(P(2)), V(P(1))), LC, length);
+    Convert(Diff(V(P(3)), V(P(1))), LD, length);
+    std::int32_t T1[length], T2[length], R[length];
+    Mult(LA, LD, T1);
+    Mult(LC, LB, T2);
+    Sub(T1, T2, R);
+    return R[1];
+}
+
+// The exact sign of the determinant with rows P(2) - P(1), P(3) - P(1), P(4) - P(1): negative
+// when P(4) lies on the side of the plane from which P(1), P(2), P(3) turn clockwise.
+std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::int32_t* iy,
+                    const std::int32_t* iz) {
+    constexpr std::int32_t length = 5;
+    const Cvec P(p), X(ix), Y(iy), Z(iz);
+    const std::int32_t p1 = P(1);
+    std::int32_t DX[3][length], DY[3][length], DZ[3][length];
+    for (int k = 0; k < 3; ++k)
+        Convert(Diff(X(P(k + 2)), X(p1)), DX[k], length);
+    for (int k = 0; k < 3; ++k)
+        Convert(Diff(Y(P(k + 2)), Y(p1)), DY[k], length);
+    for (int k = 0; k < 3; ++k)
+        Convert(Diff(Z(P(k + 2)), Z(p1)), DZ[k], length);
+    // The six triple products of the expansion, each (first × second) × third.
+    static constexpr int TERMS[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                        {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
+    std::int32_t RT[6][length], T[length];
+    for (int t = 0; t < 6; ++t) {
+        Mult(DX[TERMS[t][0]], DY[TERMS[t][1]], T);
+        Mult(T, DZ[TERMS[t][2]], RT[t]);
+    }
+    std::int32_t S1[length], S2[length];
+    Add(RT[0], RT[1], RT[1][1], S1);
+    Add(S1, RT[2], RT[2][1], S2);
+    Sub(S2, RT[3], S1);
+    Sub(S1, RT[4], S2);
+    Sub(S2, RT[5], S1);
+    return S1[1];
+}
+
+// OUT = IN sorted by ascending KEY with a stable bubble sort; ISIGN = +1 for an even and -1 for
+// an odd number of exchanges. Equal keys are never exchanged.
+void sortbn(std::int32_t N, const std::int32_t* in, const std::int32_t* key, std::int32_t* out,
+            std::int32_t& ISIGN) {
+    const Cvec IN(in), KEY(key);
+    const Ivec OUT(out);
+    for (std::int32_t i = 1; i <= N; ++i)
+        OUT(i) = IN(i);
+    ISIGN = 1;
+    for (std::int32_t m = N - 1; m >= 1; --m) {
+        for (std::int32_t i = 1; i <= m; ++i) {
+            if (KEY(OUT(i)) > KEY(OUT(i + 1))) {
+                const std::int32_t swap = OUT(i);
+                OUT(i) = OUT(i + 1);
+                OUT(i + 1) = swap;
+                ISIGN = -ISIGN;
+            }
+        }
+    }
+}
+
+// 1 when point I comes after point J in the two-key order: larger K1, or equal K1 and a K2 that
+// is not larger. Points equal in both keys are each larger than the other.
+std::int32_t larger(std::int32_t I, std::int32_t J, const std::int32_t* k1,
+                    const std::int32_t* k2) {
+    const Cvec K1(k1), K2(k2);
+    return K1(I) > K1(J) || (K1(I) == K1(J) && K2(I) <= K2(J)) ? 1 : 0;
+}
+
+// 1 when K lies to the left of the directed line from I to J in the (U, V) plane, 0 otherwise;
+// collinear and coincident points are decided by the perturbation, so the answer is never a tie.
+std::int32_t itleft(std::int32_t I, std::int32_t J, std::int32_t K, const std::int32_t* u,
+                    const std::int32_t* v, const std::int32_t* KEY) {
+    const Cvec U(u), V(v);
+    const std::int32_t in[3] = {I, J, K};
+    std::int32_t S[3];
+    std::int32_t sigma;
+    sortbn(3, in, KEY, S, sigma);
+    const std::int32_t AU[3] = {U(S[0]), U(S[1]), U(S[2])};
+    const std::int32_t AV[3] = {V(S[0]), V(S[1]), V(S[2])};
+    std::int32_t s = isd1ss(AU, AV);
+    if (s == 0) {
+        // Coefficients of the perturbations of U(S1), U(S2) and V(S1), most significant first.
+        const std::int32_t V23[2] = {AV[1], AV[2]};
+        const std::int32_t V13[2] = {AV[0], AV[2]};
+        const std::int32_t U23[2] = {AU[1], AU[2]};
+        s = -isd1s(V23);
+        if (s == 0) s = isd1s(V13);
+        if (s == 0) s = isd1s(U23);
+    }
+    const std::int32_t r = s == 1 ? 1 : 0;
+    return sigma == -1 ? 1 - r : r;
+}
+
+// =================================================================================================
+// Four-point orientation test
+// =================================================================================================
+
+namespace {
+
+// The filter's threshold factor: the single-precision value nearest to 10^-6.
+constexpr double FILTER_EPS = static_cast<double>(1e-6f);
+
+// Sign of the orientation determinant of (p1, p2, p3, p4) when double precision proves it, else 0.
+// The differences are exact (integers below 2^32 in magnitude), each product and the sum lose at
+// most a few units of 2^-53 of the largest product M, and the verdict needs |D| > 10^-6 · M: a
+// decided sign is always the exact one.
+inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, std::int32_t p4,
+                           Cvec X, Cvec Y, Cvec Z) {
+    const double x1 = X(p1), y1 = Y(p1), z1 = Z(p1);
+    const double dx2 = X(p2) - x1, dy2 = Y(p2) - y1, dz2 = Z(p2) - z1;
+    const double dx3 = X(p3) - x1, dy3 = Y(p3) - y1, dz3 = Z(p3) - z1;
+    const double dx4 = X(p4) - x1, dy4 = Y(p4) - y1, dz4 = Z(p4) - z1;
+    const double T1 = dx2 * dy3 * dz4;
+    const double T2 = dx3 * dy4 * dz2;
+    const double T3 = dx4 * dy2 * dz3;
+    const double T4 = dx2 * dy4 * dz3;
+    const double T5 = dx3 * dy2 * dz4;
+    const double T6 = dx4 * dy3 * dz2;
+    const double D = T1 + T2 + T3 - T6 - T5 - T4;
+    // Plain comparisons rather than fmax: no operand can be a NaN, and they compile to maxsd.
+    double M = std::fabs(T1);
+    for (const double T : {T2, T3, T4, T5, T6})
+        M = std::fabs(T) > M ? std::fabs(T) : M;
+    const double B = M > 1.0 ? M : 1.0;
+    if (std::fabs(D) > B * FILTER_EPS) return D > 0 ? 1 : -1;
+    return 0;
+}
+
+}  // namespace
+
+// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
+// perturbation: +1 or -1, never 0, negated by any exchange of two points.
+//
+// The filter is asked on the given order first. A sign it decides is the exact sign of that
+// order's determinant, which is what the ranked evaluation below returns whenever the determinant
+// is not 0; so the rank sort is paid only for nearly degenerate quadruples.
+std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
+                    const std::int32_t* iz, const std::int32_t* irank) {
+    const Cvec IV(iv), X(ix), Y(iy), Z(iz);
+    const std::int32_t f = Filter(IV(1), IV(2), IV(3), IV(4), X, Y, Z);
+    if (f != 0) return f;
+
+    // Lowest rank first; sigma is the parity of the permutation into that order.
+    std::int32_t S[4];
+    std::int32_t sigma;
+    sortbn(4, iv, irank, S, sigma);
+    std::int32_t r = jd1sss(S, ix, iy, iz);
+    if (r != 0) return r * sigma;
+
+    // The exact determinant is 0: the signs of the coefficients of the perturbed determinant, in
+    // decreasing order of significance, decide. A coefficient implied 0 by the earlier ones being
+    // 0 is not evaluated.
+    const std::int32_t s1 = S[0], s2 = S[1], s3 = S[2], s4 = S[3];
+    const std::int32_t P234[3] = {s2, s3, s4};
+    const std::int32_t P134[3] = {s1, s3, s4};
+    const std::int32_t P124[3] = {s1, s2, s4};
+    const std::int32_t P34[2] = {s3, s4};
+    const std::int32_t P24[2] = {s2, s4};
+    const std::int32_t P14[2] = {s1, s4};
+    if ((r = -jsd1ss(P234, iy, iz)) != 0) return r * sigma;
+    if ((r = jsd1ss(P134, iy, iz)) != 0) return r * sigma;
+    if ((r = -jsd1ss(P124, iy, iz)) != 0) return r * sigma;
+    if ((r = jsd1ss(P234, ix, iz)) != 0) return r * sigma;
+    if ((r = -jsd1s(P34, iz)) != 0) return r * sigma;
+    if ((r = jsd1s(P24, iz)) != 0) return r * sigma;
+    if ((r = -jsd1ss(P134, ix, iz)) != 0) return r * sigma;
+    if ((r = -jsd1s(P14, iz)) != 0) return r * sigma;
+    if ((r = jsd1ss(P124, ix, iz)) != 0) return r * sigma;
+    if ((r = -jsd1ss(P234, ix, iy)) != 0) return r * sigma;
+    if ((r = jsd1s(P34, iy)) != 0) return r * sigma;
+    if ((r = -jsd1s(P24, iy)) != 0) return r * sigma;
+    if ((r = -jsd1s(P34, ix)) != 0) return r * sigma;
+    return sigma;
+}
+
+// ISIGN = the sign of the orientation determinant of (IV(1), ..., IV(4)) when double precision
+// proves it, else 0.
+void sfilt(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
+           const std::int32_t* iz, std::int32_t& ISIGN) {
+    const Cvec IV(iv);
+    ISIGN = Filter(IV(1), IV(2), IV(3), IV(4), ix, iy, iz);
+}

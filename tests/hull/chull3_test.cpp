@@ -1,0 +1,387 @@
+// The hull construction end to end: every hull is checked exactly by CheckHull (structure,
+// containment, extreme points, and for small inputs the volume of an independent hull).
+#include "hull/chull3.h"
+#include "hull_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using hullcheck::CheckHull;
+using hullcheck::HullRun;
+using hullcheck::Point;
+using Points = std::vector<Point>;
+
+Points RandomPoints(std::mt19937& rng, int n, int lo, int hi) {
+    std::uniform_int_distribution<int> d(lo, hi);
+    Points p;
+    for (int i = 0; i < n; ++i) p.push_back({d(rng), d(rng), d(rng)});
+    return p;
+}
+
+// Runs chull3 on the points and checks the result; returns the run for further checks.
+HullRun Hull(const Points& p, const std::vector<std::int32_t>& ranks = {}) {
+    HullRun run(p, ranks);
+    run.Run();
+    EXPECT_NO_FATAL_FAILURE(CheckHull(run.View())) << "n = " << p.size();
+    return run;
+}
+
+std::int32_t VertexCount(const HullRun& run) {
+    std::int32_t v = 0;
+    for (std::int32_t i = 0; i < run.n; ++i) v += run.IVFLAG[i];
+    return v;
+}
+
+// Every output array of two runs, compared.
+void ExpectSameHull(const HullRun& a, const HullRun& b) {
+    EXPECT_EQ(a.IPAR[8], b.IPAR[8]);
+    EXPECT_EQ(a.IPAR[3], b.IPAR[3]);
+    EXPECT_EQ(a.IPAR[4], b.IPAR[4]);
+    EXPECT_EQ(a.IVFLAG, b.IVFLAG);
+    EXPECT_EQ(a.IEFLAG, b.IEFLAG);
+    EXPECT_EQ(a.IFFLAG, b.IFFLAG);
+    EXPECT_EQ(a.IVEDGE, b.IVEDGE);
+    EXPECT_EQ(a.IFEDGE, b.IFEDGE);
+    EXPECT_EQ(a.IVNEXT, b.IVNEXT);
+    for (auto m : {&HullRun::IEVS, &HullRun::IEVE, &HullRun::IEF1, &HullRun::IEF2, &HullRun::IESF1,
+                   &HullRun::IESF2, &HullRun::IEEF2, &HullRun::IEEF1}) {
+        // Stale fields of free edges are not part of the result.
+        for (std::size_t e = 0; e < (a.*m).size(); ++e)
+            if (a.IEFLAG[e] == 1) EXPECT_EQ((a.*m)[e], (b.*m)[e]) << "edge " << e + 1;
+    }
+}
+
+// Free lists chained and the point count set, as chull3 leaves them before its first group.
+void Prepare(HullRun& run) {
+    const std::int32_t m = run.n + 1;
+    run.IPAR[1] = 3 * m;
+    run.IPAR[2] = 4 * m;
+    run.IPAR[6] = run.n;
+    kinit(run.IPAR.data(), run.IFEDGE.data(), run.IEVS.data());
+}
+
+void Tetra(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+    const std::int32_t V[4] = {a, b, c, d};
+    tetra(V, r.IPAR.data(), r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(),
+          r.IEF1.data(), r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(),
+          r.IEEF1.data());
+    for (int k = 0; k < 4; ++k) r.IVNEXT[V[k] - 1] = V[(k + 1) % 4];
+    for (int k = 0; k < 4; ++k) r.IVPREV[V[(k + 1) % 4] - 1] = V[k];
+}
+
+void Dihed(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c) {
+    const std::int32_t V[3] = {a, b, c};
+    dihed(V, r.IPAR.data(), r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(),
+          r.IEF1.data(), r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(),
+          r.IEEF1.data());
+    for (int k = 0; k < 3; ++k) r.IVNEXT[V[k] - 1] = V[(k + 1) % 3];
+    for (int k = 0; k < 3; ++k) r.IVPREV[V[(k + 1) % 3] - 1] = V[k];
+}
+
+void Gcylin(HullRun& r, std::int32_t a, std::int32_t b) {
+    gcylin(a, b, r.IX.data(), r.IY.data(), r.IZ.data(), r.IRANK.data(), r.IPAR.data(),
+           r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(), r.IEF1.data(),
+           r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(), r.IEEF1.data(),
+           r.IORDER.data(), r.IVNEXT.data(), r.IVPREV.data(), r.IEFLAG.data(), r.IESTK.data(),
+           r.IFFLAG.data(), r.IFSTK.data());
+}
+
+// A tetrahedron whose apex projects inside its base: the apex is on no silhouette.
+TEST(SilhouetteDeathTest, StartVertexOffTheOutline) {
+    HullRun run(Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}});
+    Prepare(run);
+    Tetra(run, 1, 2, 4, 3);  // negatively oriented
+    std::int32_t best = 0;
+    EXPECT_EXIT(shadow(4, run.IX.data(), run.IY.data(), run.IRANK.data(), best, run.IPAR.data(),
+                       run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
+                       run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(),
+                       run.IEEF2.data(), run.IEEF1.data(), run.IORDER.data(), run.IVFLAG.data(),
+                       run.ISPREV.data()),
+                ::testing::ExitedWithCode(1),
+                "^Error in SHADOW: No silhouette edge\\.\nIVERT,IESTAR =         4         5\n$");
+}
+
+TEST(Silhouette, TetrahedronOutlineAndBestVertex) {
+    HullRun run(Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}});
+    Prepare(run);
+    Tetra(run, 1, 2, 4, 3);
+    std::int32_t best = 0;
+    shadow(1, run.IX.data(), run.IY.data(), run.IRANK.data(), best, run.IPAR.data(),
+           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
+           run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(),
+           run.IEEF1.data(), run.IORDER.data(), run.IVFLAG.data(), run.ISPREV.data());
+    EXPECT_EQ(best, 2);
+    // Clockwise seen from above: 1 -> 3 -> 2 -> 1; the apex gets no entry.
+    EXPECT_EQ(run.IVFLAG[0], 3);
+    EXPECT_EQ(run.IVFLAG[2], 2);
+    EXPECT_EQ(run.IVFLAG[1], 1);
+    EXPECT_EQ(run.ISPREV[2], 1);
+    EXPECT_EQ(run.IVFLAG[3], 0);
+    EXPECT_EQ(run.IX[4], 10);  // the lifted point over the last vertex walked
+    EXPECT_EQ(run.IORDER[4], 100);
+}
+
+// A vertex of the other hull inside the hull being wrapped sees none of its faces.
+TEST(MergeDeathTest, NoHorizonOnLeft) {
+    HullRun run(Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}, {3, 3, 1}, {20, 0, 0},
+                       {20, 5, 3}});
+    Prepare(run);
+    Tetra(run, 1, 2, 4, 3);
+    Dihed(run, 5, 6, 7);
+    EXPECT_EXIT(Gcylin(run, 1, 5), ::testing::ExitedWithCode(1),
+                "^Error in GCYLIN: no silhouette edge is found\nIVNOW,IESTAR =       1       1\n$");
+}
+
+TEST(MergeDeathTest, NoHorizonOnRight) {
+    HullRun run(Points{{3, 3, 1}, {-20, 0, 0}, {-20, 5, 3}, {0, 0, 0}, {10, 0, 0}, {0, 10, 0},
+                       {3, 3, 5}});
+    Prepare(run);
+    Dihed(run, 1, 2, 3);      // edges 1-3
+    Tetra(run, 4, 5, 7, 6);   // IVEDGE(4) = edge 4
+    EXPECT_EXIT(Gcylin(run, 1, 4), ::testing::ExitedWithCode(1),
+                "^Error in GCYLIN: no silhouette edge is found\nJVNOW,JESTAR =       4       4\n$");
+}
+
+TEST(PointSort, AscendingFirstKeyThenDescendingSecondKey) {
+    const std::int32_t K1[7] = {3, 1, 3, 2, 1, 3, 0};
+    const std::int32_t K2[7] = {5, 9, 7, 0, 2, 6, 4};
+    std::int32_t order[7];
+    hpsort(7, K1, K2, order);
+    const std::vector<std::int32_t> expected = {7, 2, 5, 4, 3, 6, 1};
+    EXPECT_EQ(std::vector<std::int32_t>(order, order + 7), expected);
+    std::int32_t keep[2] = {-4, -4};
+    hpsort(0, K1, K2, keep);
+    EXPECT_EQ(keep[0], -4);
+}
+
+TEST(PointSort, LargeRandomInputIsOrdered) {
+    std::mt19937 rng(5);
+    const int n = 5000;
+    std::vector<std::int32_t> k1(n), k2(n), order(n);
+    for (int i = 0; i < n; ++i) {
+        k1[i] = static_cast<std::int32_t>(rng() % 50);
+        k2[i] = static_cast<std::int32_t>(rng() % 50);
+    }
+    hpsort(n, k1.data(), k2.data(), order.data());
+    std::vector<int> seen(n + 1, 0);
+    for (int i = 0; i < n; ++i) ++seen[order[i]];
+    for (int i = 1; i <= n; ++i) ASSERT_EQ(seen[i], 1);
+    for (int i = 0; i + 1 < n; ++i) {
+        const int a = order[i] - 1, b = order[i + 1] - 1;
+        ASSERT_TRUE(k1[a] < k1[b] || (k1[a] == k1[b] && k2[a] >= k2[b])) << i;
+    }
+}
+
+TEST(HullEntryDeathTest, TooFewPoints) {
+    HullRun run(Points(5, Point{0, 0, 0}));
+    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
+                "^NOFP should be greater than 5\\.\npresenet NOFP is   5\n$");
+}
+
+TEST(HullEntryDeathTest, CapacityBelowPointsPlusOne) {
+    HullRun run(Points(6, Point{0, 0, 0}));
+    run.IPAR[0] = 6;
+    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
+                "^NOFP should not be greater than       5\npresenet NOFP is        6\n$");
+}
+
+TEST(HullEntryDeathTest, CoordinateOutOfRange) {
+    Points p(7, Point{1, 2, 3});
+    p[2].x = 268435456;
+    HullRun run(p);
+    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
+                "^Error: coordinate must be smaller than   268435455\n"
+                "IP,IX,IY,IZ=           3   268435456           2           3\n$");
+    p[2].x = 1;
+    p[5].y = -268435456;
+    HullRun run2(p);
+    EXPECT_EXIT(run2.Run(), ::testing::ExitedWithCode(1),
+                "^Error: coordinate must be smaller than   268435455\n"
+                "IP,IX,IY,IZ=           6           1  -268435456           3\n$");
+}
+
+TEST(HullEntry, ExtremeCoordinatesAccepted) {
+    const std::int32_t M = 268435455;
+    Points p = {{-M, -M, -M}, {M, -M, -M}, {-M, M, -M}, {-M, -M, M}, {M, M, M}, {M, M, -M},
+                {0, 0, 0},    {M, -M, M},  {1, 2, 3},   {-M, M, M}};
+    HullRun run = Hull(p);
+    EXPECT_EQ(VertexCount(run), 8);
+    std::mt19937 rng(17);
+    for (int t = 0; t < 5; ++t) Hull(RandomPoints(rng, 40, -M, M));
+}
+
+// Every grouping of fours and threes, general and degenerate.
+TEST(HullSmall, EveryGroupingFromSixToTwelve) {
+    std::mt19937 rng(1);
+    for (int n = 6; n <= 12; ++n) {
+        for (int t = 0; t < 20; ++t) Hull(RandomPoints(rng, n, -5, 5));
+        for (int t = 0; t < 10; ++t) Hull(RandomPoints(rng, n, 0, 1));  // many coincident
+        for (int t = 0; t < 10; ++t) {
+            Points p = RandomPoints(rng, n, -3, 3);
+            for (auto& q : p) q.x = 2;  // equal x everywhere
+            Hull(p);
+            for (auto& q : p) q.z = q.x + q.y;  // a tilted plane
+            Hull(p);
+        }
+    }
+}
+
+TEST(HullSmall, SixPointsMergeOnce) {
+    const Points p = {{0, 0, 0}, {1, 5, 0}, {2, 0, 5}, {3, 1, 1}, {4, 6, 2}, {5, 0, 0}};
+    HullRun run = Hull(p);
+    EXPECT_LE(VertexCount(run), 6);
+}
+
+// A side that keeps only its bridge vertex: the walk finds no horizon edge on it and the whole
+// side goes but that vertex.
+TEST(HullMerge, LeftKeepsOnlyItsBridgeVertex) {
+    const Points p = {{0, 0, 0}, {1, 0, 0}, {2, 0, -1}, {10, -10, -10}, {10, 10, -10}, {10, 0, 10}};
+    HullRun run = Hull(p);
+    EXPECT_EQ(run.IVFLAG, std::vector<std::int32_t>({1, 0, 0, 1, 1, 1, 0}));
+}
+
+TEST(HullMerge, RightKeepsOnlyItsBridgeVertex) {
+    const Points p = {{0, -10, -10}, {0, 10, -10}, {0, 0, 10}, {5, 0, 0}, {6, 0, 0}, {10, 0, 0}};
+    HullRun run = Hull(p);
+    EXPECT_EQ(run.IVFLAG, std::vector<std::int32_t>({1, 1, 1, 0, 0, 1, 0}));
+}
+
+TEST(HullRandom, CubeOfSeveralSizes) {
+    std::mt19937 rng(2);
+    for (const int n : {13, 50, 150}) {
+        for (int t = 0; t < 4; ++t) Hull(RandomPoints(rng, n, -1000, 1000));
+    }
+    for (const int n : {1000, 20000, 100000}) Hull(RandomPoints(rng, n, -100000, 100000));
+}
+
+TEST(HullRandom, CrowdedLatticesWithRandomRanks) {
+    std::mt19937 rng(3);
+    for (int t = 0; t < 30; ++t) {
+        const int n = 6 + static_cast<int>(rng() % 60);
+        Points p = RandomPoints(rng, n, 0, 3);
+        std::vector<std::int32_t> ranks(n);
+        for (int i = 0; i < n; ++i) ranks[i] = i;
+        std::shuffle(ranks.begin(), ranks.end(), rng);
+        Hull(p, ranks);
+    }
+    Hull(RandomPoints(rng, 5000, 0, 4));
+}
+
+Points Grid(int a, int b, int c, bool surfaceOnly) {
+    Points p;
+    for (int x = 0; x < a; ++x)
+        for (int y = 0; y < b; ++y)
+            for (int z = 0; z < c; ++z) {
+                const bool inner =
+                    x > 0 && x < a - 1 && y > 0 && y < b - 1 && z > 0 && z < c - 1;
+                if (!surfaceOnly || !inner) p.push_back({x, y, z});
+            }
+    return p;
+}
+
+TEST(HullLattice, WholeGridsAndGridSurfaces) {
+    for (const auto& g : {std::vector<int>{2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {2, 3, 4}, {5, 1, 3},
+                          {5, 5, 5}, {1, 1, 9}, {1, 4, 4}}) {
+        HullRun run = Hull(Grid(g[0], g[1], g[2], false));
+        if (g[0] > 1 && g[1] > 1 && g[2] > 1) EXPECT_EQ(VertexCount(run), 8);
+        Hull(Grid(g[0], g[1], g[2], true));
+    }
+    Hull(Grid(12, 9, 7, true));
+    Hull(Grid(20, 20, 20, false));
+}
+
+TEST(HullLattice, BoxCornersWithDuplicates) {
+    Points p;
+    for (int k = 0; k < 5; ++k)
+        for (int c = 0; c < 8; ++c) p.push_back({(c & 1) * 7, (c >> 1 & 1) * 3, (c >> 2) * 11});
+    HullRun run = Hull(p);
+    EXPECT_GE(VertexCount(run), 8);
+    std::mt19937 rng(4);
+    std::shuffle(p.begin(), p.end(), rng);
+    Hull(p);
+    p.resize(9);
+    Hull(p);
+}
+
+TEST(HullDegenerate, AllCoplanar) {
+    std::mt19937 rng(6);
+    for (const int n : {6, 17, 60, 140, 3000}) {
+        Points p = RandomPoints(rng, n, -20, 20);
+        for (auto& q : p) q.z = 3 * q.x - 2 * q.y + 5;
+        Hull(p);
+        for (auto& q : p) q.z = 7;
+        Hull(p);
+        for (auto& q : p) {
+            q.z = q.y;
+            q.y = 4;
+        }
+        Hull(p);
+    }
+}
+
+TEST(HullDegenerate, AllEqualX) {
+    std::mt19937 rng(7);
+    for (const int n : {6, 9, 31, 128, 2000}) {
+        Points p = RandomPoints(rng, n, -50, 50);
+        for (auto& q : p) q.x = -3;
+        Hull(p);
+    }
+}
+
+TEST(HullDegenerate, ManyCoincidentPoints) {
+    std::mt19937 rng(8);
+    const Points base = RandomPoints(rng, 10, -9, 9);
+    Points p;
+    for (int k = 0; k < 6; ++k) p.insert(p.end(), base.begin(), base.end());
+    Hull(p);
+    std::shuffle(p.begin(), p.end(), rng);
+    Hull(p);
+    Points q(30, Point{1, 1, 1});
+    q.push_back({2, 1, 1});
+    q.push_back({1, 3, 1});
+    q.push_back({1, 1, 4});
+    Hull(q);
+}
+
+TEST(HullDegenerate, CollinearDistinctPoints) {
+    Points p;
+    for (int i = 0; i < 24; ++i) p.push_back({i, 2 * i, -i});
+    Hull(p);
+}
+
+TEST(HullRanks, RepeatedRanksAreReplacedByPointNumbers) {
+    std::mt19937 rng(9);
+    const Points p = RandomPoints(rng, 40, 0, 3);
+    std::vector<std::int32_t> numbers(40);
+    for (int i = 0; i < 40; ++i) numbers[i] = i + 1;
+    const HullRun direct = Hull(p, numbers);
+    const HullRun zeros = Hull(p, std::vector<std::int32_t>(40, 0));
+    ExpectSameHull(zeros, direct);
+    std::vector<std::int32_t> repeated(40);
+    for (int i = 0; i < 40; ++i) repeated[i] = i % 7;
+    const HullRun rep = Hull(p, repeated);
+    ExpectSameHull(rep, direct);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(rep.IRANK[i], i + 1);
+}
+
+// Every decision is the sign of a determinant of differences, so translating or scaling the
+// input by a positive factor changes nothing in the result.
+TEST(HullRanks, SameArraysAfterTranslationAndScaling) {
+    std::mt19937 rng(10);
+    for (int t = 0; t < 5; ++t) {
+        const Points p = RandomPoints(rng, 30 + 20 * t, 0, 3);
+        const HullRun base = Hull(p);
+        Points moved = p;
+        for (auto& q : moved) q = {3 * q.x - 1000, 3 * q.y + 77, 3 * q.z + 5};
+        ExpectSameHull(Hull(moved), base);
+    }
+}
+
+}  // namespace
