@@ -21,6 +21,8 @@ std::string Stack(const std::string& name) {
     return std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/cli/" + name;
 }
 
+std::string Slices(const std::string& name) { return Stack(name) + "/slices"; }
+
 // The stack's object voxels with z taken from the slice order.
 std::vector<Point3> Voxels(const std::string& name, const std::vector<std::string>& order) {
     std::map<std::string, std::int64_t> z;
@@ -37,7 +39,7 @@ std::vector<Point3> Voxels(const std::string& name, const std::vector<std::strin
     return voxels;
 }
 
-std::vector<std::string> Slices(int count) {
+std::vector<std::string> SliceNames(int count) {
     std::vector<std::string> names;
     for (int k = 0; k < count; ++k)
         names.push_back((k < 10 ? "s0" : "s") + std::to_string(k) + ".tif");
@@ -48,7 +50,7 @@ std::vector<std::string> Slices(int count) {
 StlFile Convert(const std::string& name, const std::string& nameFile, const std::string& range,
                 std::string* bytes = nullptr) {
     const std::string out = TempDir() + "/hull.stl";
-    const RunResult r = RunVoxwrap({Stack(name), nameFile, range, out});
+    const RunResult r = RunVoxwrap({Slices(name), nameFile, range, out});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, "");
@@ -62,7 +64,7 @@ TEST(Conversion, OnePixelGivesTheTwelveTrianglesOfACube) {
     const StlFile stl = Convert("one_pixel", "-", "1000-4095", &bytes);
     EXPECT_EQ(bytes.size(), 684u);
     EXPECT_EQ(stl.count, 12u);
-    CheckHullStl(stl, Voxels("one_pixel", Slices(1)));
+    CheckHullStl(stl, Voxels("one_pixel", SliceNames(1)));
     for (const Facet& f : stl.facets) {
         EXPECT_TRUE(f.attribute == 0x801F || f.attribute == 0x83E0 || f.attribute == 0xFC00)
             << std::hex << f.attribute;
@@ -80,7 +82,7 @@ TEST(Conversion, OnePixelGivesTheTwelveTrianglesOfACube) {
 TEST(Conversion, ABoxHasOnlyItsEightCorners) {
     const StlFile stl = Convert("box", "-", "1000-4095");
     EXPECT_EQ(stl.count, 12u);
-    CheckHullStl(stl, Voxels("box", Slices(3)));
+    CheckHullStl(stl, Voxels("box", SliceNames(3)));
     EXPECT_EQ(StlVertices(stl), (std::vector<Point3>{{4, 3, 0},
                                                      {4, 3, 3},
                                                      {4, 8, 0},
@@ -99,7 +101,7 @@ TEST(Conversion, EveryStackGivesItsExactClosedHull) {
         SCOPED_TRACE(name);
         // The disc is 8-bit: its object pixels are 250, the background 10.
         const StlFile stl = Convert(name, "-", name == "disc" ? "100-255" : "1000-4095");
-        CheckHullStl(stl, Voxels(name, Slices(slices)));
+        CheckHullStl(stl, Voxels(name, SliceNames(slices)));
     }
 }
 
@@ -108,7 +110,7 @@ TEST(Conversion, GapsInARowDoNotChangeTheHull) {
     Convert("row_gaps", "-", "1000-4095", &gaps);
     Convert("row_filled", "-", "1000-4095", &filled);
     EXPECT_EQ(gaps, filled);
-    CheckHullStl(ParseStl(gaps), Voxels("row_filled", Slices(1)));
+    CheckHullStl(ParseStl(gaps), Voxels("row_filled", SliceNames(1)));
 }
 
 TEST(Conversion, PaddingCountsWhenTheRangeMarksZero) {
@@ -149,7 +151,7 @@ TEST(Conversion, DashSendsTheSameBytesToStandardOutput) {
     Convert("random1", "-", "1000-4095", &file);
     for (const char* dash : {"-", "-out.stl"}) {
         const std::string dir = TempDir();
-        const RunResult r = RunVoxwrap({Stack("random1"), "-", "1000-4095", dash}, dir);
+        const RunResult r = RunVoxwrap({Slices("random1"), "-", "1000-4095", dash}, dir);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, file);
         EXPECT_TRUE(fs::is_empty(dir)) << "no file may be written for " << dash;
@@ -172,18 +174,18 @@ TEST(Conversion, TheBundledExampleGivesItsExpectedFile) {
 TEST(Failures, NoObjectLeavesAnExistingFileUntouched) {
     const std::string dir = TempDir();
     WriteFile(dir + "/hull.stl", "precious");
-    const RunResult r = RunVoxwrap({Stack("box"), "-", "4000-", dir + "/hull.stl"});
+    const RunResult r = RunVoxwrap({Slices("box"), "-", "4000-", dir + "/hull.stl"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "no object.\n");
     EXPECT_EQ(ReadFile(dir + "/hull.stl"), "precious");
-    const RunResult none = RunVoxwrap({Stack("box"), "-", "", dir + "/new.stl"});
+    const RunResult none = RunVoxwrap({Slices("box"), "-", "", dir + "/new.stl"});
     EXPECT_EQ(none.err, "no object.\n");
     EXPECT_FALSE(fs::exists(dir + "/new.stl"));
 }
 
 TEST(Failures, AMissingOutputDirectoryIsReportedAfterTheHull) {
     const std::string dir = TempDir();
-    const RunResult r = RunVoxwrap({Stack("box"), "-", "1000-4095", dir + "/no/such/dir/h.stl"});
+    const RunResult r = RunVoxwrap({Slices("box"), "-", "1000-4095", dir + "/no/such/dir/h.stl"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "file not stored.\n");
     EXPECT_TRUE(fs::is_empty(dir));
@@ -191,7 +193,7 @@ TEST(Failures, AMissingOutputDirectoryIsReportedAfterTheHull) {
 
 TEST(Failures, AFullDeviceIsAFailedWrite) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    const RunResult r = RunVoxwrap({Stack("box"), "-", "1000-4095", "/dev/full"});
+    const RunResult r = RunVoxwrap({Slices("box"), "-", "1000-4095", "/dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "file not stored.\n");
 }
@@ -206,7 +208,7 @@ TEST(Failures, AClosedPipeIsAFailedWrite) {
         dup2(fds[1], 1);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        std::string stack = Stack("random0");
+        std::string stack = Slices("random0");
         std::string a1 = "-", a2 = "1000-4095", a3 = "-";
         char* argv[] = {const_cast<char*>(VOXWRAP_BINARY),
                         stack.data(),
@@ -230,7 +232,7 @@ TEST(Output, ReplacesAFileKeepingItsModeAndFollowsLinks) {
     WriteFile(target, "old");
     ASSERT_EQ(chmod(target.c_str(), 0640), 0);
     ASSERT_EQ(symlink("target.stl", (dir + "/link.stl").c_str()), 0);
-    const RunResult r = RunVoxwrap({Stack("box"), "-", "1000-4095", dir + "/link.stl"});
+    const RunResult r = RunVoxwrap({Slices("box"), "-", "1000-4095", dir + "/link.stl"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir + "/link.stl"));
     EXPECT_EQ(ReadFile(target).size(), 84u + 12 * 50);

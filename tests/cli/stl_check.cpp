@@ -10,7 +10,7 @@
 
 namespace {
 
-using Int = __int128;
+__extension__ typedef __int128 Int;
 
 Point3 Sub(const Point3& a, const Point3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 

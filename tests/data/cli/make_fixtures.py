@@ -2,9 +2,9 @@
 """Writes the slice stacks of the end-to-end tests.
 
 Slices are written by tifffile (uncompressed, either byte order) and PIL, and some are then
-LZW-compressed by libtiff's tiffcp, so every file comes from a real encoder. Beside each stack,
-voxels.txt lists the object voxels as "x y slice-name" lines: the tests check the hull against
-them. Run from this directory: /usr/bin/python3 make_fixtures.py
+LZW-compressed by libtiff's tiffcp, so every file comes from a real encoder. Beside each
+stack's slices/ directory, voxels.txt lists the object voxels as "x y slice-name" lines: the
+tests check the hull against them. Run from this directory: /usr/bin/python3 make_fixtures.py
 """
 import os
 import shutil
@@ -20,8 +20,10 @@ BACKGROUND = 200
 
 
 def stack_dir(name):
-    d = os.path.join(HERE, name)
-    shutil.rmtree(d, ignore_errors=True)
+    """The slices go to NAME/slices, so that a directory listing finds only slices."""
+    top = os.path.join(HERE, name)
+    shutil.rmtree(top, ignore_errors=True)
+    d = os.path.join(top, "slices")
     os.makedirs(d)
     return d
 
@@ -47,7 +49,7 @@ def write_slice(d, name, mask, how="tifffile", shape=None, values=None):
 
 
 def write_voxels(d, entries):
-    with open(os.path.join(d, "voxels.txt"), "w") as f:
+    with open(os.path.join(os.path.dirname(d), "voxels.txt"), "w") as f:
         for x, y, name in entries:
             f.write(f"{x} {y} {name}\n")
 
