@@ -243,6 +243,7 @@ bool HasArea(const std::int32_t* IX, const std::int32_t* IY, const std::int32_t*
 
 bool Coplanar(const Triangle& t, const Triangle& u, const HullStorage& hull) {
     for (const std::int32_t q : u.p) {
+        if (q == t.p[0] || q == t.p[1] || q == t.p[2]) continue;  // shared points lie in t's plane
         const std::int32_t P[4] = {t.p[0], t.p[1], t.p[2], q};
         if (jd1sss(P, hull.IX.data(), hull.IY.data(), hull.IZ.data()) != 0) return false;
     }

@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -189,6 +191,26 @@ TEST(Failures, AMissingOutputDirectoryIsReportedAfterTheHull) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "file not stored.\n");
     EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST(Failures, AFailedWriteLeavesAnExistingFileUntouched) {
+    // A file size limit makes the write fail part way (EFBIG; the signal is ignored, and an
+    // ignored signal stays ignored across exec).
+    const std::string dir = TempDir();
+    WriteFile(dir + "/hull.stl", "precious");
+    const RunResult r =
+        RunVoxwrap({Slices("random1"), "-", "1000-4095", dir + "/hull.stl"}, "", [] {
+            const rlimit limit = {300, 300};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            signal(SIGXFSZ, SIG_IGN);
+        });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "file not stored.\n");
+    EXPECT_EQ(ReadFile(dir + "/hull.stl"), "precious");
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename());
+    EXPECT_EQ(names, std::set<std::string>{"hull.stl"}) << "temporary file left";
 }
 
 TEST(Failures, AFullDeviceIsAFailedWrite) {

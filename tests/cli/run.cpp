@@ -32,7 +32,8 @@ int TempFile() {
 
 }  // namespace
 
-RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd) {
+RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::function<void()>& setup) {
     // Output goes to unlinked temporary files rather than pipes: no deadlock on large output.
     const int out = TempFile();
     const int err = TempFile();
@@ -49,6 +50,7 @@ RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cw
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (setup) setup();
         execv(argv[0], argv.data());
         _exit(127);
     }

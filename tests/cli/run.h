@@ -1,5 +1,6 @@
 #pragma once
 // Runs the built voxwrap binary as a user would and collects what it printed.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,9 @@ struct RunResult {
 };
 
 // Runs the binary with these arguments (argv[0] is added) in the working directory cwd (empty:
-// the current one).
-RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd = "");
+// the current one); setup runs in the child just before the program starts (limits, signals).
+RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd = "",
+                     const std::function<void()>& setup = {});
 
 // A fresh empty directory below the system's temporary directory, removed at exit of the test.
 std::string TempDir();
