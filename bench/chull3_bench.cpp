@@ -3,7 +3,7 @@
 // ball). With VOXWRAP_POINTS=file (qhull input format: "3", n, then n lines "x y z") one more
 // benchmark times chull3 on the points of that file; bench/hull_vs_qhull.sh uses it.
 #include "hull/chull3.h"
-#include "hull_check.h"
+#include "hull/hull_check.h"
 
 #include <benchmark/benchmark.h>
 

@@ -110,6 +110,20 @@ struct BruteHull {
     std::vector<Point> extreme;
 };
 
+// The normal divided by the gcd of its components (not all zero).
+inline Vec Reduce(const Vec& N) {
+    Int128 g = 0;
+    for (Int128 c : {N.x, N.y, N.z}) {
+        c = c < 0 ? -c : c;
+        while (c != 0) {
+            const Int128 t = g % c;
+            g = c;
+            c = t;
+        }
+    }
+    return {N.x / g, N.y / g, N.z / g};
+}
+
 inline BruteHull BruteForce(std::vector<Point> p) {
     std::sort(p.begin(), p.end());
     p.erase(std::unique(p.begin(), p.end()), p.end());
@@ -127,6 +141,11 @@ inline BruteHull BruteForce(std::vector<Point> p) {
                 const Vec N0 = Cross(Sub(p[j], p[i]), Sub(p[k], p[i]));
                 if (N0.x == 0 && N0.y == 0 && N0.z == 0) continue;
                 anyPlane = true;
+                const Vec R = Reduce(N0);
+                // Both sides of this plane already facets: all points lie in it, done before.
+                if (seen.count({std::int64_t(R.x), std::int64_t(R.y), std::int64_t(R.z)}) &&
+                    seen.count({std::int64_t(-R.x), std::int64_t(-R.y), std::int64_t(-R.z)}))
+                    continue;
                 int above = 0, below = 0;
                 for (std::size_t m = 0; m < n && !(above && below); ++m) {
                     const Int128 s = Dot(N0, Sub(p[m], p[i]));
@@ -136,16 +155,7 @@ inline BruteHull BruteForce(std::vector<Point> p) {
                 if (above && below) continue;
                 for (const int sign : {1, -1}) {
                     if ((sign == 1 && above) || (sign == -1 && below)) continue;
-                    Int128 g = 0;
-                    for (Int128 c : {N0.x, N0.y, N0.z}) {
-                        c = c < 0 ? -c : c;
-                        while (c != 0) {
-                            const Int128 t = g % c;
-                            g = c;
-                            c = t;
-                        }
-                    }
-                    const Vec N{sign * N0.x / g, sign * N0.y / g, sign * N0.z / g};
+                    const Vec N{sign * R.x, sign * R.y, sign * R.z};
                     if (!seen.insert({std::int64_t(N.x), std::int64_t(N.y), std::int64_t(N.z)})
                              .second)
                         continue;
