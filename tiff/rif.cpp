@@ -575,7 +575,14 @@ void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsi
     const std::uint32_t predictor = GetIFD3(ifd, 317, 1);
     if (predictor != 1 && predictor != 2) Error("unknown differencing predictor.");
 
+    // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
+    // end the process instead of throwing when a throwing one fails.
     rows.clear();
+    if (height > PTRDIFF_MAX / sizeof(RowTable::value_type) || height > rows.max_size())
+        Error("no allocatable memory for cell.");
+    void* probe = ::operator new (sizeof(RowTable::value_type) * std::size_t{height}, std::nothrow);
+    if (probe == nullptr) Error("no allocatable memory for cell.");
+    ::operator delete(probe);
     try {
         rows.reserve(height);
     } catch (const std::exception&) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "tiff/tiff_builder.h"
 
 namespace {
@@ -99,6 +101,790 @@ TEST(FixtureDescription, ReadsTheTextAndAddsAZeroByte) {
     EXPECT_STREQ(text.get(), "{\"shape\": [23, 37]}");
     ReadImageFile((DataDir + "im4.tif").c_str(), nullptr, nullptr, nullptr, nullptr, &text);
     EXPECT_EQ(text, nullptr);  // ImageMagick writes none
+}
+
+// ---------------------------------------------------------------- files built byte by byte
+
+using tifftest::ASCII;
+using tifftest::LONG;
+using tifftest::SHORT;
+using tifftest::TiffBuilder;
+using Bytes = std::vector<std::uint8_t>;
+
+// Escapes a text for use inside a death-test regular expression.
+std::string Quote(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        if (std::strchr(".[]{}()*+?^$|\\", ch) != nullptr) out += '\\';
+        out += ch;
+    }
+    return out;
+}
+
+// The whole of standard error for a fatal message of the reader.
+std::string Fatal(const std::string& path, const std::string& message) {
+    return "^" + Quote(path + " : " + message) + "\n$";
+}
+
+std::string Warned(const std::string& path, const std::string& message) {
+    return path + " : " + message + " (warning).\n";
+}
+
+// A gray image of the given strips (appended in order), LONG offsets and byte counts.
+TiffBuilder Gray(std::uint32_t width, std::uint32_t height, unsigned bits,
+                 const std::vector<Bytes>& strips, std::uint32_t rowsPerStrip,
+                 unsigned compression = 1, bool big = false) {
+    TiffBuilder t(big);
+    std::vector<std::uint32_t> offsets, counts;
+    for (const Bytes& s : strips) {
+        offsets.push_back(t.Data(s));
+        counts.push_back(static_cast<std::uint32_t>(s.size()));
+    }
+    t.Long(256, width).Long(257, height).Short(258, bits).Short(259, compression).Short(262, 1);
+    t.Set(273, LONG, offsets).Short(277, 1).Long(278, rowsPerStrip).Set(279, LONG, counts);
+    return t;
+}
+
+struct Decoded {
+    std::int32_t width = -1, height = -1;
+    RowTable rows;
+    std::string warnings;  // all of standard error
+};
+
+Decoded Decode(const std::string& path) {
+    Decoded d;
+    ::testing::internal::CaptureStderr();
+    ReadImageFile(path.c_str(), &d.width, &d.height, nullptr, &d.rows, nullptr);
+    d.warnings = ::testing::internal::GetCapturedStderr();
+    return d;
+}
+
+std::vector<std::uint16_t> Row(const Decoded& d, int y) {
+    return std::vector<std::uint16_t>(d.rows.at(y).get(), d.rows.at(y).get() + d.width);
+}
+
+// Packs LZW codes most significant bit first at the widths a TIFF encoder uses: 9 bits after a
+// clear code, one more when the next free code reaches 511, 1023 and 2047. The end code may be
+// written one bit narrower than the current width.
+Bytes Lzw(const std::vector<unsigned>& codes, bool narrowEnd = false) {
+    Bytes out;
+    std::uint64_t acc = 0;
+    int have = 0;
+    unsigned width = 9, next = 258, old = 256;
+    for (unsigned c : codes) {
+        const unsigned w = (c == 257 && narrowEnd) ? width - 1 : width;
+        acc = (acc << w) | c;
+        have += static_cast<int>(w);
+        while (have >= 8) {
+            have -= 8;
+            out.push_back(static_cast<std::uint8_t>(acc >> have));
+        }
+        if (c == 256) {
+            width = 9;
+            old = 256;
+        } else if (c != 257) {
+            if (old == 256) {
+                next = 258;
+            } else {
+                ++next;
+                if (next == (1u << width) - 1 && width <= 11) ++width;
+            }
+            old = c;
+        }
+    }
+    if (have > 0) out.push_back(static_cast<std::uint8_t>(acc << (8 - have)));
+    return out;
+}
+
+// ---------------------------------------------------------------- header and directory
+
+TEST(ReadImageFileDeathTest, MissingFile) {
+    const std::string path = ::testing::TempDir() + "rif_no_such_file.tif";
+    std::remove(path.c_str());
+    EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
+                ::testing::ExitedWithCode(1), Fatal(path, "file not found."));
+}
+
+struct HeaderCase {
+    const char* name;
+    Bytes bytes;
+    const char* message;
+};
+
+class HeaderDeathTest : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(HeaderDeathTest, StopsWithTheMessage) {
+    const HeaderCase& c = GetParam();
+    const std::string path = tifftest::WriteFile(std::string(c.name) + ".tif", c.bytes);
+    EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
+                ::testing::ExitedWithCode(1), Fatal(path, c.message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Header, HeaderDeathTest,
+    ::testing::Values(HeaderCase{"empty", {}, "unexpected end of file."},
+                      HeaderCase{"bytes1", {'I'}, "unexpected end of file."},
+                      HeaderCase{"x", {'X', 'X', 42, 0, 8, 0, 0, 0}, "bad magic number."},
+                      HeaderCase{"im", {'I', 'M', 42, 0, 8, 0, 0, 0}, "bad magic number."},
+                      HeaderCase{"imshort", {'I', 'M'}, "bad magic number."},
+                      HeaderCase{"ii43", {'I', 'I', 43, 0, 8, 0, 0, 0}, "bad magic number."},
+                      HeaderCase{"mm42le", {'M', 'M', 42, 0, 0, 0, 0, 8}, "bad magic number."},
+                      HeaderCase{"ii42short", {'I', 'I', 42}, "unexpected end of file."},
+                      HeaderCase{"ifdshort", {'I', 'I', 42, 0, 8, 0, 0}, "unexpected end of file."},
+                      HeaderCase{
+                          "ifd0", {'M', 'M', 0, 42, 0, 0, 0, 0}, "no image file directory."}),
+    [](const ::testing::TestParamInfo<HeaderCase>& param) {
+        return std::string(param.param.name);
+    });
+
+TEST(ReadImageFileDeathTest, HeaderOnlyCallReadsNoDirectory) {
+    // With no output requested, a header pointing past the end of the file is not followed.
+    const std::string path = tifftest::WriteFile("nodir.tif", {'I', 'I', 42, 0, 0, 1, 0, 0});
+    EXPECT_EQ(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr,
+                              std::make_unique<std::unique_ptr<char[]>>().get()),
+                ::testing::ExitedWithCode(1), Fatal(path, "unexpected end of file."));
+}
+
+// One sound 2 x 2 8-bit image changed by one edit; the message of a call that asks for the rows.
+struct FieldCase {
+    const char* name;
+    void (*edit)(TiffBuilder&);
+    const char* message;  // null: the file is read
+};
+
+TiffBuilder Sound(bool big = false) { return Gray(2, 2, 8, {{1, 2, 3, 4}}, 2, 1, big); }
+
+class DirectoryDeathTest : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(DirectoryDeathTest, ChecksTheField) {
+    const FieldCase& c = GetParam();
+    for (bool big : {false, true}) {
+        TiffBuilder t = Sound(big);
+        c.edit(t);
+        const std::string path =
+            tifftest::WriteFile(std::string(c.name) + (big ? "_be.tif" : "_le.tif"), t.Bytes());
+        if (c.message == nullptr) {
+            const Decoded d = Decode(path);
+            EXPECT_EQ(d.warnings, "");
+            EXPECT_EQ(d.rows.size(), static_cast<std::size_t>(d.height));
+        } else {
+            RowTable rows;
+            EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr),
+                        ::testing::ExitedWithCode(1), Fatal(path, c.message))
+                << (big ? "big-endian" : "little-endian");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, DirectoryDeathTest,
+    ::testing::Values(
+        FieldCase{"nowidth", [](TiffBuilder& f) { f.Remove(256); }, "missing image size."},
+        FieldCase{"noheight", [](TiffBuilder& f) { f.Remove(257); }, "missing image size."},
+        FieldCase{"width0", [](TiffBuilder& f) { f.Short(256, 0); }, "missing image size."},
+        FieldCase{"widthlong2", [](TiffBuilder& f) { f.Set(256, LONG, {2, 2}); },
+                  "missing image size."},
+        FieldCase{"widthascii", [](TiffBuilder& f) { f.Ascii(256, "ab"); }, "missing image size."},
+        FieldCase{"widthfirstentrywins",
+                  [](TiffBuilder& f) {
+                      f.Remove(256).Add(256, ASCII, {0}).Add(256, SHORT, {2});
+                  },
+                  "missing image size."},
+        FieldCase{"wide", [](TiffBuilder& f) { f.Long(256, 2147483648u); },
+                  "too large image size."},
+        FieldCase{"tall", [](TiffBuilder& f) { f.Long(257, 4294967295u); },
+                  "too large image size."},
+        FieldCase{"widenoheight", [](TiffBuilder& f) { f.Long(256, 2147483648u).Remove(257); },
+                  "missing image size."},
+        FieldCase{"bits0", [](TiffBuilder& f) { f.Short(258, 0); }, "bad bits per sample."},
+        FieldCase{"bits17", [](TiffBuilder& f) { f.Short(258, 17); }, "bad bits per sample."},
+        FieldCase{"compression2", [](TiffBuilder& f) { f.Short(259, 2); },
+                  "unknown image compression method."},
+        FieldCase{"compressionlong", [](TiffBuilder& f) { f.Long(259, 5); }, nullptr},
+        FieldCase{"nophotometric", [](TiffBuilder& f) { f.Remove(262); },
+                  "bad photometric interpretation."},
+        FieldCase{"photometric2", [](TiffBuilder& f) { f.Short(262, 2); },
+                  "bad photometric interpretation."},
+        FieldCase{"photometric5", [](TiffBuilder& f) { f.Short(262, 5); },
+                  "bad photometric interpretation."},
+        FieldCase{"photometriclong", [](TiffBuilder& f) { f.Long(262, 1); },
+                  "bad photometric interpretation."},
+        FieldCase{"photometric0", [](TiffBuilder& f) { f.Short(262, 0); }, nullptr},
+        FieldCase{"photometric3", [](TiffBuilder& f) { f.Short(262, 3); }, nullptr},
+        FieldCase{"photometric4", [](TiffBuilder& f) { f.Short(262, 4); }, nullptr},
+        FieldCase{"fill0", [](TiffBuilder& f) { f.Short(266, 0); }, "unknown fill order."},
+        FieldCase{"fill3", [](TiffBuilder& f) { f.Short(266, 3); }, "unknown fill order."},
+        FieldCase{"spp2", [](TiffBuilder& f) { f.Short(277, 2); }, "bad samples per pixel."},
+        FieldCase{"spplong", [](TiffBuilder& f) { f.Long(277, 3); }, nullptr},
+        FieldCase{"rps0", [](TiffBuilder& f) { f.Long(278, 0); }, "bad rows per strip."},
+        FieldCase{"rps0short", [](TiffBuilder& f) { f.Short(278, 0); }, "bad rows per strip."},
+        FieldCase{"rpsmax", [](TiffBuilder& f) { f.Long(278, 4294967295u); }, nullptr},
+        FieldCase{"rpsabsent", [](TiffBuilder& f) { f.Remove(278); }, nullptr},
+        FieldCase{"planar2", [](TiffBuilder& f) { f.Short(284, 2); }, "bad planar configuration."},
+        FieldCase{"planar1", [](TiffBuilder& f) { f.Short(284, 1); }, nullptr},
+        FieldCase{"predictor3", [](TiffBuilder& f) { f.Short(317, 3); },
+                  "unknown differencing predictor."},
+        FieldCase{"nooffsets", [](TiffBuilder& f) { f.Remove(273); }, "missing strip offset."},
+        FieldCase{"asciioffsets", [](TiffBuilder& f) { f.Ascii(273, "a"); },
+                  "missing strip offset."},
+        FieldCase{"nocounts", [](TiffBuilder& f) { f.Remove(279); },
+                  "missing strip bytes count."},
+        FieldCase{"twooffsets", [](TiffBuilder& f) { f.Set(273, LONG, {8, 8}); },
+                  "bad number of strip offset."},
+        FieldCase{"twocounts", [](TiffBuilder& f) { f.Set(279, SHORT, {4, 0}); },
+                  "bad number of strip bytes count."},
+        FieldCase{"offsetspastend", [](TiffBuilder& f) { f.Raw(273, LONG, 2, {0, 0, 1, 0}); },
+                  "bad number of strip offset."},
+        FieldCase{"stripspastend",
+                  [](TiffBuilder& f) {
+                      f.Long(278, 1).Raw(273, LONG, 2, {0xF0, 0xFF, 0, 0}).Set(279, LONG, {2, 2});
+                  },
+                  "unexpected end of file."},
+        FieldCase{"strippastend", [](TiffBuilder& f) { f.Long(273, 0xFFFFFF); },
+                  "unexpected end of file."},
+        FieldCase{"shortcount", [](TiffBuilder& f) { f.Long(279, 3); }, "too few codes."}),
+    [](const ::testing::TestParamInfo<FieldCase>& param) { return std::string(param.param.name); });
+
+// The checks of the fields that only the rows need come in a fixed order: each file below has
+// all of them wrong but the ones already reported, so every message names the first failing one.
+TEST(ReadImageFileDeathTest, ChecksTheRowFieldsInOrder) {
+    TiffBuilder t = Sound();
+    t.Short(259, 2).Short(262, 2).Short(266, 3).Short(277, 2).Long(278, 0).Short(284, 2);
+    t.Short(317, 3).Remove(273);
+    const struct {
+        const char* message;
+        void (*fix)(TiffBuilder&);
+    } steps[] = {
+        {"unknown image compression method.", [](TiffBuilder& b) { b.Short(259, 1); }},
+        {"bad photometric interpretation.", [](TiffBuilder& b) { b.Short(262, 1); }},
+        {"unknown fill order.", [](TiffBuilder& b) { b.Short(266, 1); }},
+        {"bad samples per pixel.", [](TiffBuilder& b) { b.Short(277, 1); }},
+        {"bad rows per strip.", [](TiffBuilder& b) { b.Long(278, 2); }},
+        {"bad planar configuration.", [](TiffBuilder& b) { b.Short(284, 1); }},
+        {"unknown differencing predictor.", [](TiffBuilder& b) { b.Short(317, 1); }},
+        {"missing strip offset.", nullptr},
+    };
+    int k = 0;
+    for (const auto& step : steps) {
+        const std::string path =
+            tifftest::WriteFile("order" + std::to_string(k++) + ".tif", t.Bytes());
+        // The header-only call of the slice list does not look at any of these fields.
+        std::int32_t w = 0, h = 0, b = 0;
+        ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr);
+        EXPECT_EQ(w, 2);
+        EXPECT_EQ(b, 8);
+        RowTable rows;
+        EXPECT_EXIT(ReadImageFile(path.c_str(), &w, &h, nullptr, &rows, nullptr),
+                    ::testing::ExitedWithCode(1), Fatal(path, step.message));
+        if (step.fix != nullptr) step.fix(t);
+    }
+}
+
+TEST(ReadImageFile, TakesShortValuesFromTheFirstBytesOfTheField) {
+    // Big-endian SHORT width 37 in the first two bytes of the value field, junk in the others.
+    TiffBuilder t(true);
+    t.Raw(256, SHORT, 1, {0x00, 0x25, 0xAA, 0xBB}).Raw(257, SHORT, 1, {0x00, 0x02, 0xCC, 0xDD});
+    t.Raw(258, SHORT, 1, {0x00, 0x0C, 0xFF, 0xFF});
+    const std::string path = tifftest::WriteFile("bigshort.tif", t.Bytes());
+    std::int32_t w = 0, h = 0, b = 0;
+    EXPECT_EQ(ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr), 0);
+    EXPECT_EQ(w, 37);
+    EXPECT_EQ(h, 2);
+    EXPECT_EQ(b, 12);
+}
+
+TEST(ReadImageFile, DefaultsToOneBitPerSample) {
+    // Without BitsPerSample (or with one of type LONG) a byte 0xA5 holds eight 1-bit samples.
+    for (bool asLong : {false, true}) {
+        TiffBuilder t = Gray(9, 2, 1, {{0xA5, 0xFF, 0x00, 0x80}}, 2);
+        if (asLong) {
+            t.Long(258, 8);
+        } else {
+            t.Remove(258);
+        }
+        const std::string path = tifftest::WriteFile("bits1.tif", t.Bytes());
+        std::int32_t b = 0;
+        ReadImageFile(path.c_str(), nullptr, nullptr, &b, nullptr, nullptr);
+        EXPECT_EQ(b, 1);
+        const Decoded d = Decode(path);
+        EXPECT_EQ(d.warnings, "");
+        EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{1, 0, 1, 0, 0, 1, 0, 1, 1}));
+        EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    }
+}
+
+TEST(ReadImageFile, DeliversStoredSamplesWhateverThePhotometric) {
+    for (unsigned photometric : {0u, 1u, 3u, 4u}) {
+        TiffBuilder t = Gray(3, 1, 8, {{0, 1, 255}}, 1);
+        t.Short(262, photometric);
+        const Decoded d = Decode(tifftest::WriteFile("photometric.tif", t.Bytes()));
+        EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{0, 1, 255})) << photometric;
+    }
+}
+
+TEST(ReadImageFile, ReadsOneStripWhenRowsPerStripIsAbsentOrHuge) {
+    for (int variant = 0; variant < 3; ++variant) {
+        TiffBuilder t = Gray(2, 3, 8, {{1, 2, 3, 4, 5, 6}}, 3);
+        if (variant == 0) t.Remove(278);
+        if (variant == 1) t.Long(278, 4294967295u);
+        if (variant == 2) t.Short(278, 65535);
+        const Decoded d = Decode(tifftest::WriteFile("onestrip.tif", t.Bytes()));
+        EXPECT_EQ(d.warnings, "");
+        EXPECT_EQ(Row(d, 2), (std::vector<std::uint16_t>{5, 6}));
+    }
+}
+
+TEST(ReadImageFile, ReadsTheDescription) {
+    struct {
+        std::string text;
+        bool big;
+    } cases[] = {
+        {"abc", false}, {"abc", true}, {"abcd", false}, {"hello world", true}, {"", false}};
+    for (const auto& c : cases) {
+        TiffBuilder t(c.big);
+        t.Ascii(270, c.text);
+        const std::string path = tifftest::WriteFile("description.tif", t.Bytes());
+        std::unique_ptr<char[]> text;
+        // No image size is asked for, so none is needed.
+        EXPECT_EQ(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &text), 0);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(std::string(text.get(), c.text.size() + 1), c.text + std::string(1, '\0'));
+    }
+    // Count 3: the bytes come from the value field itself, the fourth byte is not taken.
+    TiffBuilder t;
+    t.Raw(270, ASCII, 3, {'x', 'y', 'z', 'w'});
+    std::unique_ptr<char[]> text;
+    ReadImageFile(tifftest::WriteFile("description3.tif", t.Bytes()).c_str(), nullptr, nullptr,
+                  nullptr, nullptr, &text);
+    EXPECT_STREQ(text.get(), "xyz");
+    // Not ASCII: no description.
+    t.Raw(270, SHORT, 1, {'x', 0, 0, 0});
+    ReadImageFile(tifftest::WriteFile("description4.tif", t.Bytes()).c_str(), nullptr, nullptr,
+                  nullptr, nullptr, &text);
+    EXPECT_EQ(text, nullptr);
+}
+
+TEST(ReadImageFileDeathTest, DescriptionPastTheEnd) {
+    TiffBuilder t;
+    t.Raw(270, ASCII, 100, {8, 0, 0, 0});  // 100 bytes from offset 8: the file is shorter
+    const std::string path = tifftest::WriteFile("shortdescription.tif", t.Bytes());
+    std::unique_ptr<char[]> text;
+    EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &text),
+                ::testing::ExitedWithCode(1), Fatal(path, "missing image description."));
+}
+
+// ---------------------------------------------------------------- strips and samples
+
+TEST(StripTable, ReadsShortAndLongTablesInTheFieldOrAtAnOffset) {
+    // Two SHORTs or one LONG lie in the value field, three SHORTs or two LONGs at an offset.
+    for (bool big : {false, true}) {
+        for (std::uint16_t type : {SHORT, LONG}) {
+            for (std::uint32_t height : {1u, 2u, 3u}) {
+                std::vector<Bytes> strips;
+                for (std::uint32_t y = 0; y < height; ++y)
+                    strips.push_back({static_cast<std::uint8_t>(10 * y), 7});
+                TiffBuilder t = Gray(2, height, 8, strips, 1, 1, big);
+                std::vector<std::uint32_t> offsets;
+                for (std::uint32_t y = 0; y < height; ++y)
+                    offsets.push_back(8 + 2 * y);  // the builder puts the strips first
+                t.Set(273, type, offsets).Set(279, type, std::vector<std::uint32_t>(height, 2));
+                const Decoded d = Decode(tifftest::WriteFile("table.tif", t.Bytes()));
+                EXPECT_EQ(d.warnings, "");
+                for (std::uint32_t y = 0; y < height; ++y)
+                    EXPECT_EQ(Row(d, y),
+                              (std::vector<std::uint16_t>{static_cast<std::uint16_t>(10 * y), 7}))
+                        << big << " " << type << " " << height;
+            }
+        }
+    }
+}
+
+TEST(StripDecode, WarnsAfterEveryStripWithBytesLeft) {
+    // RowsPerStrip 3, height 7: strips of 3, 3 and 1 rows, checked after rows 2, 5 and 6. The
+    // first and last strips have one byte too many, the middle one is exact.
+    TiffBuilder t = Gray(2, 7, 8, {{0, 1, 2, 3, 4, 5, 99}, {6, 7, 8, 9, 10, 11}, {12, 13, 99}}, 3);
+    const std::string path = tifftest::WriteFile("rps3.tif", t.Bytes());
+    const Decoded d = Decode(path);
+    EXPECT_EQ(d.warnings, Warned(path, "too many codes") + Warned(path, "too many codes"));
+    ASSERT_EQ(d.rows.size(), 7u);
+    for (int y = 0; y < 7; ++y)
+        EXPECT_EQ(Row(d, y), (std::vector<std::uint16_t>{static_cast<std::uint16_t>(2 * y),
+                                                         static_cast<std::uint16_t>(2 * y + 1)}));
+}
+
+TEST(StripDecode, ReversesEveryByteUnderFillOrder2) {
+    TiffBuilder t = Gray(3, 1, 8, {{0x01, 0x80, 0x0F}}, 1);
+    t.Short(266, 2);
+    const Decoded d = Decode(tifftest::WriteFile("fill2.tif", t.Bytes()));
+    EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{0x80, 0x01, 0xF0}));
+}
+
+TEST(StripDecode, Combines16BitSamplesInTheFileByteOrder) {
+    for (bool big : {false, true}) {
+        TiffBuilder t = Gray(2, 1, 16, {{0x12, 0x34, 0xFF, 0x00}}, 1, 1, big);
+        const Decoded d = Decode(tifftest::WriteFile("order16.tif", t.Bytes()));
+        if (big) {
+            EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{0x1234, 0xFF00}));
+        } else {
+            EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{0x3412, 0x00FF}));
+        }
+    }
+}
+
+TEST(StripDecode, Packs12BitRowsOnByteBoundaries) {
+    // Width 3 at 12 bits: 36 bits, so five bytes a row and the last four bits are dropped.
+    TiffBuilder t =
+        Gray(3, 2, 12, {{0xAB, 0xCD, 0xEF, 0x12, 0x3F, 0x45, 0x67, 0x89, 0xAB, 0xC0}}, 2);
+    const Decoded d = Decode(tifftest::WriteFile("w3b12.tif", t.Bytes()));
+    EXPECT_EQ(d.warnings, "");
+    EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{0xABC, 0xDEF, 0x123}));
+    EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{0x456, 0x789, 0xABC}));
+}
+
+TEST(StripDecode, UnpacksEveryDepth) {
+    // Each depth b from 1 to 15: a row of 7 samples x * 5 + 1 (mod 2^b), packed by hand.
+    for (unsigned b = 1; b <= 16; ++b) {
+        const std::uint32_t m = (1u << b) - 1;
+        std::vector<std::uint16_t> expected;
+        Bytes packed;
+        std::uint64_t acc = 0;
+        unsigned have = 0;
+        for (std::uint32_t x = 0; x < 7; ++x) {
+            const std::uint32_t v = (x * 0x5A5Bu + 1) & m;
+            expected.push_back(static_cast<std::uint16_t>(v));
+            if (b == 16) continue;
+            acc = (acc << b) | v;
+            have += b;
+            while (have >= 8) {
+                have -= 8;
+                packed.push_back(static_cast<std::uint8_t>(acc >> have));
+            }
+        }
+        if (b == 16) {
+            for (std::uint16_t v : expected) {
+                packed.push_back(static_cast<std::uint8_t>(v & 0xFF));
+                packed.push_back(static_cast<std::uint8_t>(v >> 8));
+            }
+        } else if (have > 0) {
+            packed.push_back(static_cast<std::uint8_t>(acc << (8 - have)));
+        }
+        Bytes twoRows = packed;
+        twoRows.insert(twoRows.end(), packed.begin(), packed.end());
+        const Decoded d =
+            Decode(tifftest::WriteFile("depth.tif", Gray(7, 2, b, {twoRows}, 2).Bytes()));
+        EXPECT_EQ(d.warnings, "") << b;
+        EXPECT_EQ(Row(d, 0), expected) << b;
+        EXPECT_EQ(Row(d, 1), expected) << b;
+    }
+}
+
+TEST(StripDecode, UndoesThePredictorModuloTheDepth) {
+    struct {
+        unsigned bits;
+        std::uint32_t width;
+        Bytes data;
+        std::vector<std::uint16_t> expected;
+    } cases[] = {
+        {8, 3, {200, 100, 1}, {200, 44, 45}},
+        {4, 4, {0xF1, 0xF2}, {15, 0, 15, 1}},               // wraps modulo 16
+        {16, 3, {0xFF, 0xFF, 2, 0, 0, 0}, {0xFFFF, 1, 1}},  // wraps modulo 65536
+        {1, 3, {0xE0}, {1, 0, 1}},
+        {8, 1, {77}, {77}},
+    };
+    for (const auto& c : cases) {
+        TiffBuilder t = Gray(c.width, 1, c.bits, {c.data}, 1);
+        t.Short(317, 2);
+        const Decoded d = Decode(tifftest::WriteFile("predictor.tif", t.Bytes()));
+        EXPECT_EQ(Row(d, 0), c.expected) << c.bits;
+    }
+}
+
+// A strip at the very end of the file: offset = size - 2, so only two bytes can be read.
+std::string StripAtEnd(std::uint32_t byteCount, const char* name) {
+    TiffBuilder t = Gray(4, 1, 8, {{}}, 1);
+    t.Long(279, byteCount);
+    const std::uint32_t size = static_cast<std::uint32_t>(t.Bytes().size());
+    t.Long(273, size - 2);
+    return tifftest::WriteFile(name, t.Bytes());
+}
+
+TEST(StripDecodeDeathTest, ByteCountIsCheckedBeforeTheEndOfTheFile) {
+    const std::string two = StripAtEnd(2, "end2.tif");
+    RowTable rows;
+    EXPECT_EXIT(ReadImageFile(two.c_str(), nullptr, nullptr, nullptr, &rows, nullptr),
+                ::testing::ExitedWithCode(1), Fatal(two, "too few codes."));
+    const std::string three = StripAtEnd(3, "end3.tif");
+    EXPECT_EXIT(ReadImageFile(three.c_str(), nullptr, nullptr, nullptr, &rows, nullptr),
+                ::testing::ExitedWithCode(1), Fatal(three, "unexpected end of file."));
+}
+
+// ---------------------------------------------------------------- PackBits
+
+struct CodedCase {
+    const char* name;
+    std::uint32_t width, height;
+    Bytes data;
+    std::vector<std::uint16_t> expected;  // all rows one after the other
+    const char* warning;                  // null: none
+};
+
+void ExpectDecodes(const CodedCase& c, unsigned compression) {
+    TiffBuilder t = Gray(c.width, c.height, 8, {c.data}, c.height, compression);
+    const std::string path = tifftest::WriteFile(std::string(c.name) + ".tif", t.Bytes());
+    const Decoded d = Decode(path);
+    EXPECT_EQ(d.warnings, c.warning ? Warned(path, c.warning) : "") << c.name;
+    std::vector<std::uint16_t> all;
+    for (std::uint32_t y = 0; y < c.height; ++y) {
+        const std::vector<std::uint16_t> row = Row(d, static_cast<int>(y));
+        all.insert(all.end(), row.begin(), row.end());
+    }
+    EXPECT_EQ(all, c.expected) << c.name;
+}
+
+TEST(PackBitsDecode, ExpandsRunsAndLiterals) {
+    const CodedCase cases[] = {
+        {"headers", 6, 1, {128, 0xFE, 7, 2, 1, 2, 3}, {7, 7, 7, 1, 2, 3}, nullptr},
+        {"runacrossrows", 2, 2, {0xFD, 9}, {9, 9, 9, 9}, nullptr},
+        {"literalacrossrows", 2, 2, {3, 1, 2, 3, 4}, {1, 2, 3, 4}, nullptr},
+        {"longestrun", 64, 2, {0x81, 5}, std::vector<std::uint16_t>(128, 5), nullptr},
+        {"runtoolong", 2, 1, {0xFD, 9}, {9, 9}, "MPB too many data"},
+        {"literaltoolong", 2, 1, {2, 1, 2, 3}, {1, 2}, "MPB too many data"},
+        {"codeleft", 2, 1, {1, 5, 6, 0}, {5, 6}, "MPB too many code"},
+        {"noopleft", 2, 1, {1, 5, 6, 128}, {5, 6}, "MPB too many code"},
+    };
+    for (const CodedCase& c : cases)
+        ExpectDecodes(c, 32773);
+}
+
+TEST(PackBitsDecode, StartsEveryStripAfresh) {
+    // The run of the first strip goes on past its row: warned, and the second strip starts with
+    // a header byte of its own.
+    TiffBuilder t = Gray(2, 2, 8, {{0xFD, 9}, {1, 4, 5}}, 1, 32773);
+    const std::string path = tifftest::WriteFile("mpbstrips.tif", t.Bytes());
+    const Decoded d = Decode(path);
+    EXPECT_EQ(d.warnings, Warned(path, "MPB too many data"));
+    EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{4, 5}));
+}
+
+struct FatalCase {
+    const char* name;
+    std::uint32_t width;
+    Bytes data;
+    const char* message;
+};
+
+// A one-row image whose only strip holds c.data at the very end of the file, with the given byte
+// count: a count above the data's size runs into the end of the file.
+void ExpectFatal(const FatalCase& c, unsigned compression, std::uint32_t byteCount) {
+    TiffBuilder t = Gray(c.width, 1, 8, {{}}, 1, compression);
+    t.Long(279, byteCount);
+    t.Long(273, static_cast<std::uint32_t>(t.Bytes().size()));
+    Bytes file = t.Bytes();
+    file.insert(file.end(), c.data.begin(), c.data.end());
+    const std::string path = tifftest::WriteFile(std::string(c.name) + ".tif", file);
+    RowTable rows;
+    EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr),
+                ::testing::ExitedWithCode(1), Fatal(path, c.message))
+        << c.name;
+}
+
+TEST(PackBitsDecodeDeathTest, StopsWhenTheStripRunsOut) {
+    const FatalCase cases[] = {
+        {"mpbnoheader", 1, {}, "MPB too few codes."},
+        {"mpbnorepeat", 2, {0xFE}, "MPB too few codes."},
+        {"mpbshortliteral", 6, {5, 1, 2}, "MPB too few codes."},
+        {"mpbonlynoops", 1, {128, 128}, "MPB too few codes."},
+    };
+    for (const FatalCase& c : cases)
+        ExpectFatal(c, 32773, static_cast<std::uint32_t>(c.data.size()));
+    // A byte count beyond the end of the file.
+    ExpectFatal({"mpbpastend", 6, {5, 1, 2}, "unexpected end of file."}, 32773, 1000);
+}
+
+// ---------------------------------------------------------------- LZW
+
+TEST(LzwDecode, DecodesCodesAndWarnsAtTheStripEnd) {
+    const CodedCase cases[] = {
+        {"lzwclear", 4, 1, Lzw({256, 1, 2, 258, 257}), {1, 2, 1, 2}, nullptr},
+        {"lzwnoclear", 2, 1, Lzw({1, 2, 257}), {1, 2}, nullptr},
+        // 258 is the code being defined: the previous string plus its own first byte.
+        {"lzwkwkwk", 3, 1, Lzw({256, 7, 258, 257}), {7, 7, 7}, nullptr},
+        {"lzwacrossrows", 3, 2, Lzw({1, 2, 258, 258, 257}), {1, 2, 1, 2, 1, 2}, nullptr},
+        {"lzwclearinside", 3, 1, Lzw({1, 2, 256, 3, 257}), {1, 2, 3}, nullptr},
+        {"lzwtoomanydata", 3, 1, Lzw({256, 1, 2, 258, 257}), {1, 2, 1}, "LZW too many data"},
+        {"lzwtoomanycode", 2, 1, Lzw({1, 2, 3, 257}), {1, 2}, "LZW too many code"},
+        {"lzwnoend", 2, 1, Lzw({1, 2}), {1, 2}, "LZW missing end of code"},
+    };
+    for (const CodedCase& c : cases)
+        ExpectDecodes(c, 5);
+}
+
+// n byte codes that define n - 1 table entries, then the end code.
+std::vector<unsigned> ByteCodes(unsigned n) {
+    std::vector<unsigned> codes;
+    for (unsigned i = 0; i < n; ++i)
+        codes.push_back((i * 7) & 0xFF);
+    return codes;
+}
+
+TEST(LzwDecode, AcceptsTheEndCodeAtTheWidthOrOneBitNarrower) {
+    // 300 codes: the next free code passes 511, so the width is 10 when the end code comes.
+    std::vector<unsigned> codes = ByteCodes(300);
+    std::vector<std::uint16_t> expected(codes.begin(), codes.end());
+    codes.push_back(257);
+    ExpectDecodes({"lzwend10", 300, 1, Lzw(codes), expected, nullptr}, 5);
+    ExpectDecodes({"lzwend9", 300, 1, Lzw(codes, true), expected, nullptr}, 5);
+}
+
+TEST(LzwDecode, ReadsTwelveBitCodesAfterAClearAtAFullTable) {
+    // 3839 byte codes fill the table up to code 4095; a clear code lets the stream go on.
+    std::vector<unsigned> codes = ByteCodes(3839);
+    std::vector<std::uint16_t> expected(codes.begin(), codes.end());
+    codes.insert(codes.end(), {256, 9, 257});
+    expected.push_back(9);
+    ExpectDecodes({"lzwfull", 3840, 1, Lzw(codes), expected, nullptr}, 5);
+}
+
+TEST(LzwDecodeDeathTest, RejectsBadCodeStreams) {
+    std::vector<unsigned> full = ByteCodes(3839);
+    full.push_back(9);  // no clear code at a full table
+    const FatalCase cases[] = {
+        {"lzwtoofew", 2, Lzw({1}), "LZW too few codes."},
+        {"lzwempty", 1, {}, "LZW too few codes."},
+        {"lzwearlyend", 2, Lzw({1, 257}), "LZW unexpected end of code."},
+        {"lzwbadfirst", 2, Lzw({258, 257}), "LZW bad code after clear code."},
+        {"lzwbadafterclear", 2, Lzw({1, 256, 300}), "LZW bad code after clear code."},
+        {"lzwbadcode", 4, Lzw({1, 2, 260, 257}), "LZW bad code."},
+        {"lzwnoclear", 3840, Lzw(full), "LZW missing clear code."},
+    };
+    for (const FatalCase& c : cases)
+        ExpectFatal(c, 5, static_cast<std::uint32_t>(c.data.size()));
+    ExpectFatal({"lzwpastend", 2, Lzw({1}), "unexpected end of file."}, 5, 100);
+}
+
+// ---------------------------------------------------------------- large offsets and sizes
+
+TEST(LargeFile, ReadsDirectoryValuesAndStripsAbove2To31) {
+    // A sparse file: the directory at 2^31 + 8, the description at 2^32 - 16, the strip at 3 GiB.
+    constexpr std::uint32_t ifdAt = 0x80000008u, textAt = 0xFFFFFFF0u, stripAt = 0xC0000000u;
+    TiffBuilder t = Gray(2, 2, 8, {}, 2);
+    t.Long(273, stripAt).Long(279, 4);
+    t.Raw(270, ASCII, 6,
+          {textAt & 0xFF, (textAt >> 8) & 0xFF, (textAt >> 16) & 0xFF, textAt >> 24});
+    const Bytes built = t.Bytes();
+    const std::uint32_t builtIfd = built[4] | built[5] << 8 | built[6] << 16 | built[7] << 24;
+    const Bytes header = {
+        'I', 'I', 42, 0, ifdAt & 0xFF, (ifdAt >> 8) & 0xFF, (ifdAt >> 16) & 0xFF, ifdAt >> 24};
+    const Bytes ifd(built.begin() + builtIfd, built.end());
+    const Bytes strip = {1, 2, 3, 4};
+    const Bytes text = {'l', 'a', 'r', 'g', 'e', 0};
+    const std::string path = tifftest::WriteFile("large.tif", header);
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    const auto put = [f](std::uint32_t at, const Bytes& b) {
+        return fseeko(f, static_cast<off_t>(at), SEEK_SET) == 0 &&
+               std::fwrite(b.data(), 1, b.size(), f) == b.size();
+    };
+    const bool written = put(ifdAt, ifd) && put(stripAt, strip) && put(textAt, text);
+    std::fclose(f);
+    if (!written) {
+        std::remove(path.c_str());
+        GTEST_SKIP() << "no sparse 4 GiB file possible here";
+    }
+    std::unique_ptr<char[]> description;
+    ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &description);
+    ASSERT_NE(description, nullptr);
+    EXPECT_STREQ(description.get(), "large");
+    const Decoded d = Decode(path);
+    std::remove(path.c_str());
+    EXPECT_EQ(d.warnings, "");
+    EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{1, 2}));
+    EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{3, 4}));
+}
+
+// Allocation failures are made real by a memory limit set inside the death test's child: an
+// address-space limit, or under AddressSanitizer (which reserves far more address space than any
+// limit would allow) its largest allocation, set below.
+#if defined(__SANITIZE_ADDRESS__)
+#define RIF_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RIF_ASAN 1
+#endif
+#endif
+
+}  // namespace
+
+#ifdef RIF_ASAN
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1:max_allocation_size_mb=3072";
+}
+#endif
+
+namespace {
+
+#ifdef RIF_ASAN
+void LimitMemory(std::uint64_t) {}
+#else
+void LimitMemory(std::uint64_t bytes) {
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_AS, &limit);
+}
+#endif
+
+constexpr std::uint64_t GiB = std::uint64_t{1} << 30;
+
+// The message after a failed allocation; AddressSanitizer may note the failure on a line before.
+std::string FatalAfterAllocation(const std::string& path, const std::string& message) {
+    return "^(==[0-9]+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n)?" +
+           Quote(path + " : " + message) + "\n$";
+}
+
+TEST(AllocationDeathTest, ReportsTheRowsThatCannotBeHad) {
+    RowTable rows;
+    // One row of 2^31 - 1 samples (4 GiB).
+    const std::string wide =
+        tifftest::WriteFile("widerow.tif", Gray(2147483647u, 1, 8, {{1}}, 1).Bytes());
+    EXPECT_EXIT((LimitMemory(3 * GiB),
+                 ReadImageFile(wide.c_str(), nullptr, nullptr, nullptr, &rows, nullptr)),
+                ::testing::ExitedWithCode(1),
+                FatalAfterAllocation(wide, "no allocatable memory for cell."));
+    // A row table of 2^31 - 1 pointers (16 GiB), before the strip tables are looked at.
+    TiffBuilder t = Gray(1, 2147483647u, 8, {{1}}, 1);
+    t.Remove(273);
+    const std::string tall = tifftest::WriteFile("tall.tif", t.Bytes());
+    EXPECT_EXIT((LimitMemory(3 * GiB),
+                 ReadImageFile(tall.c_str(), nullptr, nullptr, nullptr, &rows, nullptr)),
+                ::testing::ExitedWithCode(1),
+                FatalAfterAllocation(tall, "no allocatable memory for cell."));
+}
+
+TEST(AllocationDeathTest, ReportsADescriptionThatCannotBeHad) {
+    // Count 2^32 - 1: with its zero byte 2^32 bytes, which must not wrap around to 0.
+    TiffBuilder t;
+    t.Raw(270, ASCII, 0xFFFFFFFFu, {8, 0, 0, 0});
+    const std::string path = tifftest::WriteFile("hugedescription.tif", t.Bytes());
+    std::unique_ptr<char[]> text;
+    EXPECT_EXIT((LimitMemory(3 * GiB),
+                 ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &text)),
+                ::testing::ExitedWithCode(1),
+                FatalAfterAllocation(path, "no allocatable memory for image description."));
+}
+
+TEST(AllocationDeathTest, ReportsAStripTableThatCannotBeHad) {
+#ifdef RIF_ASAN
+    GTEST_SKIP() << "needs an address-space limit between the row table and the strip table";
+#endif
+    // 2^31 - 1 strips of one row: the row table takes 16 GiB of address space (never touched),
+    // the offset table 8 GiB more, over the 20 GiB limit.
+    TiffBuilder t = Gray(1, 2147483647u, 8, {{1}}, 1);
+    const std::string path = tifftest::WriteFile("manystrips.tif", t.Bytes());
+    RowTable rows;
+    EXPECT_EXIT((LimitMemory(20 * GiB),
+                 ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr)),
+                ::testing::ExitedWithCode(1),
+                FatalAfterAllocation(path, "no allocatable memory for strip offset."));
 }
 
 }  // namespace
