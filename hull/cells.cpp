@@ -304,7 +304,7 @@ void tetra(const std::int32_t* v, std::int32_t* IPAR, std::int32_t* IVEDGE, std:
     C.IVEDGE(P2) = E1;
     C.IVEDGE(P3) = E5;
     C.IVEDGE(P4) = E5;
-    //               start end  face1 face2  sf1 sf2 ef2 ef1
+    // After the edge: IEVS IEVE IEF1 IEF2 IESF1 IESF2 IEEF2 IEEF1.
     setEdge(C, E1, P2, P1, F1, F3, E4, E6, E3, E2);
     setEdge(C, E2, P3, P1, F2, F1, E5, E4, E1, E3);
     setEdge(C, E3, P4, P1, F3, F2, E6, E5, E2, E1);

@@ -245,7 +245,8 @@ TEST(CellMarks, ClearReachesEveryCellOfTheHullOnly) {
 
 TEST(RegionDelete, StartFaceWithThreeBarriersGoesAlone) {
     Store s = TetraStore();
-    s.IEFLAG[0] = s.IEFLAG[1] = s.IEFLAG[3] = 2;  // edges 1, 2, 4 of face 1
+    EXPECT_EQ(s.Eonf3(1), V({1, 4, 2}));
+    s.IEFLAG[0] = s.IEFLAG[1] = s.IEFLAG[3] = 2;  // the three edges of face 1 become barriers
     const std::int32_t edgeHead = s.IPAR[4];
     s.Delete(1);
     EXPECT_EQ(s.IFFLAG[0], -1);

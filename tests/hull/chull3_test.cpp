@@ -157,6 +157,70 @@ TEST(MergeDeathTest, NoHorizonOnRight) {
                 "^Error in GCYLIN: no silhouette edge is found\nJVNOW,JESTAR =       4       4\n$");
 }
 
+// One merge of two tetrahedra, observed through the marks it leaves.
+TEST(HullMerge, CylinderClosesOntoBridgeEdgeAndHorizonNamesItsTriangles) {
+    HullRun run(Points{{0, 0, 0},
+                       {1, 5, 1},
+                       {2, -3, 4},
+                       {3, 1, -5},
+                       {10, 2, 2},
+                       {11, -4, 0},
+                       {12, 3, -3},
+                       {13, 0, 5}});
+    Prepare(run);
+    for (std::int32_t i = 0; i < 8; ++i)
+        run.IORDER[i] = i + 1;
+    for (const std::int32_t s : {1, 5})
+        ch4p(s, run.IX.data(), run.IY.data(), run.IZ.data(), run.IRANK.data(), run.IPAR.data(),
+             run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
+             run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(),
+             run.IEEF1.data(), run.IORDER.data(), run.IVNEXT.data(), run.IVPREV.data());
+    mergch(1, 5, run.IX.data(), run.IY.data(), run.IZ.data(), run.IRANK.data(), run.IPAR.data(),
+           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(), run.IEF1.data(),
+           run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(), run.IEEF1.data(),
+           run.IORDER.data(), run.IVNEXT.data(), run.IVPREV.data(), run.IVFLAG.data(),
+           run.ISPREV.data(), run.IEFLAG.data(), run.IESTK.data(), run.IFFLAG.data(),
+           run.IFSTK.data());
+    const std::int32_t E0 = 13, firstFace = 9;  // the cells after two tetrahedra
+    std::int32_t cylinderEdges = 0, cylinderFaces = 0, lastFace = 0;
+    for (std::int32_t f = 1; f <= 27; ++f)
+        if (run.IFFLAG[f - 1] == 3) {
+            ++cylinderFaces;
+            lastFace = f;
+        }
+    // The bridge is the upper tangent of the outlines seen from above: (1,5) to (12,3).
+    EXPECT_EQ(run.IEVS[E0 - 1], 2);
+    EXPECT_EQ(run.IEVE[E0 - 1], 7);
+    EXPECT_EQ(run.IEFLAG[E0 - 1], 3);
+    EXPECT_EQ(run.IEF1[E0 - 1], firstFace);
+    EXPECT_EQ(run.IEF2[E0 - 1], lastFace);  // the last triangle closes onto the bridge edge
+    // Walk the merged ring; every live edge is at one of its vertices.
+    std::vector<std::int32_t> ring;
+    std::int32_t v = 1;
+    do {
+        ring.push_back(v);
+        v = run.IVNEXT[v - 1];
+    } while (v != 1 && ring.size() <= 8);
+    EXPECT_EQ(ring.size(), 8u);  // general position: every point stays
+    for (const std::int32_t u : ring) {
+        const std::int32_t e0 = run.IVEDGE[u - 1];
+        std::int32_t e = e0;
+        do {
+            const std::int32_t f1 = run.IEF1[e - 1], f2 = run.IEF2[e - 1];
+            EXPECT_NE(run.IEFLAG[e - 1], -1) << "edge " << e;
+            EXPECT_NE(run.IFFLAG[f1 - 1], -1) << "edge " << e;
+            EXPECT_NE(run.IFFLAG[f2 - 1], -1) << "edge " << e;
+            if (run.IEFLAG[e - 1] == 2) {
+                EXPECT_TRUE(run.IFFLAG[f1 - 1] == 3 || run.IFFLAG[f2 - 1] == 3) << "edge " << e;
+            }
+            e = run.IEVS[e - 1] == u ? run.IESF2[e - 1] : run.IEEF1[e - 1];
+        } while (e != e0);
+    }
+    for (std::int32_t e = 1; e <= 36; ++e)
+        cylinderEdges += run.IEFLAG[e - 1] == 3;
+    EXPECT_EQ(cylinderEdges, cylinderFaces);  // closing onto the bridge takes no edge
+}
+
 TEST(PointSort, AscendingFirstKeyThenDescendingSecondKey) {
     const std::int32_t K1[7] = {3, 1, 3, 2, 1, 3, 0};
     const std::int32_t K2[7] = {5, 9, 7, 0, 2, 6, 4};
