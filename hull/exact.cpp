@@ -61,12 +61,13 @@ inline void Convert(std::int32_t N, Ivec L, std::int32_t LEN) {
         L(i) = 0;
 }
 
+// The cores below take the word count n of both operands from the caller: the public routines
+// check the counts first, the predicates pass their fixed count (every number of one determinant
+// is converted with it, so no check could fail), which lets the compiler unroll the digit loops.
+
 // R = A + SB·|B|, where SB stands in for the sign word of B. Subtraction passes the negated sign
 // instead of flipping B's sign word in place, so B is never written.
-inline void Add(Cvec A, Cvec B, std::int32_t SB, Ivec R) {
-    if (A(1) != B(1))
-        HullStop(" Error in EXADD: The integer sizes do not match.", SizeLine(A(1), B(1)));
-    const std::int32_t n = A(1);
+inline void AddWords(Cvec A, Cvec B, std::int32_t SB, Ivec R, std::int32_t n) {
     R(1) = n;
     if (A(2) == 0) {
         R(2) = SB;
@@ -119,25 +120,21 @@ inline void Add(Cvec A, Cvec B, std::int32_t SB, Ivec R) {
     }
 }
 
-// R = A - B.
-inline void Sub(Cvec A, Cvec B, Ivec R) {
-    if (B(2) == 0) {  // no size check on this path: A is copied whole, with its own word count
-        const std::int32_t n = A(1);
+// R = A - B, both of n words.
+inline void SubWords(Cvec A, Cvec B, Ivec R, std::int32_t n) {
+    if (B(2) == 0) {
         for (std::int32_t i = 1; i <= n; ++i)
             R(i) = A(i);
         return;
     }
-    Add(A, B, Diff(0, B(2)), R);
+    AddWords(A, B, Diff(0, B(2)), R, n);
 }
 
 // R = A × B, the magnitude taken modulo 2^(30(n-2)). Each column of the schoolbook product is
 // summed with every 60-bit digit product split into its low and high 30 bits, so the sums stay
 // far inside 64 bits for any word count; the carry out of the last column is dropped. This gives
 // digit for digit what the column scheme over 15-bit half digits gives.
-inline void Mult(Cvec A, Cvec B, Ivec R) {
-    if (A(1) != B(1))
-        HullStop(" Error in EXMULT: The integer sizes do not match.", SizeLine(A(1), B(1)));
-    const std::int32_t n = A(1);
+inline void MultWords(Cvec A, Cvec B, Ivec R, std::int32_t n) {
     R(1) = n;
     R(2) = static_cast<std::int32_t>(static_cast<std::int64_t>(A(2)) * B(2));
     if (R(2) == 0) {
@@ -199,15 +196,29 @@ void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN) {
 }
 
 // R = A + B; both of one word count. A carry out of the top digit is dropped.
-void exadd(const std::int32_t* A, const std::int32_t* B, std::int32_t* R) {
-    Add(A, B, Cvec(B)(2), R);
+void exadd(const std::int32_t* a, const std::int32_t* b, std::int32_t* R) {
+    const Cvec A(a), B(b);
+    if (A(1) != B(1))
+        HullStop(" Error in EXADD: The integer sizes do not match.", SizeLine(A(1), B(1)));
+    AddWords(A, B, B(2), R, A(1));
 }
 
-// R = A - B; B is not modified. With B zero, A is copied whatever B's word count.
-void exsub(const std::int32_t* A, const std::int32_t* B, std::int32_t* R) { Sub(A, B, R); }
+// R = A - B; B is not modified. With B zero, A is copied whole, with its own word count and no
+// size check; otherwise the sum with -B checks and reports as the sum.
+void exsub(const std::int32_t* a, const std::int32_t* b, std::int32_t* R) {
+    const Cvec A(a), B(b);
+    if (B(2) != 0 && A(1) != B(1))
+        HullStop(" Error in EXADD: The integer sizes do not match.", SizeLine(A(1), B(1)));
+    SubWords(A, B, R, A(1));
+}
 
 // R = A × B; both of one word count. Exact whenever the product fits the word count.
-void exmult(const std::int32_t* A, const std::int32_t* B, std::int32_t* R) { Mult(A, B, R); }
+void exmult(const std::int32_t* a, const std::int32_t* b, std::int32_t* R) {
+    const Cvec A(a), B(b);
+    if (A(1) != B(1))
+        HullStop(" Error in EXMULT: The integer sizes do not match.", SizeLine(A(1), B(1)));
+    MultWords(A, B, R, A(1));
+}
 
 // Half digit I of A: odd I is the low 15 bits of digit (I+1)/2, even I the high 15 bits of digit
 // I/2. An I outside the number ends the run.
@@ -308,9 +319,9 @@ std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
     Convert(Diff(B(2), B(1)), LC, length);
     Convert(Diff(B(3), B(1)), LD, length);
     std::int32_t T1[length], T2[length], R[length];
-    Mult(LA, LD, T1);
-    Mult(LB, LC, T2);
-    Sub(T1, T2, R);
+    MultWords(LA, LD, T1, length);
+    MultWords(LB, LC, T2, length);
+    SubWords(T1, T2, R, length);
     return R[1];
 }
 
@@ -325,9 +336,9 @@ std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int
     Convert(Diff(V(P(2)), V(P(1))), LC, length);
     Convert(Diff(V(P(3)), V(P(1))), LD, length);
     std::int32_t T1[length], T2[length], R[length];
-    Mult(LA, LD, T1);
-    Mult(LC, LB, T2);
-    Sub(T1, T2, R);
+    MultWords(LA, LD, T1, length);
+    MultWords(LC, LB, T2, length);
+    SubWords(T1, T2, R, length);
     return R[1];
 }
 
@@ -350,15 +361,15 @@ std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::in
                                         {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
     std::int32_t RT[6][length], T[length];
     for (int t = 0; t < 6; ++t) {
-        Mult(DX[TERMS[t][0]], DY[TERMS[t][1]], T);
-        Mult(T, DZ[TERMS[t][2]], RT[t]);
+        MultWords(DX[TERMS[t][0]], DY[TERMS[t][1]], T, length);
+        MultWords(T, DZ[TERMS[t][2]], RT[t], length);
     }
     std::int32_t S1[length], S2[length];
-    Add(RT[0], RT[1], RT[1][1], S1);
-    Add(S1, RT[2], RT[2][1], S2);
-    Sub(S2, RT[3], S1);
-    Sub(S1, RT[4], S2);
-    Sub(S2, RT[5], S1);
+    AddWords(RT[0], RT[1], RT[1][1], S1, length);
+    AddWords(S1, RT[2], RT[2][1], S2, length);
+    SubWords(S2, RT[3], S1, length);
+    SubWords(S1, RT[4], S2, length);
+    SubWords(S2, RT[5], S1, length);
     return S1[1];
 }
 
@@ -426,9 +437,10 @@ namespace {
 constexpr double FILTER_EPS = static_cast<double>(1e-6f);
 
 // Sign of the orientation determinant of (p1, p2, p3, p4) when double precision proves it, else 0.
-// The differences are exact (integers below 2^32 in magnitude), each product and the sum lose at
-// most a few units of 2^-53 of the largest product M, and the verdict needs |D| > 10^-6 · M: a
-// decided sign is always the exact one.
+// The differences are the exact integer differences: the coordinates convert exactly and their
+// difference (below 2^32 in magnitude) is exact in double, with no 32-bit overflow for any input.
+// Each product and the sum then lose at most a few units of 2^-53 of the largest product M, and
+// the verdict needs |D| > 10^-6 · M: a decided sign is always the exact one.
 inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, std::int32_t p4,
                            Cvec X, Cvec Y, Cvec Z) {
     const double x1 = X(p1), y1 = Y(p1), z1 = Z(p1);
