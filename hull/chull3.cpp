@@ -425,7 +425,7 @@ void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t*
 
     if (n <= 5) HullStop("NOFP should be greater than 5.", "presenet NOFP is " + Field(n, 3));
     if (NVMAX < static_cast<std::int64_t>(n) + 1)
-        HullStop("NOFP should not be greater than" + Field(NVMAX - 1, 8),
+        HullStop("NOFP should not be greater than" + Field(std::int64_t{NVMAX} - 1, 8),
                  "presenet NOFP is " + Field(n, 8));
     for (std::int32_t i = 1; i <= n; ++i) {
         for (const std::int32_t c : {IX(i), IY(i), IZ(i)}) {
