@@ -26,7 +26,8 @@ Points Cube(int n) {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> d(-1000000, 1000000);
     Points p(n);
-    for (auto& q : p) q = {d(rng), d(rng), d(rng)};
+    for (auto& q : p)
+        q = {d(rng), d(rng), d(rng)};
     return p;
 }
 
@@ -77,11 +78,13 @@ Points Ball(int r) {
         Points hull(2 * row.size());
         std::size_t k = 0;
         for (std::size_t i = 0; i < row.size(); ++i) {  // monotone chain, strict corners
-            while (k >= 2 && cross(hull[k - 2], hull[k - 1], row[i]) <= 0) --k;
+            while (k >= 2 && cross(hull[k - 2], hull[k - 1], row[i]) <= 0)
+                --k;
             hull[k++] = row[i];
         }
         for (std::size_t i = row.size() - 1, t = k + 1; i-- > 0;) {
-            while (k >= t && cross(hull[k - 2], hull[k - 1], row[i]) <= 0) --k;
+            while (k >= t && cross(hull[k - 2], hull[k - 1], row[i]) <= 0)
+                --k;
             hull[k++] = row[i];
         }
         for (std::size_t i = 0; i + 1 < k; ++i) {
@@ -99,7 +102,8 @@ void Run(benchmark::State& state, const Points& points) {
         benchmark::DoNotOptimize(run.IPAR[8]);
     }
     std::int64_t vertices = 0;
-    for (std::int32_t i = 0; i < run.n; ++i) vertices += run.IVFLAG[i];
+    for (std::int32_t i = 0; i < run.n; ++i)
+        vertices += run.IVFLAG[i];
     const double arrays = 4.0 * (11.0 * (run.n + 1) + 9.0 * (run.n + 1) + 40.0 * (run.n + 1));
     state.counters["points"] = run.n;
     state.counters["vertices"] = static_cast<double>(vertices);
@@ -109,9 +113,7 @@ void Run(benchmark::State& state, const Points& points) {
 
 void BM_Cube(benchmark::State& state) { Run(state, Cube(static_cast<int>(state.range(0)))); }
 void BM_Sphere(benchmark::State& state) { Run(state, Sphere(static_cast<int>(state.range(0)))); }
-void BM_DigitalBall(benchmark::State& state) {
-    Run(state, Ball(static_cast<int>(state.range(0))));
-}
+void BM_DigitalBall(benchmark::State& state) { Run(state, Ball(static_cast<int>(state.range(0)))); }
 
 BENCHMARK(BM_Cube)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sphere)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
@@ -126,7 +128,8 @@ const bool fileRegistered = [] {
         long long dim = 0, n = 0;
         in >> dim >> n;
         Points p(static_cast<std::size_t>(n));
-        for (auto& q : p) in >> q.x >> q.y >> q.z;
+        for (auto& q : p)
+            in >> q.x >> q.y >> q.z;
         if (!in || dim != 3) {
             state.SkipWithError("bad points file");
             return;

@@ -120,8 +120,8 @@ namespace {
 // Marks with -1 and stacks every face reachable from f0 across edges of mark 0, and every such
 // edge crossed. The face stack is scanned while it grows, so no recursion is needed however
 // large the region. Returns the two stack tops.
-void markRegion(std::int32_t f0, const Cells& C, Ivec IEFLAG, Ivec IESTK, Ivec IFFLAG,
-                Ivec IFSTK, std::int32_t& IETOP, std::int32_t& IFTOP) {
+void markRegion(std::int32_t f0, const Cells& C, Ivec IEFLAG, Ivec IESTK, Ivec IFFLAG, Ivec IFSTK,
+                std::int32_t& IETOP, std::int32_t& IFTOP) {
     const std::int32_t NFMAX = C.IPAR(2), NEMAX = C.IPAR(3);
     IETOP = 0;
     IFFLAG(f0) = -1;
@@ -136,7 +136,8 @@ void markRegion(std::int32_t f0, const Cells& C, Ivec IEFLAG, Ivec IESTK, Ivec I
         for (const std::int32_t e : edges) {
             if (IEFLAG(e) != 0) continue;  // a barrier, or already crossed
             if (IETOP + 1 > NEMAX)
-                HullStop("Error in DELETE: Edge stack overflows.", "IETOP =" + Field(IETOP + 1, 10));
+                HullStop("Error in DELETE: Edge stack overflows.",
+                         "IETOP =" + Field(IETOP + 1, 10));
             IETOP = IETOP + 1;
             IESTK(IETOP) = e;
             IEFLAG(e) = -1;
@@ -145,7 +146,8 @@ void markRegion(std::int32_t f0, const Cells& C, Ivec IEFLAG, Ivec IESTK, Ivec I
             if (IFFLAG(g) == -1) continue;
             IFFLAG(g) = -1;
             if (IFTOP + 1 > NFMAX)
-                HullStop("Error in DELETE: Face stack overflows.", "IFTOP =" + Field(IFTOP + 1, 10));
+                HullStop("Error in DELETE: Face stack overflows.",
+                         "IFTOP =" + Field(IFTOP + 1, 10));
             IFTOP = IFTOP + 1;
             IFSTK(IFTOP) = g;
         }
@@ -156,8 +158,10 @@ void markRegion(std::int32_t f0, const Cells& C, Ivec IEFLAG, Ivec IESTK, Ivec I
 // takes the n listed vertices off their ring.
 void releaseRegion(const Cells& C, Ivec IESTK, Ivec IFSTK, std::int32_t IETOP, std::int32_t IFTOP,
                    Ivec IVLIST, std::int32_t n, Ivec IVNEXT, Ivec IVPREV) {
-    for (std::int32_t k = 1; k <= IFTOP; ++k) kfback(IFSTK(k), C.IPAR.first, C.IFEDGE.first);
-    for (std::int32_t k = 1; k <= IETOP; ++k) keback(IESTK(k), C.IPAR.first, C.IEVS.first);
+    for (std::int32_t k = 1; k <= IFTOP; ++k)
+        kfback(IFSTK(k), C.IPAR.first, C.IFEDGE.first);
+    for (std::int32_t k = 1; k <= IETOP; ++k)
+        keback(IESTK(k), C.IPAR.first, C.IEVS.first);
     for (std::int32_t k = 1; k <= n; ++k) {
         const std::int32_t w = IVLIST(k);
         IVNEXT(IVPREV(w)) = IVNEXT(w);
@@ -300,7 +304,7 @@ void tetra(const std::int32_t* v, std::int32_t* IPAR, std::int32_t* IVEDGE, std:
     C.IVEDGE(P2) = E1;
     C.IVEDGE(P3) = E5;
     C.IVEDGE(P4) = E5;
-    //               start end  face1 face2  sf1 sf2 ef2 ef1
+    // After the edge: IEVS IEVE IEF1 IEF2 IESF1 IESF2 IEEF2 IEEF1.
     setEdge(C, E1, P2, P1, F1, F3, E4, E6, E3, E2);
     setEdge(C, E2, P3, P1, F2, F1, E5, E4, E1, E3);
     setEdge(C, E3, P4, P1, F3, F2, E6, E5, E2, E1);

@@ -2,8 +2,8 @@
 // silhouette, bridge and a wrapped cylinder of new triangles. Every decision goes through the
 // exact perturbed predicates; every cell through the cell storage. Nothing here recurses or
 // allocates: the merge tree is walked pass by pass, deletions run on the caller's stacks.
-#include "hull/cells.h"
 #include "hull/chull3.h"
+#include "hull/cells.h"
 #include "hull/ones.h"
 #include "hull/stop.h"
 
@@ -149,9 +149,8 @@ void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY
             std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
             std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
             std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* iorder, std::int32_t* ivnext, std::int32_t* ivprev,
-            std::int32_t* ieflag, std::int32_t* IESTK, std::int32_t* ifflag,
-            std::int32_t* IFSTK) {
+            std::int32_t* iorder, std::int32_t* ivnext, std::int32_t* ivprev, std::int32_t* ieflag,
+            std::int32_t* IESTK, std::int32_t* ifflag, std::int32_t* IFSTK) {
     const Cells C{IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1};
     const Ivec IVNEXT(ivnext), IVPREV(ivprev), IEFLAG(ieflag), IFFLAG(ifflag);
     const std::int32_t a = IA, b = IB;
@@ -372,10 +371,12 @@ void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
 void kinit(std::int32_t* ipar, std::int32_t* ifedge, std::int32_t* ievs) {
     const Ivec IPAR(ipar), IFEDGE(ifedge), IEVS(ievs);
     const std::int32_t NFMAX = IPAR(2), NEMAX = IPAR(3);
-    for (std::int32_t i = 1; i < NFMAX; ++i) IFEDGE(i) = i + 1;
+    for (std::int32_t i = 1; i < NFMAX; ++i)
+        IFEDGE(i) = i + 1;
     IFEDGE(NFMAX) = 0;
     IPAR(4) = 1;
-    for (std::int32_t i = 1; i < NEMAX; ++i) IEVS(i) = i + 1;
+    for (std::int32_t i = 1; i < NEMAX; ++i)
+        IEVS(i) = i + 1;
     IEVS(NEMAX) = 0;
     IPAR(5) = 1;
 }
@@ -424,7 +425,7 @@ void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t*
 
     if (n <= 5) HullStop("NOFP should be greater than 5.", "presenet NOFP is " + Field(n, 3));
     if (NVMAX < static_cast<std::int64_t>(n) + 1)
-        HullStop("NOFP should not be greater than" + Field(NVMAX - 1, 8),
+        HullStop("NOFP should not be greater than" + Field(std::int64_t{NVMAX} - 1, 8),
                  "presenet NOFP is " + Field(n, 8));
     for (std::int32_t i = 1; i <= n; ++i) {
         for (const std::int32_t c : {IX(i), IY(i), IZ(i)}) {
@@ -439,7 +440,8 @@ void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t*
     hpsort(n, irank, irank, iorder);
     for (std::int32_t k = 1; k < n; ++k) {
         if (IRANK(IORDER(k)) == IRANK(IORDER(k + 1))) {
-            for (std::int32_t j = 1; j <= n; ++j) IRANK(j) = j;
+            for (std::int32_t j = 1; j <= n; ++j)
+                IRANK(j) = j;
             break;
         }
     }
@@ -482,14 +484,19 @@ void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t*
 
     const std::int32_t IVSTRT = IVSUB(1);
     IPAR(9) = IVSTRT;
-    for (std::int32_t v = 1; v <= NVMAX; ++v) IVFLAG(v) = 0;
+    for (std::int32_t v = 1; v <= NVMAX; ++v)
+        IVFLAG(v) = 0;
     std::int32_t v = IVSTRT;
     do {
         IVFLAG(v) = 1;
         v = IVNEXT(v);
     } while (v != IVSTRT);
-    for (std::int32_t e = 1; e <= NEMAX; ++e) IEFLAG(e) = 1;
-    for (std::int32_t e = IPAR(5); e != 0; e = IEVS(e)) IEFLAG(e) = 0;
-    for (std::int32_t f = 1; f <= NFMAX; ++f) IFFLAG(f) = 1;
-    for (std::int32_t f = IPAR(4); f != 0; f = IFEDGE(f)) IFFLAG(f) = 0;
+    for (std::int32_t e = 1; e <= NEMAX; ++e)
+        IEFLAG(e) = 1;
+    for (std::int32_t e = IPAR(5); e != 0; e = IEVS(e))
+        IEFLAG(e) = 0;
+    for (std::int32_t f = 1; f <= NFMAX; ++f)
+        IFFLAG(f) = 1;
+    for (std::int32_t f = IPAR(4); f != 0; f = IFEDGE(f))
+        IFFLAG(f) = 0;
 }

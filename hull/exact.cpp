@@ -437,9 +437,10 @@ namespace {
 constexpr double FILTER_EPS = static_cast<double>(1e-6f);
 
 // Sign of the orientation determinant of (p1, p2, p3, p4) when double precision proves it, else 0.
-// The differences are exact (integers below 2^32 in magnitude), each product and the sum lose at
-// most a few units of 2^-53 of the largest product M, and the verdict needs |D| > 10^-6 · M: a
-// decided sign is always the exact one.
+// The differences are the exact integer differences: the coordinates convert exactly and their
+// difference (below 2^32 in magnitude) is exact in double, with no 32-bit overflow for any input.
+// Each product and the sum then lose at most a few units of 2^-53 of the largest product M, and
+// the verdict needs |D| > 10^-6 · M: a decided sign is always the exact one.
 inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, std::int32_t p4,
                            Cvec X, Cvec Y, Cvec Z) {
     const double x1 = X(p1), y1 = Y(p1), z1 = Z(p1);

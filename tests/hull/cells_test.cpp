@@ -19,9 +19,12 @@ struct Store {
     std::vector<std::int32_t> IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2,
         IEEF1, IVNEXT, IVPREV, IVLIST, IEFLAG, IESTK, IFFLAG, IFSTK;
     explicit Store(std::int32_t slots) : m(slots) {
-        for (auto* v : {&IVEDGE, &IVNEXT, &IVPREV, &IVLIST}) v->assign(m, 0);
-        for (auto* v : {&IFEDGE, &IFFLAG, &IFSTK}) v->assign(3 * m, 0);
-        for (auto* v : {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
+        for (auto* v : {&IVEDGE, &IVNEXT, &IVPREV, &IVLIST})
+            v->assign(m, 0);
+        for (auto* v : {&IFEDGE, &IFFLAG, &IFSTK})
+            v->assign(3 * m, 0);
+        for (auto* v :
+             {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
             v->assign(4 * m, 0);
         IPAR.assign(9, 0);
         IPAR[0] = m;
@@ -77,19 +80,20 @@ struct Store {
     }
     void Delete(std::int32_t f) {
         delete_(f, IVLIST.data(), IVNEXT.data(), IVPREV.data(), IEFLAG.data(), IESTK.data(),
-                IFFLAG.data(), IFSTK.data(), IPAR.data(), IVEDGE.data(), IFEDGE.data(),
-                IEVS.data(), IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(), IESF2.data(),
-                IEEF2.data(), IEEF1.data());
+                IFFLAG.data(), IFSTK.data(), IPAR.data(), IVEDGE.data(), IFEDGE.data(), IEVS.data(),
+                IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(), IESF2.data(), IEEF2.data(),
+                IEEF1.data());
     }
     void Delall(std::int32_t v, std::int32_t f) {
         delall(v, f, IVLIST.data(), IVNEXT.data(), IVPREV.data(), IEFLAG.data(), IESTK.data(),
-               IFFLAG.data(), IFSTK.data(), IPAR.data(), IVEDGE.data(), IFEDGE.data(),
-               IEVS.data(), IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(), IESF2.data(),
-               IEEF2.data(), IEEF1.data());
+               IFFLAG.data(), IFSTK.data(), IPAR.data(), IVEDGE.data(), IFEDGE.data(), IEVS.data(),
+               IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(), IESF2.data(), IEEF2.data(),
+               IEEF1.data());
     }
     std::vector<std::int32_t> Take(int count, bool faces) {
         std::vector<std::int32_t> out;
-        for (int k = 0; k < count; ++k) out.push_back(faces ? NewFace() : NewEdge());
+        for (int k = 0; k < count; ++k)
+            out.push_back(faces ? NewFace() : NewEdge());
         return out;
     }
 };
@@ -194,9 +198,9 @@ TEST(SmallHull, TetrahedronFacesPointOutward) {
     const V expected[4] = {{1, 2, 3}, {1, 3, 4}, {1, 4, 2}, {3, 2, 4}};
     for (std::int32_t f = 1; f <= 4; ++f) {
         V t(3);
-        vonf3(f, t.data(), run.IPAR.data(), run.IVEDGE.data(), run.IFEDGE.data(),
-              run.IEVS.data(), run.IEVE.data(), run.IEF1.data(), run.IEF2.data(),
-              run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(), run.IEEF1.data());
+        vonf3(f, t.data(), run.IPAR.data(), run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(),
+              run.IEVE.data(), run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(),
+              run.IEEF2.data(), run.IEEF1.data());
         EXPECT_EQ(t, expected[f - 1]) << "face " << f;
         std::int32_t fourth = 10 - t[0] - t[1] - t[2];
         EXPECT_GT(Det(pts[fourth - 1], pts[t[0] - 1], pts[t[1] - 1], pts[t[2] - 1]), 0)
@@ -207,8 +211,10 @@ TEST(SmallHull, TetrahedronFacesPointOutward) {
         run.IVPREV[k] = k == 0 ? 4 : k;
         run.IVFLAG[k] = 1;
     }
-    for (std::int32_t f = 0; f < 15; ++f) run.IFFLAG[f] = f < 4;
-    for (std::int32_t e = 0; e < 20; ++e) run.IEFLAG[e] = e < 6;
+    for (std::int32_t f = 0; f < 15; ++f)
+        run.IFFLAG[f] = f < 4;
+    for (std::int32_t e = 0; e < 20; ++e)
+        run.IEFLAG[e] = e < 6;
     run.IPAR[8] = 1;
     ASSERT_NO_FATAL_FAILURE(hullcheck::CheckHull(run.View()));
 }
@@ -226,16 +232,21 @@ TEST(CellMarks, ClearReachesEveryCellOfTheHullOnly) {
     Store s = TetraStore();
     s.Dihed(5, 6, 7);  // faces 5, 6, edges 7-9: another hull on its own ring
     s.Ring({5, 6, 7});
-    for (auto& x : s.IEFLAG) x = 7;
-    for (auto& x : s.IFFLAG) x = 7;
+    for (auto& x : s.IEFLAG)
+        x = 7;
+    for (auto& x : s.IFFLAG)
+        x = 7;
     s.Clear(3);
-    for (std::int32_t e = 1; e <= 32; ++e) EXPECT_EQ(s.IEFLAG[e - 1], e <= 6 ? 0 : 7) << e;
-    for (std::int32_t f = 1; f <= 24; ++f) EXPECT_EQ(s.IFFLAG[f - 1], f <= 4 ? 0 : 7) << f;
+    for (std::int32_t e = 1; e <= 32; ++e)
+        EXPECT_EQ(s.IEFLAG[e - 1], e <= 6 ? 0 : 7) << e;
+    for (std::int32_t f = 1; f <= 24; ++f)
+        EXPECT_EQ(s.IFFLAG[f - 1], f <= 4 ? 0 : 7) << f;
 }
 
 TEST(RegionDelete, StartFaceWithThreeBarriersGoesAlone) {
     Store s = TetraStore();
-    s.IEFLAG[0] = s.IEFLAG[1] = s.IEFLAG[3] = 2;  // edges 1, 2, 4 of face 1
+    EXPECT_EQ(s.Eonf3(1), V({1, 4, 2}));
+    s.IEFLAG[0] = s.IEFLAG[1] = s.IEFLAG[3] = 2;  // the three edges of face 1 become barriers
     const std::int32_t edgeHead = s.IPAR[4];
     s.Delete(1);
     EXPECT_EQ(s.IFFLAG[0], -1);
@@ -265,7 +276,8 @@ TEST(RegionDelete, AllButKeptVertexLeaveTheRing) {
     EXPECT_EQ(V(s.IVLIST.begin(), s.IVLIST.begin() + 3), V({4, 1, 2}));
     EXPECT_EQ(s.Take(4, true).size(), 4u);
     EXPECT_EQ(s.Take(1, true), V({5}));
-    for (std::int32_t e = 0; e < 6; ++e) EXPECT_EQ(s.IEFLAG[e], -1);
+    for (std::int32_t e = 0; e < 6; ++e)
+        EXPECT_EQ(s.IEFLAG[e], -1);
 }
 
 TEST(RegionDelete, KeptVertexAloneOnItsRingStaysSo) {

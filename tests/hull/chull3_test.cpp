@@ -21,7 +21,8 @@ using Points = std::vector<Point>;
 Points RandomPoints(std::mt19937& rng, int n, int lo, int hi) {
     std::uniform_int_distribution<int> d(lo, hi);
     Points p;
-    for (int i = 0; i < n; ++i) p.push_back({d(rng), d(rng), d(rng)});
+    for (int i = 0; i < n; ++i)
+        p.push_back({d(rng), d(rng), d(rng)});
     return p;
 }
 
@@ -35,7 +36,8 @@ HullRun Hull(const Points& p, const std::vector<std::int32_t>& ranks = {}) {
 
 std::int32_t VertexCount(const HullRun& run) {
     std::int32_t v = 0;
-    for (std::int32_t i = 0; i < run.n; ++i) v += run.IVFLAG[i];
+    for (std::int32_t i = 0; i < run.n; ++i)
+        v += run.IVFLAG[i];
     return v;
 }
 
@@ -74,8 +76,10 @@ void Tetra(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c, std::int3
     tetra(V, r.IPAR.data(), r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(),
           r.IEF1.data(), r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(),
           r.IEEF1.data());
-    for (int k = 0; k < 4; ++k) r.IVNEXT[V[k] - 1] = V[(k + 1) % 4];
-    for (int k = 0; k < 4; ++k) r.IVPREV[V[(k + 1) % 4] - 1] = V[k];
+    for (int k = 0; k < 4; ++k)
+        r.IVNEXT[V[k] - 1] = V[(k + 1) % 4];
+    for (int k = 0; k < 4; ++k)
+        r.IVPREV[V[(k + 1) % 4] - 1] = V[k];
 }
 
 void Dihed(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c) {
@@ -83,8 +87,10 @@ void Dihed(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c) {
     dihed(V, r.IPAR.data(), r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(),
           r.IEF1.data(), r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(),
           r.IEEF1.data());
-    for (int k = 0; k < 3; ++k) r.IVNEXT[V[k] - 1] = V[(k + 1) % 3];
-    for (int k = 0; k < 3; ++k) r.IVPREV[V[(k + 1) % 3] - 1] = V[k];
+    for (int k = 0; k < 3; ++k)
+        r.IVNEXT[V[k] - 1] = V[(k + 1) % 3];
+    for (int k = 0; k < 3; ++k)
+        r.IVPREV[V[(k + 1) % 3] - 1] = V[k];
 }
 
 void Gcylin(HullRun& r, std::int32_t a, std::int32_t b) {
@@ -116,9 +122,9 @@ TEST(Silhouette, TetrahedronOutlineAndBestVertex) {
     Tetra(run, 1, 2, 4, 3);
     std::int32_t best = 0;
     shadow(1, run.IX.data(), run.IY.data(), run.IRANK.data(), best, run.IPAR.data(),
-           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
-           run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(),
-           run.IEEF1.data(), run.IORDER.data(), run.IVFLAG.data(), run.ISPREV.data());
+           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(), run.IEF1.data(),
+           run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(), run.IEEF1.data(),
+           run.IORDER.data(), run.IVFLAG.data(), run.ISPREV.data());
     EXPECT_EQ(best, 2);
     // Clockwise seen from above: 1 -> 3 -> 2 -> 1; the apex gets no entry.
     EXPECT_EQ(run.IVFLAG[0], 3);
@@ -132,8 +138,8 @@ TEST(Silhouette, TetrahedronOutlineAndBestVertex) {
 
 // A vertex of the other hull inside the hull being wrapped sees none of its faces.
 TEST(MergeDeathTest, NoHorizonOnLeft) {
-    HullRun run(Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}, {3, 3, 1}, {20, 0, 0},
-                       {20, 5, 3}});
+    HullRun run(
+        Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}, {3, 3, 1}, {20, 0, 0}, {20, 5, 3}});
     Prepare(run);
     Tetra(run, 1, 2, 4, 3);
     Dihed(run, 5, 6, 7);
@@ -142,13 +148,77 @@ TEST(MergeDeathTest, NoHorizonOnLeft) {
 }
 
 TEST(MergeDeathTest, NoHorizonOnRight) {
-    HullRun run(Points{{3, 3, 1}, {-20, 0, 0}, {-20, 5, 3}, {0, 0, 0}, {10, 0, 0}, {0, 10, 0},
-                       {3, 3, 5}});
+    HullRun run(
+        Points{{3, 3, 1}, {-20, 0, 0}, {-20, 5, 3}, {0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}});
     Prepare(run);
-    Dihed(run, 1, 2, 3);      // edges 1-3
-    Tetra(run, 4, 5, 7, 6);   // IVEDGE(4) = edge 4
+    Dihed(run, 1, 2, 3);     // edges 1-3
+    Tetra(run, 4, 5, 7, 6);  // IVEDGE(4) = edge 4
     EXPECT_EXIT(Gcylin(run, 1, 4), ::testing::ExitedWithCode(1),
                 "^Error in GCYLIN: no silhouette edge is found\nJVNOW,JESTAR =       4       4\n$");
+}
+
+// One merge of two tetrahedra, observed through the marks it leaves.
+TEST(HullMerge, CylinderClosesOntoBridgeEdgeAndHorizonNamesItsTriangles) {
+    HullRun run(Points{{0, 0, 0},
+                       {1, 5, 1},
+                       {2, -3, 4},
+                       {3, 1, -5},
+                       {10, 2, 2},
+                       {11, -4, 0},
+                       {12, 3, -3},
+                       {13, 0, 5}});
+    Prepare(run);
+    for (std::int32_t i = 0; i < 8; ++i)
+        run.IORDER[i] = i + 1;
+    for (const std::int32_t s : {1, 5})
+        ch4p(s, run.IX.data(), run.IY.data(), run.IZ.data(), run.IRANK.data(), run.IPAR.data(),
+             run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
+             run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(),
+             run.IEEF1.data(), run.IORDER.data(), run.IVNEXT.data(), run.IVPREV.data());
+    mergch(1, 5, run.IX.data(), run.IY.data(), run.IZ.data(), run.IRANK.data(), run.IPAR.data(),
+           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(), run.IEF1.data(),
+           run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(), run.IEEF1.data(),
+           run.IORDER.data(), run.IVNEXT.data(), run.IVPREV.data(), run.IVFLAG.data(),
+           run.ISPREV.data(), run.IEFLAG.data(), run.IESTK.data(), run.IFFLAG.data(),
+           run.IFSTK.data());
+    const std::int32_t E0 = 13, firstFace = 9;  // the cells after two tetrahedra
+    std::int32_t cylinderEdges = 0, cylinderFaces = 0, lastFace = 0;
+    for (std::int32_t f = 1; f <= 27; ++f)
+        if (run.IFFLAG[f - 1] == 3) {
+            ++cylinderFaces;
+            lastFace = f;
+        }
+    // The bridge is the upper tangent of the outlines seen from above: (1,5) to (12,3).
+    EXPECT_EQ(run.IEVS[E0 - 1], 2);
+    EXPECT_EQ(run.IEVE[E0 - 1], 7);
+    EXPECT_EQ(run.IEFLAG[E0 - 1], 3);
+    EXPECT_EQ(run.IEF1[E0 - 1], firstFace);
+    EXPECT_EQ(run.IEF2[E0 - 1], lastFace);  // the last triangle closes onto the bridge edge
+    // Walk the merged ring; every live edge is at one of its vertices.
+    std::vector<std::int32_t> ring;
+    std::int32_t v = 1;
+    do {
+        ring.push_back(v);
+        v = run.IVNEXT[v - 1];
+    } while (v != 1 && ring.size() <= 8);
+    EXPECT_EQ(ring.size(), 8u);  // general position: every point stays
+    for (const std::int32_t u : ring) {
+        const std::int32_t e0 = run.IVEDGE[u - 1];
+        std::int32_t e = e0;
+        do {
+            const std::int32_t f1 = run.IEF1[e - 1], f2 = run.IEF2[e - 1];
+            EXPECT_NE(run.IEFLAG[e - 1], -1) << "edge " << e;
+            EXPECT_NE(run.IFFLAG[f1 - 1], -1) << "edge " << e;
+            EXPECT_NE(run.IFFLAG[f2 - 1], -1) << "edge " << e;
+            if (run.IEFLAG[e - 1] == 2) {
+                EXPECT_TRUE(run.IFFLAG[f1 - 1] == 3 || run.IFFLAG[f2 - 1] == 3) << "edge " << e;
+            }
+            e = run.IEVS[e - 1] == u ? run.IESF2[e - 1] : run.IEEF1[e - 1];
+        } while (e != e0);
+    }
+    for (std::int32_t e = 1; e <= 36; ++e)
+        cylinderEdges += run.IEFLAG[e - 1] == 3;
+    EXPECT_EQ(cylinderEdges, cylinderFaces);  // closing onto the bridge takes no edge
 }
 
 TEST(PointSort, AscendingFirstKeyThenDescendingSecondKey) {
@@ -173,8 +243,10 @@ TEST(PointSort, LargeRandomInputIsOrdered) {
     }
     hpsort(n, k1.data(), k2.data(), order.data());
     std::vector<int> seen(n + 1, 0);
-    for (int i = 0; i < n; ++i) ++seen[order[i]];
-    for (int i = 1; i <= n; ++i) ASSERT_EQ(seen[i], 1);
+    for (int i = 0; i < n; ++i)
+        ++seen[order[i]];
+    for (int i = 1; i <= n; ++i)
+        ASSERT_EQ(seen[i], 1);
     for (int i = 0; i + 1 < n; ++i) {
         const int a = order[i] - 1, b = order[i + 1] - 1;
         ASSERT_TRUE(k1[a] < k1[b] || (k1[a] == k1[b] && k2[a] >= k2[b])) << i;
@@ -211,25 +283,30 @@ TEST(HullEntryDeathTest, CoordinateOutOfRange) {
 
 TEST(HullEntry, ExtremeCoordinatesAccepted) {
     const std::int32_t M = 268435455;
-    Points p = {{-M, -M, -M}, {M, -M, -M}, {-M, M, -M}, {-M, -M, M}, {M, M, M}, {M, M, -M},
-                {0, 0, 0},    {M, -M, M},  {1, 2, 3},   {-M, M, M}};
+    Points p = {{-M, -M, -M}, {M, -M, -M}, {-M, M, -M}, {-M, -M, M}, {M, M, M},
+                {M, M, -M},   {0, 0, 0},   {M, -M, M},  {1, 2, 3},   {-M, M, M}};
     HullRun run = Hull(p);
     EXPECT_EQ(VertexCount(run), 8);
     std::mt19937 rng(17);
-    for (int t = 0; t < 5; ++t) Hull(RandomPoints(rng, 40, -M, M));
+    for (int t = 0; t < 5; ++t)
+        Hull(RandomPoints(rng, 40, -M, M));
 }
 
 // Every grouping of fours and threes, general and degenerate.
 TEST(HullSmall, EveryGroupingFromSixToTwelve) {
     std::mt19937 rng(1);
     for (int n = 6; n <= 12; ++n) {
-        for (int t = 0; t < 20; ++t) Hull(RandomPoints(rng, n, -5, 5));
-        for (int t = 0; t < 10; ++t) Hull(RandomPoints(rng, n, 0, 1));  // many coincident
+        for (int t = 0; t < 20; ++t)
+            Hull(RandomPoints(rng, n, -5, 5));
+        for (int t = 0; t < 10; ++t)
+            Hull(RandomPoints(rng, n, 0, 1));  // many coincident
         for (int t = 0; t < 10; ++t) {
             Points p = RandomPoints(rng, n, -3, 3);
-            for (auto& q : p) q.x = 2;  // equal x everywhere
+            for (auto& q : p)
+                q.x = 2;  // equal x everywhere
             Hull(p);
-            for (auto& q : p) q.z = q.x + q.y;  // a tilted plane
+            for (auto& q : p)
+                q.z = q.x + q.y;  // a tilted plane
             Hull(p);
         }
     }
@@ -258,9 +335,16 @@ TEST(HullMerge, RightKeepsOnlyItsBridgeVertex) {
 TEST(HullRandom, CubeOfSeveralSizes) {
     std::mt19937 rng(2);
     for (const int n : {13, 50, 150}) {
-        for (int t = 0; t < 4; ++t) Hull(RandomPoints(rng, n, -1000, 1000));
+        for (int t = 0; t < 4; ++t)
+            Hull(RandomPoints(rng, n, -1000, 1000));
     }
-    for (const int n : {1000, 20000, 100000}) Hull(RandomPoints(rng, n, -100000, 100000));
+    for (const int n : {1000, 20000})
+        Hull(RandomPoints(rng, n, -100000, 100000));
+}
+
+TEST(HullRandom, CubeOfAHundredThousand) {
+    std::mt19937 rng(20);
+    Hull(RandomPoints(rng, 100000, -100000000, 100000000));
 }
 
 TEST(HullRandom, CrowdedLatticesWithRandomRanks) {
@@ -269,7 +353,8 @@ TEST(HullRandom, CrowdedLatticesWithRandomRanks) {
         const int n = 6 + static_cast<int>(rng() % 60);
         Points p = RandomPoints(rng, n, 0, 3);
         std::vector<std::int32_t> ranks(n);
-        for (int i = 0; i < n; ++i) ranks[i] = i;
+        for (int i = 0; i < n; ++i)
+            ranks[i] = i;
         std::shuffle(ranks.begin(), ranks.end(), rng);
         Hull(p, ranks);
     }
@@ -281,16 +366,21 @@ Points Grid(int a, int b, int c, bool surfaceOnly) {
     for (int x = 0; x < a; ++x)
         for (int y = 0; y < b; ++y)
             for (int z = 0; z < c; ++z) {
-                const bool inner =
-                    x > 0 && x < a - 1 && y > 0 && y < b - 1 && z > 0 && z < c - 1;
+                const bool inner = x > 0 && x < a - 1 && y > 0 && y < b - 1 && z > 0 && z < c - 1;
                 if (!surfaceOnly || !inner) p.push_back({x, y, z});
             }
     return p;
 }
 
 TEST(HullLattice, WholeGridsAndGridSurfaces) {
-    for (const auto& g : {std::vector<int>{2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {2, 3, 4}, {5, 1, 3},
-                          {5, 5, 5}, {1, 1, 9}, {1, 4, 4}}) {
+    for (const auto& g : {std::vector<int>{2, 2, 2},
+                          {3, 3, 3},
+                          {4, 4, 4},
+                          {2, 3, 4},
+                          {5, 1, 3},
+                          {5, 5, 5},
+                          {1, 1, 9},
+                          {1, 4, 4}}) {
         Hull(Grid(g[0], g[1], g[2], false));
         Hull(Grid(g[0], g[1], g[2], true));
     }
@@ -301,7 +391,8 @@ TEST(HullLattice, WholeGridsAndGridSurfaces) {
 TEST(HullLattice, BoxCornersWithDuplicates) {
     Points p;
     for (int k = 0; k < 5; ++k)
-        for (int c = 0; c < 8; ++c) p.push_back({(c & 1) * 7, (c >> 1 & 1) * 3, (c >> 2) * 11});
+        for (int c = 0; c < 8; ++c)
+            p.push_back({(c & 1) * 7, (c >> 1 & 1) * 3, (c >> 2) * 11});
     HullRun run = Hull(p);
     EXPECT_GE(VertexCount(run), 8);
     std::mt19937 rng(4);
@@ -315,9 +406,11 @@ TEST(HullDegenerate, AllCoplanar) {
     std::mt19937 rng(6);
     for (const int n : {6, 17, 60, 140, 3000}) {
         Points p = RandomPoints(rng, n, -20, 20);
-        for (auto& q : p) q.z = 3 * q.x - 2 * q.y + 5;
+        for (auto& q : p)
+            q.z = 3 * q.x - 2 * q.y + 5;
         Hull(p);
-        for (auto& q : p) q.z = 7;
+        for (auto& q : p)
+            q.z = 7;
         Hull(p);
         for (auto& q : p) {
             q.z = q.y;
@@ -331,7 +424,8 @@ TEST(HullDegenerate, AllEqualX) {
     std::mt19937 rng(7);
     for (const int n : {6, 9, 31, 128, 2000}) {
         Points p = RandomPoints(rng, n, -50, 50);
-        for (auto& q : p) q.x = -3;
+        for (auto& q : p)
+            q.x = -3;
         Hull(p);
     }
 }
@@ -340,7 +434,8 @@ TEST(HullDegenerate, ManyCoincidentPoints) {
     std::mt19937 rng(8);
     const Points base = RandomPoints(rng, 10, -9, 9);
     Points p;
-    for (int k = 0; k < 6; ++k) p.insert(p.end(), base.begin(), base.end());
+    for (int k = 0; k < 6; ++k)
+        p.insert(p.end(), base.begin(), base.end());
     Hull(p);
     std::shuffle(p.begin(), p.end(), rng);
     Hull(p);
@@ -353,23 +448,53 @@ TEST(HullDegenerate, ManyCoincidentPoints) {
 
 TEST(HullDegenerate, CollinearDistinctPoints) {
     Points p;
-    for (int i = 0; i < 24; ++i) p.push_back({i, 2 * i, -i});
+    for (int i = 0; i < 24; ++i)
+        p.push_back({i, 2 * i, -i});
     Hull(p);
+}
+
+// Points on one line at a few positions, drawn in a fixed random order.
+Points CollinearCoincident(int n, int positions, unsigned seed) {
+    std::mt19937 rng(seed);
+    Points p;
+    for (int i = 0; i < n; ++i) {
+        const int t = static_cast<int>(rng() % positions);
+        p.push_back({t, 2 * t, 3 * t});
+    }
+    return p;
+}
+
+TEST(HullDegenerate, CollinearCoincidentPoints) {
+    for (const int n : {6, 7, 8, 10, 13, 20, 40})
+        for (const int positions : {1, 2, 3})
+            for (const unsigned seed : {1u, 2u, 3u})
+                Hull(CollinearCoincident(n, positions, seed));
+}
+
+// On one line with many coincident points a side can keep edges without faces of their own,
+// the cylinder then has more triangles than there are points, and the face cells run out.
+TEST(HullDegenerateDeathTest, CollinearCoincidentPointsExhaustFaceCells) {
+    HullRun run(CollinearCoincident(100, 3, 3));
+    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
+                "^Error in KNEWF: No more face cell\\.\n$");
 }
 
 TEST(HullRanks, RepeatedRanksAreReplacedByPointNumbers) {
     std::mt19937 rng(9);
     const Points p = RandomPoints(rng, 40, 0, 3);
     std::vector<std::int32_t> numbers(40);
-    for (int i = 0; i < 40; ++i) numbers[i] = i + 1;
+    for (int i = 0; i < 40; ++i)
+        numbers[i] = i + 1;
     const HullRun direct = Hull(p, numbers);
     const HullRun zeros = Hull(p, std::vector<std::int32_t>(40, 0));
     ExpectSameHull(zeros, direct);
     std::vector<std::int32_t> repeated(40);
-    for (int i = 0; i < 40; ++i) repeated[i] = i % 7;
+    for (int i = 0; i < 40; ++i)
+        repeated[i] = i % 7;
     const HullRun rep = Hull(p, repeated);
     ExpectSameHull(rep, direct);
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(rep.IRANK[i], i + 1);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(rep.IRANK[i], i + 1);
 }
 
 // Every decision is the sign of a determinant of differences, so translating or scaling the
@@ -380,7 +505,8 @@ TEST(HullRanks, SameArraysAfterTranslationAndScaling) {
         const Points p = RandomPoints(rng, 30 + 20 * t, 0, 3);
         const HullRun base = Hull(p);
         Points moved = p;
-        for (auto& q : moved) q = {3 * q.x - 1000, 3 * q.y + 77, 3 * q.z + 5};
+        for (auto& q : moved)
+            q = {3 * q.x - 1000, 3 * q.y + 77, 3 * q.z + 5};
         ExpectSameHull(Hull(moved), base);
     }
 }

@@ -33,8 +33,8 @@ struct Point {
 // Read-only view of the arrays after chull3 (each 0-based: element 0 is entry 1).
 struct HullView {
     std::int32_t n;
-    const std::int32_t *IX, *IY, *IZ, *IPAR, *IVEDGE, *IFEDGE, *IEVS, *IEVE, *IEF1, *IEF2,
-        *IESF1, *IESF2, *IEEF2, *IEEF1, *IVNEXT, *IVPREV, *IVFLAG, *IEFLAG, *IFFLAG;
+    const std::int32_t *IX, *IY, *IZ, *IPAR, *IVEDGE, *IFEDGE, *IEVS, *IEVE, *IEF1, *IEF2, *IESF1,
+        *IESF2, *IEEF2, *IEEF1, *IVNEXT, *IVPREV, *IVFLAG, *IEFLAG, *IFFLAG;
 };
 
 // Owns every array of one chull3 call, sized as the driver sizes them.
@@ -49,11 +49,13 @@ struct HullRun {
                      const std::vector<std::int32_t>& ranks = {}) {
         n = static_cast<std::int32_t>(points.size());
         const std::size_t m = points.size() + 1;
-        for (auto* v : {&IX, &IY, &IZ, &IRANK, &IVEDGE, &IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG,
-                        &ISPREV})
+        for (auto* v :
+             {&IX, &IY, &IZ, &IRANK, &IVEDGE, &IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG, &ISPREV})
             v->assign(m, 0);
-        for (auto* v : {&IFEDGE, &IFFLAG, &IFSTK}) v->assign(3 * m, 0);
-        for (auto* v : {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
+        for (auto* v : {&IFEDGE, &IFFLAG, &IFSTK})
+            v->assign(3 * m, 0);
+        for (auto* v :
+             {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
             v->assign(4 * m, 0);
         IPAR.assign(9, 0);
         IPAR[0] = static_cast<std::int32_t>(m);
@@ -68,16 +70,32 @@ struct HullRun {
     void Run() {
         chull3(n, IX.data(), IY.data(), IZ.data(), IRANK.data(), IPAR.data(), IVEDGE.data(),
                IFEDGE.data(), IEVS.data(), IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(),
-               IESF2.data(), IEEF2.data(), IEEF1.data(), IVSUB.data(), IORDER.data(),
-               IVNEXT.data(), IVPREV.data(), IVFLAG.data(), ISPREV.data(), IEFLAG.data(),
-               IESTK.data(), IFFLAG.data(), IFSTK.data());
+               IESF2.data(), IEEF2.data(), IEEF1.data(), IVSUB.data(), IORDER.data(), IVNEXT.data(),
+               IVPREV.data(), IVFLAG.data(), ISPREV.data(), IEFLAG.data(), IESTK.data(),
+               IFFLAG.data(), IFSTK.data());
     }
 
     HullView View() const {
-        return {n,           IX.data(),    IY.data(),    IZ.data(),     IPAR.data(),
-                IVEDGE.data(), IFEDGE.data(), IEVS.data(), IEVE.data(),   IEF1.data(),
-                IEF2.data(),   IESF1.data(),  IESF2.data(), IEEF2.data(), IEEF1.data(),
-                IVNEXT.data(), IVPREV.data(), IVFLAG.data(), IEFLAG.data(), IFFLAG.data()};
+        return {n,
+                IX.data(),
+                IY.data(),
+                IZ.data(),
+                IPAR.data(),
+                IVEDGE.data(),
+                IFEDGE.data(),
+                IEVS.data(),
+                IEVE.data(),
+                IEF1.data(),
+                IEF2.data(),
+                IESF1.data(),
+                IESF2.data(),
+                IEEF2.data(),
+                IEEF1.data(),
+                IVNEXT.data(),
+                IVPREV.data(),
+                IVFLAG.data(),
+                IEFLAG.data(),
+                IFFLAG.data()};
     }
 };
 
@@ -176,15 +194,15 @@ inline BruteHull BruteForce(std::vector<Point> p) {
                             }
                             // Counter-clockwise about N: take the candidate that keeps every
                             // other point to its left; on a tie the farther one.
-                            const Int128 t =
-                                Dot(N, Cross(Sub(q[best], cur), Sub(q[m], cur)));
+                            const Int128 t = Dot(N, Cross(Sub(q[best], cur), Sub(q[m], cur)));
                             const Vec db = Sub(q[best], cur), dm = Sub(q[m], cur);
                             if (t < 0 || (t == 0 && Dot(dm, dm) > Dot(db, db))) best = m;
                         }
                         if (q[best] == ring[0]) break;
                         ring.push_back(q[best]);
                     }
-                    for (const Point& r : ring) corners.insert(r);
+                    for (const Point& r : ring)
+                        corners.insert(r);
                     for (std::size_t m = 1; m + 1 < ring.size(); ++m)
                         out.volume6 += Det(o, ring[0], ring[m], ring[m + 1]);
                 }
@@ -199,8 +217,7 @@ inline BruteHull BruteForce(std::vector<Point> p) {
 
 inline void CheckHull(const HullView& h, bool useOracle = true) {
     auto at = [](const std::int32_t* a, std::int32_t i) { return a[i - 1]; };
-    const std::int32_t n = h.n, NVMAX = at(h.IPAR, 1), NFMAX = at(h.IPAR, 2),
-                       NEMAX = at(h.IPAR, 3);
+    const std::int32_t n = h.n, NVMAX = at(h.IPAR, 1), NFMAX = at(h.IPAR, 2), NEMAX = at(h.IPAR, 3);
     ASSERT_EQ(NFMAX, 3 * NVMAX);
     ASSERT_EQ(NEMAX, 4 * NVMAX);
     auto P = [&](std::int32_t v) { return Point{at(h.IX, v), at(h.IY, v), at(h.IZ, v)}; };
@@ -308,7 +325,8 @@ inline void CheckHull(const HullView& h, bool useOracle = true) {
         const std::int32_t e4 = at(h.IEF1, ed[2]) == f ? at(h.IESF1, ed[2]) : at(h.IEEF2, ed[2]);
         ASSERT_EQ(e4, ed[0]) << "face " << f << " is not a triangle";
         ASSERT_TRUE(vs[0] != vs[1] && vs[1] != vs[2] && vs[0] != vs[2]) << "face " << f;
-        for (int k = 0; k < 3; ++k) faceTri[3 * f + k] = vs[k];
+        for (int k = 0; k < 3; ++k)
+            faceTri[3 * f + k] = vs[k];
     }
 
     // Around every vertex, the rotation returns to its start edge through edges at the vertex.
@@ -341,12 +359,14 @@ inline void CheckHull(const HullView& h, bool useOracle = true) {
     std::mt19937 rng(99);
     std::vector<std::int32_t> pointSample, faceSample;
     if (full) {
-        for (std::int32_t p = 1; p <= n; ++p) pointSample.push_back(p);
+        for (std::int32_t p = 1; p <= n; ++p)
+            pointSample.push_back(p);
         faceSample = faces;
     } else {
         for (int k = 0; k < 64 && !faces.empty(); ++k)
             faceSample.push_back(faces[rng() % faces.size()]);
-        for (int k = 0; k < 64; ++k) pointSample.push_back(1 + rng() % n);
+        for (int k = 0; k < 64; ++k)
+            pointSample.push_back(1 + rng() % n);
         for (const std::int32_t f : faceSample)
             for (std::int32_t p = 1; p <= n; ++p)
                 ASSERT_FALSE(outside(f, p)) << "point " << p << " outside face " << f;
@@ -410,11 +430,11 @@ inline void CheckHull(const HullView& h, bool useOracle = true) {
     ASSERT_GE(volume6, 0);
     if (useOracle && n <= 150) {
         std::vector<Point> pts;
-        for (std::int32_t p = 1; p <= n; ++p) pts.push_back(P(p));
+        for (std::int32_t p = 1; p <= n; ++p)
+            pts.push_back(P(p));
         const BruteHull ref = BruteForce(pts);
-        ASSERT_TRUE(volume6 == ref.volume6)
-            << "volume*6 " << static_cast<long long>(volume6) << " oracle "
-            << static_cast<long long>(ref.volume6);
+        ASSERT_TRUE(volume6 == ref.volume6) << "volume*6 " << static_cast<long long>(volume6)
+                                            << " oracle " << static_cast<long long>(ref.volume6);
         for (const Point& q : ref.extreme)
             ASSERT_TRUE(vertexPoints.count(q))
                 << "extreme point (" << q.x << "," << q.y << "," << q.z << ") not a vertex";
