@@ -32,8 +32,24 @@ ls -l "$VOXWRAP_BENCH_DATA"/slice_{none,lzw2,packbits}.tif
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_BENCH=ON -DVOXWRAP_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target voxwrap_bench >/dev/null
-"$build/voxwrap_bench" --benchmark_filter='Decode|Header' --benchmark_repetitions=3 \
-  --benchmark_report_aggregates_only=true
+"$build/voxwrap_bench" --benchmark_filter='Decode|Header' --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_out="$VOXWRAP_BENCH_DATA/decode.json" \
+  --benchmark_out_format=json >/dev/null
+/usr/bin/python3 - "$VOXWRAP_BENCH_DATA/decode.json" <<'PY'
+import json, sys
+for b in json.load(open(sys.argv[1]))['benchmarks']:
+    if b.get('aggregate_name') != 'median':
+        continue
+    unit = {'ms': 1e-3, 'us': 1e-6, 'ns': 1e-9}[b['time_unit']]
+    real, cpu = b['real_time'] * unit, b['cpu_time'] * unit
+    name = b['run_name']
+    if 'Header' in name:
+        print(f'{name}: {real * 1e6:.1f} us per header-only call')
+    else:
+        mb = 2048 * 2048 * 2 / 1e6
+        print(f'{name}: {real * 1e3:.2f} ms wall, {mb / real:.0f} MB of samples/s '
+              f'({mb / cpu:.0f} MB/s on CPU time)')
+PY
 
 # The floor: reading the same bytes from the page cache with cat.
 for f in none lzw2 packbits; do

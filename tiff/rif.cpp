@@ -506,8 +506,12 @@ inline void LZWEmit(unsigned c, std::size_t at, std::uint32_t generation) {
     if (src + size > dst) {
         for (unsigned i = 0; i < size; ++i)
             dst[i] = src[i];
+    } else if (size <= 8) {
+        std::uint64_t chunk;  // bytes past size are overwritten by later strings
+        std::memcpy(&chunk, src, 8);
+        std::memcpy(dst, &chunk, 8);
     } else if (size <= LZWSlack) {
-        std::uint8_t chunk[LZWSlack];  // bytes past size are overwritten by later strings
+        std::uint8_t chunk[LZWSlack];
         std::memcpy(chunk, src, LZWSlack);
         std::memcpy(dst, chunk, LZWSlack);
     } else {
