@@ -449,9 +449,24 @@ struct LZWRegisters {
     // delivers nothing.
     unsigned NextCode(const std::uint8_t* table, std::uint32_t oldPos, std::uint32_t oldGen) {
         num -= len;
-        while (num < 0) {
-            Feed(table);
-            num += 8;
+        if (num < 0) {
+            // A code takes one or two more bytes. When both the byte count and the buffer have
+            // them, nothing can fail and they are taken without a check each.
+            if (num >= -8 && left >= 1 && cur != lim) {
+                buf = (buf << 8) | table[*cur++];
+                --left;
+                num += 8;
+            } else if (num < -8 && left >= 2 && lim - cur >= 2) {
+                buf = (buf << 16) | (std::uint32_t{table[cur[0]]} << 8) | table[cur[1]];
+                cur += 2;
+                left -= 2;
+                num += 16;
+            } else {
+                while (num < 0) {
+                    Feed(table);
+                    num += 8;
+                }
+            }
         }
         const unsigned c = (buf >> num) & mask;
         if (c == LZWEnd) Error("LZW unexpected end of code.");

@@ -210,6 +210,13 @@ TEST(ReadImageFileDeathTest, MissingFile) {
                 ::testing::ExitedWithCode(1), Fatal(path, "file not found."));
 }
 
+TEST(ReadImageFileDeathTest, DirectoryIsNoImage) {
+    // A directory opens for reading but yields no byte.
+    const std::string path = ::testing::TempDir();
+    EXPECT_EXIT(ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr),
+                ::testing::ExitedWithCode(1), Fatal(path, "unexpected end of file."));
+}
+
 struct HeaderCase {
     const char* name;
     Bytes bytes;
