@@ -354,7 +354,12 @@ constexpr unsigned LZWEnd = 257;
 constexpr unsigned LZWFirstCode = 258;
 constexpr unsigned LZWCodes = 4096;
 constexpr std::size_t LZWLongest = 3839;  // the longest string: code 258 + k has at most k + 2
-constexpr std::size_t LZWWindowSize = std::size_t{1} << 18;
+// The fuzzing build shrinks the window, so that small inputs reach its start-over path too.
+#ifndef VOXWRAP_LZW_WINDOW_BITS
+#define VOXWRAP_LZW_WINDOW_BITS 18
+#endif
+constexpr std::size_t LZWWindowSize = std::size_t{1} << VOXWRAP_LZW_WINDOW_BITS;
+static_assert(LZWWindowSize >= 2 * LZWLongest, "the window must hold more than one string");
 constexpr std::size_t LZWSlack = 16;  // short strings are copied 16 bytes at a time
 // The window's first bytes hold the 256 one-byte strings, so every code in use has a position
 // and a byte value is copied like any other string.
