@@ -340,33 +340,60 @@ void TermMPBDecode() {
 // LZW in the TIFF form: codes of 9 to 12 bits, most significant bit first; 256 clears the table,
 // 257 ends the information, and the width grows when the next free code reaches 2^width - 1.
 // Entry c of the table stands for the string of LZWHead[c] followed by LZWTail[c]; its length
-// and first byte are kept beside it, so a string is written back to front straight into the row.
-// Entries are never cleared: a code may not exceed the next free code, so an entry left from
-// before a clear (or from another strip) is overwritten before it can be referenced.
+// and first byte are kept beside it. Entries are never cleared: a code may not exceed the next
+// free code, so an entry left from before a clear (or from another strip) is overwritten before
+// it can be referenced.
+//
+// Strings are decoded into a window and handed out from there, so a string that a row ends
+// inside simply stays in the window for the next row. A new entry's string (the previous string
+// plus one byte) always lies in the window already, right where the previous string was written;
+// its position is kept, and while the window still holds it, a later use of the code is a copy
+// from there instead of a walk down the table.
 constexpr unsigned LZWClear = 256;
 constexpr unsigned LZWEnd = 257;
 constexpr unsigned LZWFirstCode = 258;
 constexpr unsigned LZWCodes = 4096;
+constexpr std::size_t LZWLongest = 3839;  // the longest string: code 258 + k has at most k + 2
+// The fuzzing build shrinks the window, so that small inputs reach its start-over path too.
+#ifndef VOXWRAP_LZW_WINDOW_BITS
+#define VOXWRAP_LZW_WINDOW_BITS 18
+#endif
+constexpr std::size_t LZWWindowSize = std::size_t{1} << VOXWRAP_LZW_WINDOW_BITS;
+static_assert(LZWWindowSize >= 2 * LZWLongest, "the window must hold more than one string");
+constexpr std::size_t LZWSlack = 16;  // short strings are copied 16 bytes at a time
+// The window's first bytes hold the 256 one-byte strings, so every code in use has a position
+// and a byte value is copied like any other string.
+constexpr std::size_t LZWBase = 256 + LZWSlack;
+constexpr std::size_t LZWEndOfWindow = LZWBase + LZWWindowSize;
 
 std::uint32_t LZWbuf = 0;         // bit accumulator; new bytes enter at the low end
 std::int32_t LZWnum = 0;          // accumulated bits below the current code
 std::int32_t LZWlen = 9;          // code width
 std::uint32_t LZWmask = 0;        // 2^LZWlen - 1
-unsigned LZWold = LZWClear;       // previous code; LZWClear while no string followed the last clear
+unsigned LZWold = LZWClear;       // previous code; LZWClear while no string followed a clear
 unsigned LZWcode = LZWFirstCode;  // next free code
 std::uint16_t LZWHead[LZWCodes];
 std::uint8_t LZWTail[LZWCodes];
 std::uint8_t LZWFirst[LZWCodes];
-std::uint16_t LZWSize[LZWCodes];   // at most 3839 bytes for code 4095
-std::uint8_t LZWString[LZWCodes];  // the current string when a row ends inside it
-std::uint32_t LZWlength = 0;       // its length
-std::uint32_t LZWrem = 0;          // its bytes not yet delivered
+std::uint16_t LZWSize[LZWCodes];
+std::uint8_t LZWWindow[LZWEndOfWindow + LZWSlack];
+std::size_t LZWread = LZWBase;  // decoded bytes not yet delivered: [LZWread, LZWwrite)
+std::size_t LZWwrite = LZWBase;
+std::uint32_t LZWPos[LZWCodes];  // where the code's string was written...
+std::uint32_t LZWGen[LZWCodes];  // ...valid while this equals LZWGeneration
+std::uint32_t LZWGeneration = 1;
+std::uint32_t LZWoldPos = 0;  // where the previous string was written
+bool LZWoldValid = false;
 
-void LZWFeed() {
-    if (bytes == 0) Error("LZW too few codes.");
-    const unsigned v = GetChar();
-    --bytes;
-    LZWbuf = (LZWbuf << 8) | byte[v];
+// Forgets every position in the window: when it starts over and at a new strip.
+void LZWNewGeneration() {
+    LZWoldValid = false;
+    if (++LZWGeneration == 0) {  // after 2^32 generations: no stale position may match
+        std::memset(LZWGen, 0, sizeof LZWGen);
+        LZWGeneration = 1;
+    }
+    for (unsigned c = 0; c < 256; ++c)
+        LZWGen[c] = LZWGeneration;
 }
 
 void InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount) {
@@ -374,53 +401,110 @@ void InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount) {
     for (unsigned c = 0; c < 256; ++c) {
         LZWFirst[c] = static_cast<std::uint8_t>(c);
         LZWSize[c] = 1;
+        LZWPos[c] = c;
+        LZWWindow[c] = static_cast<std::uint8_t>(c);
     }
     LZWnum = 0;
     LZWlen = 9;
     LZWmask = 511;
     LZWold = LZWClear;
     LZWcode = LZWFirstCode;
-    LZWrem = 0;
+    LZWread = LZWwrite = LZWBase;
+    LZWNewGeneration();
 }
 
-// Reads one code and brings the table up to date; returns the code whose string comes next, or
-// LZWClear, which delivers nothing.
-unsigned LZWNextCode() {
-    LZWnum -= LZWlen;
-    while (LZWnum < 0) {
-        LZWFeed();
-        LZWnum += 8;
+// The decoder's scalars and the file cursor, copied into a local for the length of a call: stores
+// through the window may alias any global, and would otherwise force every one of them to be
+// reloaded after each decoded byte.
+struct LZWRegisters {
+    std::uint32_t buf, mask, left;
+    std::int32_t num, len;
+    unsigned old, code;
+    const std::uint8_t* cur;
+    const std::uint8_t* lim;
+
+    static LZWRegisters Load() {
+        return LZWRegisters{LZWbuf, LZWmask, bytes, LZWnum, LZWlen, LZWold, LZWcode, Cur, Lim};
     }
-    const unsigned c = (LZWbuf >> LZWnum) & LZWmask;
-    if (c == LZWEnd) Error("LZW unexpected end of code.");
-    if (c == LZWClear) {
-        LZWlen = 9;
-        LZWmask = 511;
-    } else if (LZWold == LZWClear) {
-        if (c > 255) Error("LZW bad code after clear code.");
-        LZWcode = LZWFirstCode;
-    } else {
-        if (LZWcode == LZWCodes) Error("LZW missing clear code.");
-        if (c > LZWcode) Error("LZW bad code.");
-        // The new entry is the previous string plus the first byte of this one; for c equal to
-        // the new code, that first byte is the previous string's own, set just before.
-        const unsigned k = LZWcode;
-        LZWHead[k] = static_cast<std::uint16_t>(LZWold);
-        LZWFirst[k] = LZWFirst[LZWold];
-        LZWSize[k] = static_cast<std::uint16_t>(LZWSize[LZWold] + 1);
-        LZWTail[k] = LZWFirst[c];
-        ++LZWcode;
-        if (LZWcode == LZWmask && LZWlen <= 11) {
-            ++LZWlen;
-            LZWmask = 2 * LZWcode + 1;
+    void Save() const {
+        LZWbuf = buf;
+        LZWmask = mask;
+        bytes = left;
+        LZWnum = num;
+        LZWlen = len;
+        LZWold = old;
+        LZWcode = code;
+        Cur = cur;
+    }
+
+    // One more raw byte into the accumulator: the strip's byte count first, then the file.
+    void Feed(const std::uint8_t* table) {
+        if (left == 0) Error("LZW too few codes.");
+        if (cur == lim) {
+            if (!Refill()) EndOfFile();
+            cur = Cur;
+            lim = Lim;
         }
+        buf = (buf << 8) | table[*cur++];
+        --left;
     }
-    LZWold = c;
-    return c;
-}
 
-// Writes the string of code c, of length size, to dst[0 .. size).
-void LZWExpand(unsigned c, std::uint8_t* dst, unsigned size) {
+    // Reads one code and, after a string, defines the next entry (its string starting at the
+    // previous string's position); returns the code whose string comes next, or LZWClear, which
+    // delivers nothing.
+    unsigned NextCode(const std::uint8_t* table, std::uint32_t oldPos, std::uint32_t oldGen) {
+        num -= len;
+        if (num < 0) {
+            // A code takes one or two more bytes. When both the byte count and the buffer have
+            // them, nothing can fail and they are taken without a check each.
+            if (num >= -8 && left >= 1 && cur != lim) {
+                buf = (buf << 8) | table[*cur++];
+                --left;
+                num += 8;
+            } else if (num < -8 && left >= 2 && lim - cur >= 2) {
+                buf = (buf << 16) | (std::uint32_t{table[cur[0]]} << 8) | table[cur[1]];
+                cur += 2;
+                left -= 2;
+                num += 16;
+            } else {
+                while (num < 0) {
+                    Feed(table);
+                    num += 8;
+                }
+            }
+        }
+        const unsigned c = (buf >> num) & mask;
+        if (c == LZWEnd) Error("LZW unexpected end of code.");
+        if (c == LZWClear) {
+            len = 9;
+            mask = 511;
+        } else if (old == LZWClear) {
+            if (c > 255) Error("LZW bad code after clear code.");
+            code = LZWFirstCode;
+        } else {
+            if (code == LZWCodes) Error("LZW missing clear code.");
+            if (c > code) Error("LZW bad code.");
+            // The new entry is the previous string plus the first byte of this one; for c equal
+            // to the new code, that first byte is the previous string's own, set just before.
+            LZWHead[code] = static_cast<std::uint16_t>(old);
+            LZWFirst[code] = LZWFirst[old];
+            LZWSize[code] = static_cast<std::uint16_t>(LZWSize[old] + 1);
+            LZWTail[code] = LZWFirst[c];
+            LZWPos[code] = oldPos;
+            LZWGen[code] = oldGen;
+            ++code;
+            if (code == mask && len <= 11) {
+                ++len;
+                mask = 2 * code + 1;
+            }
+        }
+        old = c;
+        return c;
+    }
+};
+
+// Writes the string of code c, of length size, to dst[0 .. size) by walking the table.
+void LZWWalk(unsigned c, std::uint8_t* dst, unsigned size) {
     for (unsigned i = size - 1; i > 0; --i) {
         dst[i] = LZWTail[c];
         c = LZWHead[c];
@@ -428,49 +512,92 @@ void LZWExpand(unsigned c, std::uint8_t* dst, unsigned size) {
     dst[0] = static_cast<std::uint8_t>(c);
 }
 
-void LZWDecode(std::uint8_t* dst, std::size_t n) {
-    if (LZWrem > 0) {  // the rest of a string begun in the previous row
-        const std::size_t k = std::min<std::size_t>(n, LZWrem);
-        std::memcpy(dst, LZWString + (LZWlength - LZWrem), k);
-        LZWrem -= static_cast<std::uint32_t>(k);
-        dst += k;
-        n -= k;
+// Writes the string of code c at window position at. A string found in the window lies wholly
+// before at, except for a code used in its own definition, which ends at at itself and is copied
+// byte by byte, each byte after the ones it repeats.
+inline void LZWEmit(unsigned c, std::size_t at, std::uint32_t generation) {
+    std::uint8_t* dst = LZWWindow + at;
+    const unsigned size = LZWSize[c];
+    if (LZWGen[c] != generation) {
+        LZWWalk(c, dst, size);
+        return;
     }
-    while (n > 0) {
-        const unsigned c = LZWNextCode();
-        if (c == LZWClear) continue;
-        const unsigned size = LZWSize[c];
-        if (size <= n) {
-            LZWExpand(c, dst, size);
-            dst += size;
-            n -= size;
-        } else {
-            LZWExpand(c, LZWString, size);
-            LZWlength = size;
-            std::memcpy(dst, LZWString, n);
-            LZWrem = static_cast<std::uint32_t>(size - n);
-            n = 0;
+    const std::uint8_t* src = LZWWindow + LZWPos[c];
+    if (src + size > dst) {
+        for (unsigned i = 0; i < size; ++i)
+            dst[i] = src[i];
+    } else if (size <= 8) {
+        std::uint64_t chunk;  // bytes past size are overwritten by later strings
+        std::memcpy(&chunk, src, 8);
+        std::memcpy(dst, &chunk, 8);
+    } else if (size <= LZWSlack) {
+        std::uint8_t chunk[LZWSlack];
+        std::memcpy(chunk, src, LZWSlack);
+        std::memcpy(dst, chunk, LZWSlack);
+    } else {
+        std::memcpy(dst, src, size);
+    }
+}
+
+void LZWDecode(std::uint8_t* dst, std::size_t n) {
+    LZWRegisters r = LZWRegisters::Load();
+    const std::uint8_t* const table = byte;
+    std::size_t read = LZWread, write = LZWwrite;
+    std::uint32_t oldPos = LZWoldPos;
+    std::uint32_t generation = LZWGeneration;
+    std::uint32_t oldGen = LZWoldValid ? generation : 0;  // 0 matches no generation
+    for (;;) {
+        if (write - read >= n) {
+            std::memcpy(dst, LZWWindow + read, n);
+            read += n;
+            break;
+        }
+        if (write + LZWLongest > LZWEndOfWindow) {  // hand out the rest, start over
+            std::memcpy(dst, LZWWindow + read, write - read);
+            dst += write - read;
+            n -= write - read;
+            read = write = LZWBase;
+            LZWNewGeneration();
+            generation = LZWGeneration;
+            oldGen = 0;
+        }
+        // Decode until the row is covered or the window is full.
+        const std::size_t goal = read + n;
+        while (write < goal && write + LZWLongest <= LZWEndOfWindow) {
+            const unsigned c = r.NextCode(table, oldPos, oldGen);
+            if (c == LZWClear) continue;
+            LZWEmit(c, write, generation);
+            oldPos = static_cast<std::uint32_t>(write);
+            oldGen = generation;
+            write += LZWSize[c];
         }
     }
+    r.Save();
+    LZWread = read;
+    LZWwrite = write;
+    LZWoldPos = oldPos;
+    LZWoldValid = oldGen != 0;
 }
 
 // After the strip's last row the data should hold nothing but an end-of-information code, which
 // is also accepted one bit narrower than the current width.
 void TermLZWDecode() {
-    if (LZWrem > 0) {
+    if (LZWwrite > LZWread) {
         Warning("LZW too many data");
         return;
     }
-    LZWnum -= LZWlen;
-    while (LZWnum < 0 && bytes != 0) {
-        LZWFeed();
-        LZWnum += 8;
+    LZWRegisters r = LZWRegisters::Load();
+    r.num -= r.len;
+    while (r.num < 0 && r.left != 0) {
+        r.Feed(byte);
+        r.num += 8;
     }
-    if (LZWnum >= 0 && bytes != 0) {
+    r.Save();
+    if (r.num >= 0 && r.left != 0) {
         Warning("LZW too many code");
-    } else if (LZWnum >= 0 && ((LZWbuf >> LZWnum) & LZWmask) == LZWEnd) {
+    } else if (r.num >= 0 && ((r.buf >> r.num) & r.mask) == LZWEnd) {
         // the end code at the current width
-    } else if (LZWnum >= -1 && ((LZWbuf >> (LZWnum + 1)) & (LZWmask >> 1)) == LZWEnd) {
+    } else if (r.num >= -1 && ((r.buf >> (r.num + 1)) & (r.mask >> 1)) == LZWEnd) {
         // the end code one bit narrower
     } else {
         Warning("LZW missing end of code");
@@ -578,7 +705,8 @@ void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsi
     // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
     // end the process instead of throwing when a throwing one fails.
     rows.clear();
-    if (height > PTRDIFF_MAX / sizeof(RowTable::value_type) || height > rows.max_size())
+    if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
+        height > rows.max_size())
         Error("no allocatable memory for cell.");
     void* probe = ::operator new (sizeof(RowTable::value_type) * std::size_t{height}, std::nothrow);
     if (probe == nullptr) Error("no allocatable memory for cell.");
