@@ -124,9 +124,17 @@ struct Output {
 };
 
 std::string gTempPath;  // removed by OutputFailed, so no half-written file is left behind
+volatile std::sig_atomic_t gTempLive = 0;  // set while gTempPath names a file being written
+
+// An interrupted run removes its temporary file too, then ends as the signal would have.
+void RemoveTempAndDie(int sig) {
+    if (gTempLive != 0) unlink(gTempPath.c_str());
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
 
 [[noreturn]] void OutputFailed() {
-    if (!gTempPath.empty()) unlink(gTempPath.c_str());
+    if (gTempLive != 0) unlink(gTempPath.c_str());
     Error("file not stored.");
 }
 
@@ -177,11 +185,24 @@ Output OpenOutput(const char* arg) {
     const std::size_t slash = out.target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : out.target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? out.target : out.target.substr(slash + 1);
-    std::string temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
+    // A long name is shortened in the temporary name, which must stay within the name limit.
+    std::string temp = dir + (dir.back() == '/' ? "" : "/") + "." + base.substr(0, 200) + ".XXXXXX";
+    // The interrupts wait while the file comes into being and its name is recorded, so that no
+    // moment exists at which an interrupt would leave it behind.
+    sigset_t interrupts, previous;
+    sigemptyset(&interrupts);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&interrupts, sig);
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (std::signal(sig, RemoveTempAndDie) == SIG_IGN) std::signal(sig, SIG_IGN);
+    }
+    sigprocmask(SIG_BLOCK, &interrupts, &previous);
+    gTempPath = temp;  // the same length as the final name: no allocation after mkstemp
+    const int fd = mkstemp(gTempPath.data());
+    gTempLive = fd >= 0 ? 1 : 0;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd < 0) OutputFailed();
-    gTempPath = temp;
-    out.temp = temp;
+    out.temp = gTempPath;
     if (fchmod(fd, mode) != 0) OutputFailed();
     out.stream = fdopen(fd, "wb");
     if (out.stream == nullptr) {
@@ -201,7 +222,7 @@ void CloseOutput(Output& out) {
     if (!out.temp.empty() && std::rename(out.temp.c_str(), out.target.c_str()) != 0) {
         OutputFailed();
     }
-    gTempPath.clear();
+    gTempLive = 0;
 }
 
 bool LittleEndianHost() {
@@ -537,8 +558,10 @@ void WriteStl(std::FILE* stream, HullStorage& h) {
 
 int Voxwrap(int argc, char** argv) {
     if (argc != 5) Error("usage : voxwrap directory nameFile rangeList STL");
-    // A closed pipe must be a failed write with its message, not a silent death by signal.
+    // A closed pipe or a file size limit must be a failed write with its message, not a silent
+    // death by signal.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     std::int32_t W = 0, H = 0, N = 0;
     const std::vector<std::string> paths = CheckSliceImages(argv[1], argv[2], &W, &H, &N, nullptr);
     std::vector<unsigned char> grayTable(65536);
