@@ -30,6 +30,34 @@ inline std::int32_t faceSign(const Cells& C, std::int32_t F, std::int32_t p, con
     return jorsss(IV, X, Y, Z, RANK);
 }
 
+// Rotates around vertex v from edge start to the edge whose face before it has sign +1 and whose
+// face after it has sign -1, and returns that edge; 0 when the rotation comes back to start.
+// Counter-clockwise seen from outside is the vertex walk; clockwise walks the face cycles
+// backwards, so the faces before and after swap and the other neighbour edge comes next.
+template <class Sign>
+std::int32_t signChange(const Cells& C, std::int32_t v, std::int32_t start, bool clockwise,
+                        Sign sign) {
+    auto before = [&](std::int32_t e) {
+        return (C.IEVS(e) == v) != clockwise ? C.IEF1(e) : C.IEF2(e);
+    };
+    auto after = [&](std::int32_t e) {
+        return (C.IEVS(e) == v) != clockwise ? C.IEF2(e) : C.IEF1(e);
+    };
+    std::int32_t e = start;
+    std::int32_t s = sign(before(e));
+    for (;;) {
+        const std::int32_t s2 = sign(after(e));
+        if (s == 1 && s2 == -1) return e;
+        if (C.IEVS(e) == v) {
+            e = clockwise ? C.IESF1(e) : C.IESF2(e);
+        } else {
+            e = clockwise ? C.IEEF2(e) : C.IEEF1(e);
+        }
+        if (e == start) return 0;
+        s = s2;
+    }
+}
+
 }  // namespace
 
 // ======================================================================================
@@ -59,20 +87,12 @@ void shadow(std::int32_t ISTART, std::int32_t* ix, std::int32_t* iy, std::int32_
         IY(lift) = IY(IVERT);
         IORDER(lift) = 100;
         IRANK(lift) = lift;
-        std::int32_t e = IESTAR;
-        std::int32_t s = facing(IVERT == C.IEVS(e) ? C.IEF1(e) : C.IEF2(e));
         // Counter-clockwise around IVERT seen from outside, the up-facing faces form one fan;
         // its up-to-down change marks the outline edge on the clockwise side.
-        for (;;) {
-            const bool atStart = IVERT == C.IEVS(e);
-            const std::int32_t s2 = facing(atStart ? C.IEF2(e) : C.IEF1(e));
-            if (s == 1 && s2 == -1) break;
-            e = atStart ? C.IESF2(e) : C.IEEF1(e);
-            if (e == IESTAR)
-                HullStop("Error in SHADOW: No silhouette edge.",
-                         "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
-            s = s2;
-        }
+        const std::int32_t e = signChange(C, IVERT, IESTAR, false, facing);
+        if (e == 0)
+            HullStop("Error in SHADOW: No silhouette edge.",
+                     "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
         const std::int32_t w = otherEnd(C, e, IVERT);
         IVFLAG(IVERT) = w;
         ISPREV(w) = IVERT;
@@ -173,41 +193,19 @@ void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY
 
     for (;;) {
         // L: clockwise around IVNOW (seen from outside) to the visible-to-hidden change.
-        std::int32_t eL;
-        {
-            const std::int32_t IESTAR = hL != 0 ? hL : C.IVEDGE(IVNOW);
-            std::int32_t e = IESTAR;
-            std::int32_t s = visible(IVNOW == C.IEVS(e) ? C.IEF2(e) : C.IEF1(e), JVNOW);
-            for (;;) {
-                const bool atStart = IVNOW == C.IEVS(e);
-                const std::int32_t s2 = visible(atStart ? C.IEF1(e) : C.IEF2(e), JVNOW);
-                if (s == 1 && s2 == -1) break;
-                e = atStart ? C.IESF1(e) : C.IEEF2(e);
-                if (e == IESTAR)
-                    HullStop("Error in GCYLIN: no silhouette edge is found",
-                             "IVNOW,IESTAR =" + Field(IVNOW, 8) + Field(IESTAR, 8));
-                s = s2;
-            }
-            eL = e;
-        }
+        const std::int32_t IESTAR = hL != 0 ? hL : C.IVEDGE(IVNOW);
+        const std::int32_t eL =
+            signChange(C, IVNOW, IESTAR, true, [&](std::int32_t F) { return visible(F, JVNOW); });
+        if (eL == 0)
+            HullStop("Error in GCYLIN: no silhouette edge is found",
+                     "IVNOW,IESTAR =" + Field(IVNOW, 8) + Field(IESTAR, 8));
         // R: counter-clockwise around JVNOW (the vertex walk).
-        std::int32_t eR;
-        {
-            const std::int32_t JESTAR = hR != 0 ? hR : C.IVEDGE(JVNOW);
-            std::int32_t e = JESTAR;
-            std::int32_t s = visible(JVNOW == C.IEVS(e) ? C.IEF1(e) : C.IEF2(e), IVNOW);
-            for (;;) {
-                const bool atStart = JVNOW == C.IEVS(e);
-                const std::int32_t s2 = visible(atStart ? C.IEF2(e) : C.IEF1(e), IVNOW);
-                if (s == 1 && s2 == -1) break;
-                e = atStart ? C.IESF2(e) : C.IEEF1(e);
-                if (e == JESTAR)
-                    HullStop("Error in GCYLIN: no silhouette edge is found",
-                             "JVNOW,JESTAR =" + Field(JVNOW, 8) + Field(JESTAR, 8));
-                s = s2;
-            }
-            eR = e;
-        }
+        const std::int32_t JESTAR = hR != 0 ? hR : C.IVEDGE(JVNOW);
+        const std::int32_t eR =
+            signChange(C, JVNOW, JESTAR, false, [&](std::int32_t F) { return visible(F, IVNOW); });
+        if (eR == 0)
+            HullStop("Error in GCYLIN: no silhouette edge is found",
+                     "JVNOW,JESTAR =" + Field(JVNOW, 8) + Field(JESTAR, 8));
         hL = eL;
         hR = eR;
         const std::int32_t wL = otherEnd(C, eL, IVNOW), wR = otherEnd(C, eR, JVNOW);
