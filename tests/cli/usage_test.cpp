@@ -1,4 +1,4 @@
-#include "cli/run.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 

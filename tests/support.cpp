@@ -1,4 +1,6 @@
-#include "cli/run.h"
+#include "support.h"
+
+#include "common/failure.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -86,4 +88,26 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string FailureText(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Failure& f) {
+        return f.text;
+    }
+    return "(no failure)";
+}
+
+std::string SourcePath(const std::string& relative) {
+    return std::string(VOXWRAP_SOURCE_DIR) + "/" + relative;
+}
+
+std::string Quote(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (std::string(".[]{}()\\*+?^$|").find(c) != std::string::npos) out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
 }
