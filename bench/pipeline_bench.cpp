@@ -2,7 +2,9 @@
 // variables VOXWRAP_BENCH_STACK (a directory of slices, listed with "-") and VOXWRAP_BENCH_RANGE
 // (default 800-65535). bench/pipeline.sh makes a large stack and runs this.
 #include "driver/rl.h"
-#include "driver/voxwrap_f.h"
+#include "driver/sampling.h"
+#include "driver/stl.h"
+#include "hull/storage.h"
 #include "slices/csi.h"
 #include "slices/rsi.h"
 
@@ -48,7 +50,15 @@ void BM_PipelineStages(benchmark::State& state) {
         points = sampled.n;
         const auto t3 = Clock::now();
         HullStorage hull;
-        FirstHull(std::move(sampled), hull);
+        hull.SizePoints(sampled.n);
+        for (std::int64_t i = 0; i < sampled.n; ++i) {
+            hull.IX[i] = sampled.IX[i];
+            hull.IY[i] = sampled.IY[i];
+            hull.IZ[i] = sampled.IZ[i];
+        }
+        sampled = SamplingPoints();
+        hull.SizeCells();
+        FirstHull(static_cast<std::int32_t>(points), hull);
         const auto t4 = Clock::now();
         extreme = SecondHull(hull);
         const auto t5 = Clock::now();

@@ -1,3 +1,8 @@
 #pragma once
-// The driver's fatal error: the text and a newline on standard error, then exit status 1.
-[[noreturn]] void Error(const char* message);
+// The driver's failure routine: the message as the user reads it (it carries its own period),
+// thrown through the one failure channel; Voxwrap prints it and returns status 1.
+#include <string>
+
+#include "common/failure.h"
+
+[[noreturn]] inline void Error(const std::string& message) { Fail(message); }

@@ -416,8 +416,8 @@ void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t*
         IFFLAG(ifflag);
     const std::int32_t n = NOFP;
     const std::int32_t NVMAX = IPAR(1);
-    IPAR(2) = 3 * NVMAX;
-    IPAR(3) = 4 * NVMAX;
+    IPAR(2) = FacesPerPoint * NVMAX;
+    IPAR(3) = EdgesPerPoint * NVMAX;
     IPAR(7) = n;
     const std::int32_t NFMAX = IPAR(2), NEMAX = IPAR(3);
 

@@ -10,6 +10,12 @@
 //   IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1
 #include <cstdint>
 
+// Capacities: with NVMAX = IPAR(1) point slots, a hull has room for FacesPerPoint * NVMAX faces
+// and EdgesPerPoint * NVMAX edges (a closed triangulated surface of V vertices has 2V - 4 faces and
+// 3V - 6 edges; the merges need the rest while a cylinder is built before the hidden cells go).
+constexpr std::int32_t FacesPerPoint = 3;
+constexpr std::int32_t EdgesPerPoint = 4;
+
 // ---- multi-word integers: (word count, sign, base-2^30 digits least significant first) ----
 void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN);
 void exadd(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);

@@ -1,7 +1,6 @@
 #include "hull/stop.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "common/failure.h"
 
 std::string Field(std::int64_t value, int width) {
     std::string digits = std::to_string(value);
@@ -10,10 +9,7 @@ std::string Field(std::int64_t value, int width) {
 }
 
 void HullStop(const std::string& line1, const char* line2) {
-    std::fprintf(stderr, "%s\n", line1.c_str());
-    if (line2 != nullptr) std::fprintf(stderr, "%s\n", line2);
-    std::fflush(stderr);
-    std::exit(1);
+    Fail(line2 == nullptr ? line1 : line1 + "\n" + line2);
 }
 
 void HullStop(const std::string& line1, const std::string& line2) {

@@ -1,6 +1,6 @@
 #pragma once
-// Failure reporting of the hull routines: their own message lines on standard error, then the
-// end of the run. A failed hull is a failed run, so the status is 1.
+// Failure reporting of the hull routines: one or two message lines, thrown through the failure
+// channel. A failed hull is a failed run: nothing is written and the status is 1.
 #include <cstdint>
 #include <string>
 
@@ -8,6 +8,6 @@
 // prints as `width` asterisks, so the line layout never shifts.
 std::string Field(std::int64_t value, int width);
 
-// Writes each non-null line followed by a newline to standard error and exits with status 1.
+// Fails with line1, and line2 below it when given.
 [[noreturn]] void HullStop(const std::string& line1, const char* line2 = nullptr);
 [[noreturn]] void HullStop(const std::string& line1, const std::string& line2);

@@ -1,8 +1,7 @@
-#include "driver/voxwrap_f.h"
+#include "driver/sampling.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <utility>
 #include <vector>
@@ -91,20 +90,6 @@ TEST(AppendChain, WideCoordinatesDoNotOverflow) {
     const std::int32_t big = 2000000000;
     EXPECT_EQ(Build({{big, 0}, {-big, 100000}, {big, 200000}}),
               (Chain{{big, 0}, {-big, 100000}, {-big, 100001}, {big, 200001}}));
-}
-
-TEST(PutBytes, PutRReversesAndPutNKeepsOrder) {
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    const unsigned char data[5] = {1, 2, 3, 4, 5};
-    PutN(f, data, 5);
-    PutR(f, data, 4);
-    std::rewind(f);
-    unsigned char back[9] = {};
-    ASSERT_EQ(std::fread(back, 1, 9, f), 9u);
-    EXPECT_EQ(std::vector<unsigned char>(back, back + 9),
-              (std::vector<unsigned char>{1, 2, 3, 4, 5, 4, 3, 2, 1}));
-    std::fclose(f);
 }
 
 }  // namespace

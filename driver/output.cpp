@@ -1,0 +1,160 @@
+#include "driver/output.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include "driver/error.h"
+
+namespace {
+
+std::string gTempPath;                     // the temporary file being written, if any
+volatile std::sig_atomic_t gTempLive = 0;  // set while gTempPath names a file being written
+
+// An interrupted run removes its temporary file too, then ends as the signal would have.
+void RemoveTempAndDie(int sig) {
+    if (gTempLive != 0) unlink(gTempPath.c_str());
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+[[noreturn]] void OutputFailed() { Error("file not stored."); }
+
+// Follows symbolic links so that the link's target is replaced and the link stays.
+std::string ResolveLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1,
+                         '\0');
+        const ssize_t len = readlink(path.c_str(), link.data(), link.size());
+        if (len < 0 || static_cast<std::size_t>(len) >= link.size()) OutputFailed();
+        link.resize(static_cast<std::size_t>(len));
+        if (link[0] == '/') {
+            path = link;
+        } else {
+            const std::size_t slash = path.rfind('/');
+            path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+        }
+    }
+    OutputFailed();  // a loop of links
+}
+
+bool LittleEndianHost() {
+    const std::uint16_t one = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
+
+char gBuffer[1 << 16];  // the file's stream buffer: large writes, few system calls
+
+}  // namespace
+
+void IgnoreWriteSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+Output OpenOutput(const char* arg) {
+    Output out;
+    if (arg[0] == '-') {
+        out.stream = stdout;
+        out.isStdout = true;
+        return out;
+    }
+    out.target = ResolveLinks(arg);
+    struct stat st;
+    const bool exists = stat(out.target.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe cannot be replaced; write to it as it is.
+        out.stream = std::fopen(out.target.c_str(), "wb");
+        if (out.stream == nullptr) OutputFailed();
+        std::setvbuf(out.stream, gBuffer, _IOFBF, sizeof gBuffer);
+        return out;
+    }
+    mode_t mode = 0;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const std::size_t slash = out.target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : out.target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? out.target : out.target.substr(slash + 1);
+    // A long name is shortened in the temporary name, which must stay within the name limit.
+    std::string temp = dir + (dir.back() == '/' ? "" : "/") + "." + base.substr(0, 200) + ".XXXXXX";
+    // The interrupts wait while the file comes into being and its name is recorded, so that no
+    // moment exists at which an interrupt would leave it behind.
+    sigset_t interrupts, previous;
+    sigemptyset(&interrupts);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&interrupts, sig);
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (std::signal(sig, RemoveTempAndDie) == SIG_IGN) std::signal(sig, SIG_IGN);
+    }
+    sigprocmask(SIG_BLOCK, &interrupts, &previous);
+    gTempPath = temp;  // the same length as the final name: no allocation after mkstemp
+    const int fd = mkstemp(gTempPath.data());
+    gTempLive = fd >= 0 ? 1 : 0;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (fd < 0) OutputFailed();
+    out.temp = gTempPath;
+    if (fchmod(fd, mode) != 0) OutputFailed();
+    out.stream = fdopen(fd, "wb");
+    if (out.stream == nullptr) {
+        close(fd);
+        OutputFailed();
+    }
+    std::setvbuf(out.stream, gBuffer, _IOFBF, sizeof gBuffer);
+    return out;
+}
+
+void CloseOutput(Output& out) {
+    if (std::fflush(out.stream) != 0 || std::ferror(out.stream)) OutputFailed();
+    if (out.isStdout) return;
+    if (!out.temp.empty() && fsync(fileno(out.stream)) != 0) OutputFailed();
+    const int closed = std::fclose(out.stream);
+    out.stream = nullptr;
+    if (closed != 0) OutputFailed();
+    if (!out.temp.empty() && std::rename(out.temp.c_str(), out.target.c_str()) != 0) {
+        OutputFailed();
+    }
+    gTempLive = 0;
+}
+
+void RemoveTemporaryOutput() {
+    if (gTempLive == 0) return;
+    unlink(gTempPath.c_str());
+    gTempLive = 0;
+}
+
+void PutN(std::FILE* stream, const void* data, std::size_t length) {
+    if (std::fwrite(data, 1, length, stream) != length) OutputFailed();
+}
+
+void PutR(std::FILE* stream, const void* data, std::size_t length) {
+    unsigned char buffer[16];
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (length > 0) {  // the fields are at most 4 bytes; longer data goes in pieces
+        const std::size_t piece = length < sizeof buffer ? length : sizeof buffer;
+        for (std::size_t i = 0; i < piece; ++i)
+            buffer[i] = bytes[length - 1 - i];
+        PutN(stream, buffer, piece);
+        length -= piece;
+    }
+}
+
+void Put(std::FILE* stream, const void* data, std::size_t length) {
+    static const bool little = LittleEndianHost();
+    if (little) {
+        PutN(stream, data, length);
+    } else {
+        PutR(stream, data, length);
+    }
+}

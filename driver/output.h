@@ -1,0 +1,37 @@
+#pragma once
+// The output stream of a run. A regular file (or a path that does not exist yet) is written to a
+// temporary file beside it and renamed over it only when complete: a failed or interrupted run
+// never leaves a partial file and never destroys an existing one. Standard output, devices and
+// pipes are written directly. Every failure is "file not stored.".
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+struct Output {
+    std::FILE* stream = nullptr;
+    bool isStdout = false;
+    std::string temp;    // the temporary file, empty when writing directly
+    std::string target;  // what the temporary file replaces
+};
+
+// SIGPIPE and SIGXFSZ are ignored, so a closed pipe or a file size limit is a failed write with
+// its message rather than a silent death.
+void IgnoreWriteSignals();
+
+// Opens standard output for an argument that begins with "-", otherwise the temporary file
+// beside the target (or the target itself when it is no regular file).
+Output OpenOutput(const char* arg);
+
+// Flushes, syncs, closes and renames the temporary file over the target.
+void CloseOutput(Output& out);
+
+// Removes a temporary file still being written, if any: the failure path of a run.
+void RemoveTemporaryOutput();
+
+// Write `length` bytes from data to the stream, as they lie in memory (PutN) or last byte first
+// (PutR, for big-endian hosts). A failed write fails with "file not stored.".
+void PutN(std::FILE* stream, const void* data, std::size_t length);
+void PutR(std::FILE* stream, const void* data, std::size_t length);
+
+// Writes a field of `length` bytes little-endian whatever the host is.
+void Put(std::FILE* stream, const void* data, std::size_t length);

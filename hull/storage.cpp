@@ -1,0 +1,157 @@
+#include "hull/storage.h"
+
+#include <cstdint>
+#include <new>
+
+#include "common/failure.h"
+
+namespace {
+
+constexpr const char* kHullMemory = "no allocatable memory for convex hull.";
+
+// A zero-filled array; a count that cannot be represented is a failed allocation.
+std::vector<std::int32_t> Allocate(std::int64_t count) {
+    if (count < 0 || static_cast<std::uint64_t>(count) > PTRDIFF_MAX / sizeof(std::int32_t))
+        Fail(kHullMemory);
+    try {
+        return std::vector<std::int32_t>(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        Fail(kHullMemory);
+    }
+}
+
+struct Triangle {
+    std::int32_t p[3];  // 1-based point numbers
+};
+
+bool Coplanar(const Triangle& t, const Triangle& u, const HullStorage& hull) {
+    for (const std::int32_t q : u.p) {
+        if (q == t.p[0] || q == t.p[1] || q == t.p[2]) continue;  // shared points lie in t's plane
+        const std::int32_t P[4] = {t.p[0], t.p[1], t.p[2], q};
+        if (jd1sss(P, hull.IX.data(), hull.IY.data(), hull.IZ.data()) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void HullStorage::SizePoints(std::int64_t n) {
+    // Edge numbers are 32-bit: EdgesPerPoint * m edges must be countable.
+    if (n < 0 || n + 1 > INT32_MAX / EdgesPerPoint) Fail(kHullMemory);
+    m_ = static_cast<std::int32_t>(n + 1);
+    IX = Allocate(m_);
+    IY = Allocate(m_);
+    IZ = Allocate(m_);
+}
+
+void HullStorage::SizeCells() {
+    const std::int64_t m = m_, faces = NFMAX(), edges = NEMAX();
+    for (auto* a : {&IRANK, &IVEDGE})
+        *a = Allocate(m);
+    IFEDGE = Allocate(faces);
+    for (auto* a : {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1})
+        *a = Allocate(edges);
+    for (auto* a : {&IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG, &ISPREV})
+        *a = Allocate(m);
+    for (auto* a : {&IEFLAG, &IESTK})
+        *a = Allocate(edges);
+    for (auto* a : {&IFFLAG, &IFSTK})
+        *a = Allocate(faces);
+}
+
+void HullStorage::Reuse(std::int32_t n) {
+    if (n < 0 || n + 1 > m_) Fail(kHullMemory);
+    m_ = n + 1;
+}
+
+void HullStorage::Run(std::int32_t n) {
+    IPAR[0] = m_;  // NVMAX: the only entry the caller sets
+    chull3(n, IX.data(), IY.data(), IZ.data(), IRANK.data(), IPAR, IVEDGE.data(), IFEDGE.data(),
+           IEVS.data(), IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(), IESF2.data(),
+           IEEF2.data(), IEEF1.data(), IVSUB.data(), IORDER.data(), IVNEXT.data(), IVPREV.data(),
+           IVFLAG.data(), ISPREV.data(), IEFLAG.data(), IESTK.data(), IFFLAG.data(), IFSTK.data());
+}
+
+void HullStorage::FacePoints(std::int32_t f, std::int32_t out[3]) {
+    vonf3(f, out, IPAR, IVEDGE.data(), IFEDGE.data(), IEVS.data(), IEVE.data(), IEF1.data(),
+          IEF2.data(), IESF1.data(), IESF2.data(), IEEF2.data(), IEEF1.data());
+}
+
+bool HasArea(const std::int32_t* IX, const std::int32_t* IY, const std::int32_t* IZ, std::int32_t a,
+             std::int32_t b, std::int32_t c) {
+    // Every coordinate difference is below 2^29 in magnitude, so every product is below 2^58.
+    const std::int64_t d1x = std::int64_t{IX[a]} - IX[c], d1y = std::int64_t{IY[a]} - IY[c],
+                       d1z = std::int64_t{IZ[a]} - IZ[c];
+    const std::int64_t d2x = std::int64_t{IX[b]} - IX[c], d2y = std::int64_t{IY[b]} - IY[c],
+                       d2z = std::int64_t{IZ[b]} - IZ[c];
+    return d1x * d2y != d1y * d2x || d1z * d2x != d1x * d2z || d1y * d2z != d2y * d1z;
+}
+
+std::int32_t MarkExtremePoints(std::int32_t n, HullStorage& h, std::int32_t* keep) {
+    std::int32_t count = 0;
+    for (std::int32_t v = 1; v <= n; ++v) {
+        keep[v - 1] = 0;
+        if (h.IVFLAG[v - 1] != 1) continue;
+        // Walk the faces around v; a vertex inside a true face sees one plane, inside a true
+        // edge two, and a corner three or more.
+        Triangle planes[2];
+        int found = 0;
+        const std::int32_t e0 = h.IVEDGE[v - 1];
+        std::int32_t e = e0;
+        do {
+            std::int32_t f = 0;
+            if (h.IEVS[e - 1] == v) {
+                f = h.IEF2[e - 1];
+                e = h.IESF2[e - 1];
+            } else {
+                f = h.IEF1[e - 1];
+                e = h.IEEF1[e - 1];
+            }
+            Triangle t;
+            h.FacePoints(f, t.p);
+            if (!HasArea(h.IX.data(), h.IY.data(), h.IZ.data(), t.p[0] - 1, t.p[1] - 1,
+                         t.p[2] - 1)) {
+                continue;
+            }
+            bool known = false;
+            for (int i = 0; i < found && !known; ++i)
+                known = Coplanar(planes[i], t, h);
+            if (known) continue;
+            if (found == 2) {
+                keep[v - 1] = 1;
+                ++count;
+                break;
+            }
+            planes[found++] = t;
+        } while (e != e0);
+    }
+    return count;
+}
+
+void FirstHull(std::int32_t n, HullStorage& h) {
+    for (std::int32_t i = 0; i < n; ++i)
+        h.IRANK[i] = i;
+    h.Run(n);
+}
+
+std::int32_t SecondHull(HullStorage& h) {
+    const std::int32_t count = h.NVMAX() - 1;
+    // The perturbation keeps points that lie inside edges and faces of the true hull; their
+    // zero-area faces would leave T-junctions. The hull of the extreme points alone has none.
+    // IVSUB is free once chull3 has returned and holds the marks.
+    std::int32_t* keep = h.IVSUB.data();
+    const std::int32_t extreme = MarkExtremePoints(count, h, keep);
+    std::int32_t j = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (keep[i] == 0) continue;
+        h.IX[j] = h.IX[i];
+        h.IY[j] = h.IY[i];
+        h.IZ[j] = h.IZ[i];
+        ++j;
+    }
+    for (std::int32_t i = 0; i < extreme; ++i)
+        h.IRANK[i] = i;
+    h.Reuse(extreme);
+    h.Run(extreme);
+    return extreme;
+}
