@@ -116,7 +116,7 @@ std::int32_t Append(std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32
 }
 
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable) {
+                            const unsigned char* grayTable, SamplingWatch* watch) {
     const std::int64_t N = static_cast<std::int64_t>(paths.size());
     const std::int64_t area = Product(W, H);
     auto flags = AllocateRaw<unsigned char>(area);
@@ -136,6 +136,7 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
     // Plane k holds the bottom faces of slice k and the top faces of slice k-1: a pixel counts
     // when either slice has it. The flags carry slice k-1's classification and afterwards hold
     // slice k's: the flag becomes the table entry whatever it was.
+    std::int64_t voxels = 0;  // table entries are 0 or 1
     for (std::int64_t k = 0; k < N; ++k) {
         ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get());
         sampler.StartPlane();
@@ -145,6 +146,7 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
             std::int32_t u = -1, v = -1;
             for (std::int32_t x = 0; x < W; ++x) {
                 const unsigned char t = grayTable[sample[x]];
+                voxels += t;
                 const unsigned char counts = flag[x] | t;
                 flag[x] = t;
                 if (counts != 0) {
@@ -155,7 +157,9 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
             if (u >= 0) sampler.Row(u, v, y);
         }
         sampler.Collect(static_cast<std::int32_t>(k));
+        if (watch != nullptr && watch->sliceRead) watch->sliceRead(k + 1, N);
     }
+    if (watch != nullptr) watch->voxels = voxels;
     // The last plane z = N holds the top faces of the last slice, from the flags alone.
     sampler.StartPlane();
     for (std::int32_t y = 0; y < H; ++y) {

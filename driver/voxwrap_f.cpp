@@ -2,6 +2,8 @@
 // hull of the sampling points and then of its extreme points, and only then the output.
 #include "driver/voxwrap_f.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,16 +12,17 @@
 
 #include "common/failure.h"
 #include "driver/error.h"
+#include "driver/mesh.h"
+#include "driver/options.h"
 #include "driver/output.h"
+#include "driver/progress.h"
+#include "driver/report.h"
 #include "driver/rl.h"
 #include "driver/sampling.h"
-#include "driver/stl.h"
 #include "hull/storage.h"
 #include "slices/csi.h"
 
 namespace {
-
-constexpr const char* kUsage = "usage : voxwrap directory nameFile rangeList STL";
 
 // Moves the sampling points into the hull's point arrays; the worst-case sampling arrays are
 // released before the hull's cell arrays are allocated, so the peak is the larger stage alone.
@@ -32,27 +35,67 @@ std::int32_t StorePoints(SamplingPoints points, HullStorage& hull) {
     return static_cast<std::int32_t>(points.n);
 }
 
+// Writes text to standard output for --help and --version.
+int Say(const std::string& text) {
+    PutN(stdout, text.data(), text.size());
+    if (std::fflush(stdout) != 0) Error("file not stored.");
+    return 0;
+}
+
+// Writes a whole file (or standard output for "-") through the same safe output as the mesh.
+void Store(const std::string& path, const std::string& bytes) {
+    // Only "-" itself means standard output here; another name beginning with "-" is a file.
+    const std::string name = path == "-" || path[0] != '-' ? path : "./" + path;
+    Output out = OpenOutput(name.c_str());
+    PutN(out.stream, bytes.data(), bytes.size());
+    CloseOutput(out);
+}
+
 int Run(int argc, char** argv) {
-    if (argc != 5) Error(kUsage);
     IgnoreWriteSignals();
+    const Options o = ParseOptions(argc, argv);
+    if (o.help) return Say(HelpText());
+    if (o.version) return Say(std::string("voxwrap ") + kVersion + "\n");
     std::int32_t W = 0, H = 0;
     const std::vector<std::string> paths =
-        CheckSliceImages(argv[1], argv[2], &W, &H, nullptr, nullptr);
+        CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr);
     std::vector<unsigned char> grayTable(65536);
-    RangeList(argv[3], 65535, grayTable.data());
+    RangeList(o.args[2].c_str(), 65535, grayTable.data());
 
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data());
+    // The unit of the report and of the headers: "voxel" without a spacing, none known when a
+    // spacing was given without one. The binary STL's header names it only when it was given.
+    const std::string unit = o.unitGiven ? o.unit : o.spacingGiven ? "" : "voxel";
+    const std::string stlUnit = o.unitGiven ? o.unit : "";
+
+    Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
+    SamplingWatch watch;
+    watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
+    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch);
+    progress.Erase();
     if (points.n == 0) Error("no object.");
     HullStorage hull;
     const std::int32_t n = StorePoints(std::move(points), hull);
     hull.SizeCells();
     FirstHull(n, hull);
     SecondHull(hull);
+    const Mesh mesh = HullMesh(hull);
+    std::string report;
+    if (!o.report.empty()) {
+        ReportInput in;
+        in.slices = static_cast<std::int64_t>(paths.size());
+        in.width = W;
+        in.height = H;
+        in.spacing = o.spacing;
+        in.unit = unit;
+        in.objectVoxels = watch.voxels;
+        report = ReportJson(in, mesh);
+    }
 
-    // Only now, with the hull complete, is the output touched.
-    Output out = OpenOutput(argv[4]);
-    WriteStl(out.stream, hull);
+    // Only now, with the hull complete, is the output touched; the report follows the mesh.
+    Output out = OpenOutput(o.args[3].c_str());
+    WriteMesh(out.stream, mesh, o.format, o.spacing, o.format == MeshFormat::Stl ? stlUnit : unit);
     CloseOutput(out);
+    if (!o.report.empty()) Store(o.report, report);
     return 0;
 }
 
