@@ -1,5 +1,8 @@
 #include "driver/progress.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 namespace {
@@ -35,7 +38,14 @@ void Progress::Slice(std::int64_t done) {
     if (shown_ && now - last_ < std::chrono::milliseconds(100) && done < total_) return;
     last_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::fprintf(stderr, "%s%s", kClearLine, ProgressLine(done, total_, seconds).c_str());
+    std::string line = ProgressLine(done, total_, seconds);
+    // A line that wrapped could not be erased: it is cut to the terminal's width.
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+        line.size() >= size.ws_col) {
+        line.resize(size.ws_col - 1u);
+    }
+    std::fprintf(stderr, "%s%s", kClearLine, line.c_str());
     std::fflush(stderr);
     shown_ = true;
 }

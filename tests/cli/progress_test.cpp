@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,14 +18,17 @@ struct TerminalRun {
     std::string terminal;  // what the program wrote to standard error
 };
 
-// Runs the program with standard error on the slave side of a new pseudo-terminal.
-TerminalRun RunOnTerminal(const std::vector<std::string>& args) {
+// Runs the program with standard error on the slave side of a new pseudo-terminal of the
+// given width.
+TerminalRun RunOnTerminal(const std::vector<std::string>& args, unsigned short columns = 80) {
     TerminalRun result;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         ADD_FAILURE() << "no pseudo-terminal";
         return result;
     }
+    const winsize size = {24, columns, 0, 0};
+    ioctl(master, TIOCSWINSZ, &size);
     const std::string slave = ptsname(master);
     std::vector<std::string> all = {VOXWRAP_BINARY};
     all.insert(all.end(), args.begin(), args.end());
@@ -73,6 +77,22 @@ TEST(ProgressDisplay, AppearsOnATerminalAndIsErased) {
     EXPECT_EQ(r.terminal.substr(r.terminal.size() - erase.size()), erase) << "not erased";
     EXPECT_EQ(r.terminal.find('\n'), std::string::npos) << "the display is one line";
     EXPECT_EQ(ReadFile(out), ReadFile(kMug + "/expected.stl"));
+}
+
+TEST(ProgressDisplay, ANarrowTerminalGetsAShorterLine) {
+    const TerminalRun r = RunOnTerminal(
+        {kMug + "/slices", kMug + "/names.txt", "1000-4095", TempDir() + "/m.stl"}, 30);
+    ASSERT_EQ(r.status, 0) << r.terminal;
+    const std::string erase = "\r\033[K";
+    std::size_t lines = 0;
+    for (std::size_t at = r.terminal.find(erase); at != std::string::npos;) {
+        const std::size_t next = r.terminal.find(erase, at + erase.size());
+        const std::size_t end = next == std::string::npos ? r.terminal.size() : next;
+        EXPECT_LT(end - at - erase.size(), 30u) << "a line that would wrap";
+        lines += end > at + erase.size() ? 1 : 0;
+        at = next;
+    }
+    EXPECT_GE(lines, 1u) << r.terminal;
 }
 
 TEST(ProgressDisplay, QuietAndFailuresLeaveOnlyTheMessages) {
