@@ -55,6 +55,7 @@ TEST(ParseOptions, ReadsEveryOptionBeforeTheArguments) {
     for (const auto& [name, format] : formats)
         EXPECT_EQ(Parse({"--format", name, "d", "n", "1", "o"}).format, format) << name;
     EXPECT_EQ(Parse({"--report", "-", "d", "n", "1", "o.stl"}).report, "-");
+    EXPECT_EQ(Parse({"--unit", "\xC2\xB5m", "d", "n", "1", "o"}).unit, "µm");
     EXPECT_EQ(Parse({"--", "-", "--r", "1", "-"}).args, (Args{"-", "--r", "1", "-"}));
     EXPECT_TRUE(Parse({"--help"}).help);
     EXPECT_TRUE(Parse({"--help", "--bogus"}).help) << "--help answers where it stands";
@@ -77,6 +78,8 @@ TEST(ParseOptions, RefusesBadOptionsByName) {
         {{"--unit", "", "d", "n", "1", "o"}, "--unit  : bad value."},
         {{"--unit", "a b", "d", "n", "1", "o"}, "--unit a b : bad value."},
         {{"--unit", "a\"b", "d", "n", "1", "o"}, "--unit a\"b : bad value."},
+        {{"--unit", "\xB5m", "d", "n", "1", "o"}, "--unit \xB5m : bad value."},
+        {{"--unit", "m\xC2", "d", "n", "1", "o"}, "--unit m\xC2 : bad value."},
         {{"--format", "STL", "d", "n", "1", "o"}, "--format STL : bad value."},
         {{"--report=", "d", "n", "1", "o"}, "--report  : bad value."},
         {{"--report", "-", "d", "n", "1", "-"},
