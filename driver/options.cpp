@@ -38,28 +38,6 @@ bool ReadSpacing(const std::string& text, Spacing& spacing) {
     return true;
 }
 
-// A unit goes into the report, the mesh headers and the STL's 80-byte header: one word of
-// visible characters, nothing that JSON would need to escape, and valid UTF-8 ("µm").
-bool GoodUnit(const std::string& unit) {
-    if (unit.empty() || unit.size() > 40) return false;
-    for (std::size_t i = 0; i < unit.size(); ++i) {
-        const auto u = static_cast<unsigned char>(unit[i]);
-        if (u <= 0x20 || u == 0x7F || u == '"' || u == '\\') return false;
-        if (u < 0x80) continue;
-        // A lead byte and its continuation bytes; no overlong two-byte forms.
-        const std::size_t more = u >= 0xC2 && u <= 0xDF   ? 1
-                                 : u >= 0xE0 && u <= 0xEF ? 2
-                                 : u >= 0xF0 && u <= 0xF4 ? 3
-                                                          : 0;
-        if (more == 0 || i + more >= unit.size()) return false;
-        for (std::size_t k = 1; k <= more; ++k) {
-            if ((static_cast<unsigned char>(unit[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += more;
-    }
-    return true;
-}
-
 bool ReadFormat(const std::string& text, MeshFormat& format) {
     const struct {
         const char* name;
@@ -171,4 +149,24 @@ const char* HelpText() {
            "  --quiet             no progress display on a terminal\n"
            "  --help              this text\n"
            "  --version           the version\n";
+}
+
+bool GoodUnit(const std::string& unit) {
+    if (unit.empty() || unit.size() > 40) return false;
+    for (std::size_t i = 0; i < unit.size(); ++i) {
+        const auto u = static_cast<unsigned char>(unit[i]);
+        if (u <= 0x20 || u == 0x7F || u == '"' || u == '\\') return false;
+        if (u < 0x80) continue;
+        // A lead byte and its continuation bytes; no overlong two-byte forms.
+        const std::size_t more = u >= 0xC2 && u <= 0xDF   ? 1
+                                 : u >= 0xE0 && u <= 0xEF ? 2
+                                 : u >= 0xF0 && u <= 0xF4 ? 3
+                                                          : 0;
+        if (more == 0 || i + more >= unit.size()) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            if ((static_cast<unsigned char>(unit[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += more;
+    }
+    return true;
 }

@@ -41,5 +41,9 @@ struct Options {
 // read or written.
 Options ParseOptions(int argc, const char* const* argv);
 
+// A unit goes into the report, the mesh headers and the STL's 80-byte header: one word of
+// visible characters, nothing that JSON would need to escape, and valid UTF-8 ("µm").
+bool GoodUnit(const std::string& unit);
+
 // What --help prints: the usage line and every option.
 const char* HelpText();
