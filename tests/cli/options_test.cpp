@@ -163,9 +163,10 @@ TEST(Spacing, ABoxHasExactlyTheScaledCorners) {
 
 TEST(Report, VolumesAgreeWithTheListedVoxelsAndTheStl) {
     const std::pair<std::string, std::string> stacks[] = {
-        {"box", "1000-4095"},     {"l_shape", "1000-4095"}, {"random0", "1000-4095"},
-        {"random1", "1000-4095"}, {"random2", "1000-4095"}, {"disc", "100-255"},
-        {"cylinder", "1000-4095"}};
+        {"box", "1000-4095"},      {"l_shape", "1000-4095"},
+        {"random0", "1000-4095"},  {"random1", "1000-4095"},
+        {"random2", "1000-4095"},  {"disc", "100-255"},
+        {"cylinder", "1000-4095"}, {"sizes", "0"}};
     for (const auto& [name, range] : stacks) {
         SCOPED_TRACE(name);
         const std::string dir = TempDir();
