@@ -58,26 +58,6 @@ void kinit(std::int32_t* ipar, std::int32_t* ifedge, std::int32_t* ievs) {
 }
 
 // ======================================================================================
-// Walks around a face: the design's flat signatures over the bundle walks of cells.h
-// ======================================================================================
-
-void eonf3(std::int32_t IF, std::int32_t* IEOUT, const std::int32_t* IPAR,
-           const std::int32_t* IVEDGE, const std::int32_t* IFEDGE, const std::int32_t* IEVS,
-           const std::int32_t* IEVE, const std::int32_t* IEF1, const std::int32_t* IEF2,
-           const std::int32_t* IESF1, const std::int32_t* IESF2, const std::int32_t* IEEF2,
-           const std::int32_t* IEEF1) {
-    eonf3(IF, IEOUT, {IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1});
-}
-
-void vonf3(std::int32_t IF, std::int32_t* IVOUT, const std::int32_t* IPAR,
-           const std::int32_t* IVEDGE, const std::int32_t* IFEDGE, const std::int32_t* IEVS,
-           const std::int32_t* IEVE, const std::int32_t* IEF1, const std::int32_t* IEF2,
-           const std::int32_t* IESF1, const std::int32_t* IESF2, const std::int32_t* IEEF2,
-           const std::int32_t* IEEF1) {
-    vonf3(IF, IVOUT, {IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1});
-}
-
-// ======================================================================================
 // Marks and region deletion
 // ======================================================================================
 

@@ -126,27 +126,16 @@ std::int32_t jorsss(const std::int32_t* IV, const std::int32_t* IX, const std::i
 void sfilt(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* IY,
            const std::int32_t* IZ, std::int32_t& ISIGN);
 
-// ---- free lists (the routines that walk or build the structure take the Cells of cells.h) ----
+// ---- free lists (the routines that walk or build the structure take the bundles of cells.h) ----
 std::int32_t knewe(std::int32_t* IPAR, std::int32_t* IEVS);
 std::int32_t knewf(std::int32_t* IPAR, std::int32_t* IFEDGE);
 void keback(std::int32_t IE, std::int32_t* IPAR, std::int32_t* IEVS);
 void kfback(std::int32_t IF, std::int32_t* IPAR, std::int32_t* IFEDGE);
 void kinit(std::int32_t* IPAR, std::int32_t* IFEDGE, std::int32_t* IEVS);
 
-// ---- the walks around a face, in the cell argument list ----
-void eonf3(std::int32_t IF, std::int32_t* IEOUT, const std::int32_t* IPAR,
-           const std::int32_t* IVEDGE, const std::int32_t* IFEDGE, const std::int32_t* IEVS,
-           const std::int32_t* IEVE, const std::int32_t* IEF1, const std::int32_t* IEF2,
-           const std::int32_t* IESF1, const std::int32_t* IESF2, const std::int32_t* IEEF2,
-           const std::int32_t* IEEF1);
-void vonf3(std::int32_t IF, std::int32_t* IVOUT, const std::int32_t* IPAR,
-           const std::int32_t* IVEDGE, const std::int32_t* IFEDGE, const std::int32_t* IEVS,
-           const std::int32_t* IEVE, const std::int32_t* IEF1, const std::int32_t* IEF2,
-           const std::int32_t* IESF1, const std::int32_t* IESF2, const std::int32_t* IEEF2,
-           const std::int32_t* IEEF1);
-
 // ---- hull construction ----
-// The hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are mark::IN_USE for the
+// The design's entry with its 26 arrays; the hull itself passes them as the bundles of cells.h,
+// and HullStorage (storage.h) owns and sizes them. The hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are mark::IN_USE for the
 // faces, edges and vertices of the hull, and IPAR(IVSTRT) is a vertex on its ring.
 void chull3(std::int32_t NOFP, std::int32_t* IX, std::int32_t* IY, std::int32_t* IZ,
             std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,

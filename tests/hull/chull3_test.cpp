@@ -464,4 +464,19 @@ TEST(HullRanks, SameArraysAfterTranslationAndScaling) {
     }
 }
 
+// The checker every hull test relies on must see a fault: a broken link, a point outside.
+TEST(HullCheck, ReportsBrokenLinksAndPointsOutside) {
+    const Points p = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 4}, {4, 4, 4}, {1, 1, 1}, {2, 1, 1}};
+    const HullStorage h = Hull(p);
+    std::int32_t e = 1;
+    while (h.IEFLAG[e - 1] != mark::IN_USE)
+        ++e;
+    HullStorage broken = h;
+    broken.IEEF1[e - 1] = e;
+    EXPECT_EQ(hullcheck::CheckHull(broken), "successor in face 1 of edge " + std::to_string(e));
+    HullStorage moved = h;
+    moved.IX[5] = 100;  // point 6 leaves the hull it was inside
+    EXPECT_NE(hullcheck::CheckHull(moved), "");
+}
+
 }  // namespace
