@@ -138,6 +138,39 @@ void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
 
 namespace {
 
+// The triangle of one wrapping step: a new face, face 1 of the last cylinder edge Ep and face 2
+// of the next one En = IVNOW -> JVNOW (E0 again when the cylinder closes), linked at the end of
+// Ep to the horizon edge h of the side that advanced (R when onR, else L). Returns En. The face
+// is taken before the edge.
+std::int32_t addTriangle(std::int32_t Ep, std::int32_t E0, bool closed, std::int32_t IVNOW,
+                         std::int32_t JVNOW, bool onR, std::int32_t h, const Cells& C,
+                         const Work& W) {
+    const std::int32_t Fn = knewf(C);
+    W.IFFLAG(Fn) = mark::NEW;
+    std::int32_t En = E0;
+    if (!closed) {
+        En = knewe(C);
+        W.IEFLAG(En) = mark::NEW;
+    }
+    C.IEF1(Ep) = Fn;
+    C.IEF2(En) = Fn;
+    C.IFEDGE(Fn) = En;
+    C.IEVS(En) = IVNOW;
+    C.IEVE(En) = JVNOW;
+    if (onR) {
+        C.IEEF1(Ep) = h;
+        C.IESF1(Ep) = En;
+        C.IEEF2(En) = h;
+        C.IESF2(En) = Ep;
+    } else {
+        C.IESF1(Ep) = h;
+        C.IEEF1(Ep) = En;
+        C.IESF2(En) = h;
+        C.IEEF2(En) = Ep;
+    }
+    return En;
+}
+
 // Wraps the cylinder from the bridge edge E0 = a -> b, one triangle per step, each on the last
 // cylinder edge and one horizon edge of L or R, which gets mark::HORIZON. Cylinder edges run from
 // their L vertex to their R vertex; the k-th triangle is face 1 of the k-th cylinder edge and
@@ -181,30 +214,8 @@ void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work
             IVNOW = wL;
         }
 
-        const std::int32_t Fn = knewf(C);
-        W.IFFLAG(Fn) = mark::NEW;
         const bool closed = IVNOW == a && JVNOW == b;
-        std::int32_t En = E0;
-        if (!closed) {
-            En = knewe(C);
-            W.IEFLAG(En) = mark::NEW;
-        }
-        C.IEF1(Ep) = Fn;
-        C.IEF2(En) = Fn;
-        C.IFEDGE(Fn) = En;
-        C.IEVS(En) = IVNOW;
-        C.IEVE(En) = JVNOW;
-        if (onR) {
-            C.IEEF1(Ep) = eR;
-            C.IESF1(Ep) = En;
-            C.IEEF2(En) = eR;
-            C.IESF2(En) = Ep;
-        } else {
-            C.IESF1(Ep) = eL;
-            C.IEEF1(Ep) = En;
-            C.IESF2(En) = eL;
-            C.IEEF2(En) = Ep;
-        }
+        const std::int32_t En = addTriangle(Ep, E0, closed, IVNOW, JVNOW, onR, onR ? eR : eL, C, W);
         if (closed) return;
         Ep = En;
     }
