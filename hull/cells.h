@@ -1,35 +1,10 @@
 #pragma once
-// The hull's arrays as bundles of 1-based views, so the routines read IEVS(e) as the data model
-// (chull3.h) names it and pass one bundle instead of eleven pointers. A bundle owns nothing; it
-// only remembers the caller's pointers. Read-only walks take ConstCells, to which Cells converts.
+// The walks and the routines of the hull over the bundles of chull3.h: read-only walks take
+// ConstCells (to which Cells converts), builders and deletions Cells and Work.
 #include <cstdint>
 
 #include "hull/chull3.h"
 #include "hull/ones.h"
-
-// The cell argument list, read-only.
-struct ConstCells {
-    Cvec IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1;
-};
-
-// The cell argument list.
-struct Cells {
-    Ivec IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1;
-    operator ConstCells() const {
-        return {IPAR.first, IVEDGE.first, IFEDGE.first, IEVS.first,  IEVE.first, IEF1.first,
-                IEF2.first, IESF1.first,  IESF2.first,  IEEF2.first, IEEF1.first};
-    }
-};
-
-// The points: coordinates and ranks (slot NOFP + 1 is the merge's scratch point).
-struct PointSet {
-    std::int32_t *IX, *IY, *IZ, *IRANK;
-};
-
-// The work arrays of chull3 beyond the cells; their roles by phase are in chull3.h.
-struct Work {
-    Ivec IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK, IFFLAG, IFSTK;
-};
 
 // ---- walks (inline: they run inside every orientation loop) ----
 
@@ -99,7 +74,7 @@ void ch3p(std::int32_t I, const Cells& C, const Work& W);
 // The tetrahedron of IORDER(I..I+3) with its ring in that order.
 void ch4p(std::int32_t I, const PointSet& P, const Cells& C, const Work& W);
 
-// ---- construction (chull3.cpp) ----
+// ---- construction (chull3.cpp; chull3 itself is declared in chull3.h) ----
 // The outline of the hull's projection on the xy plane from ISTART, traced into IVFLAG/ISPREV;
 // returns the outline vertex that comes last in sort order.
 std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, const Work& W);
@@ -108,5 +83,3 @@ void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
 // Wraps the cylinder of new triangles from the bridge IA -> IB, deletes what it hides, re-links
 // and splices the rings.
 void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W);
-// chull3 over the bundles.
-void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W);

@@ -447,15 +447,3 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     }
     markResult(W.IVSUB(1), C, W);
 }
-
-void chull3(std::int32_t NOFP, std::int32_t* IX, std::int32_t* IY, std::int32_t* IZ,
-            std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* IVSUB, std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV,
-            std::int32_t* IVFLAG, std::int32_t* ISPREV, std::int32_t* IEFLAG, std::int32_t* IESTK,
-            std::int32_t* IFFLAG, std::int32_t* IFSTK) {
-    chull3(NOFP, {IX, IY, IZ, IRANK},
-           {IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1},
-           {IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK, IFFLAG, IFSTK});
-}

@@ -65,9 +65,13 @@
 // columns); or = the orientation under the symbolic perturbation of the ranks (jorsss: four points
 // in three columns, never 0); sortbn = bubble sort with parity; sfilt = the floating-point filter.
 //
-// Cell argument list: the eleven arrays IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1,
-// IESF2, IEEF2, IEEF1, bundled as Cells (cells.h) inside the hull.
+// Bundles. The routines pass the arrays as bundles of 1-based views (below): Cells is the cell
+// argument list IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1 in that
+// order, ConstCells its read-only view, PointSet the points, Work the other arrays. A bundle owns
+// nothing; it only remembers the caller's pointers. HullStorage (storage.h) owns and sizes them.
 #include <cstdint>
+
+#include "hull/ones.h"
 
 // Slots of the parameter array IPAR (9 entries, 1-based).
 namespace slot {
@@ -97,6 +101,31 @@ constexpr std::int32_t IN_USE = 1;    // after chull3: a cell of the hull
 // cells go). HullStorage (storage.h) sizes every array from these two constants.
 constexpr std::int32_t FacesPerPoint = 3;
 constexpr std::int32_t EdgesPerPoint = 4;
+
+// ---- bundles ----
+// The cell argument list, read-only.
+struct ConstCells {
+    Cvec IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1;
+};
+
+// The cell argument list.
+struct Cells {
+    Ivec IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1;
+    operator ConstCells() const {
+        return {IPAR.first, IVEDGE.first, IFEDGE.first, IEVS.first,  IEVE.first, IEF1.first,
+                IEF2.first, IESF1.first,  IESF2.first,  IEEF2.first, IEEF1.first};
+    }
+};
+
+// The points: coordinates and ranks (slot NOFP + 1 is the merge's scratch point).
+struct PointSet {
+    std::int32_t *IX, *IY, *IZ, *IRANK;
+};
+
+// The work arrays of chull3 beyond the cells; their roles by phase are above.
+struct Work {
+    Ivec IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK, IFFLAG, IFSTK;
+};
 
 // ---- multi-word integers: (word count, sign, base-2^30 digits least significant first) ----
 void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN);
@@ -134,16 +163,9 @@ void kfback(std::int32_t IF, std::int32_t* IPAR, std::int32_t* IFEDGE);
 void kinit(std::int32_t* IPAR, std::int32_t* IFEDGE, std::int32_t* IEVS);
 
 // ---- hull construction ----
-// The design's entry with its 26 arrays; the hull itself passes them as the bundles of cells.h,
-// and HullStorage (storage.h) owns and sizes them. The hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are mark::IN_USE for the
+// The hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are mark::IN_USE for the
 // faces, edges and vertices of the hull, and IPAR(IVSTRT) is a vertex on its ring.
-void chull3(std::int32_t NOFP, std::int32_t* IX, std::int32_t* IY, std::int32_t* IZ,
-            std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* IVSUB, std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV,
-            std::int32_t* IVFLAG, std::int32_t* ISPREV, std::int32_t* IEFLAG, std::int32_t* IESTK,
-            std::int32_t* IFFLAG, std::int32_t* IFSTK);
+void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W);
 void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
             std::int32_t* IORDER);
 void comtan(const std::int32_t* IVFLAG, const std::int32_t* ISPREV, std::int32_t IVA,
