@@ -52,27 +52,6 @@ void ExpectSameHull(const HullStorage& a, const HullStorage& b) {
     }
 }
 
-// Starting hulls with their rings, built in a chained storage as chull3 builds them.
-void Tetra(HullStorage& h, std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-    const std::int32_t V[4] = {a, b, c, d};
-    tetra(V, h.CellsView());
-    const Work W = h.WorkView();
-    for (int k = 0; k < 4; ++k) {
-        W.IVNEXT(V[k]) = V[(k + 1) % 4];
-        W.IVPREV(V[(k + 1) % 4]) = V[k];
-    }
-}
-
-void Dihed(HullStorage& h, std::int32_t a, std::int32_t b, std::int32_t c) {
-    const std::int32_t V[3] = {a, b, c};
-    dihed(V, h.CellsView());
-    const Work W = h.WorkView();
-    for (int k = 0; k < 3; ++k) {
-        W.IVNEXT(V[k]) = V[(k + 1) % 3];
-        W.IVPREV(V[(k + 1) % 3]) = V[k];
-    }
-}
-
 void Gcylin(HullStorage& h, std::int32_t a, std::int32_t b) {
     gcylin(a, b, h.PointsView(), h.CellsView(), h.WorkView());
 }
@@ -81,6 +60,7 @@ void Gcylin(HullStorage& h, std::int32_t a, std::int32_t b) {
 TEST(Silhouette, StartVertexOffTheOutlineFails) {
     HullStorage h = Chained(Storage({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}}));
     Tetra(h, 1, 2, 4, 3);  // negatively oriented
+    Ring(h, {1, 2, 4, 3});
     EXPECT_EQ(FailureText([&] { shadow(4, h.PointsView(), h.CellsView(), h.WorkView()); }),
               "Error in SHADOW: No silhouette edge.\nIVERT,IESTAR =         4         5");
 }
@@ -88,6 +68,7 @@ TEST(Silhouette, StartVertexOffTheOutlineFails) {
 TEST(Silhouette, TetrahedronOutlineAndBestVertex) {
     HullStorage h = Chained(Storage({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}}));
     Tetra(h, 1, 2, 4, 3);
+    Ring(h, {1, 2, 4, 3});
     EXPECT_EQ(shadow(1, h.PointsView(), h.CellsView(), h.WorkView()), 2);
     // Clockwise seen from above: 1 -> 3 -> 2 -> 1; the apex gets no entry.
     EXPECT_EQ(h.IVFLAG[0], 3);
@@ -104,7 +85,9 @@ TEST(HullMerge, NoHorizonOnLeftFails) {
     HullStorage h = Chained(
         Storage({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}, {3, 3, 1}, {20, 0, 0}, {20, 5, 3}}));
     Tetra(h, 1, 2, 4, 3);
+    Ring(h, {1, 2, 4, 3});
     Dihed(h, 5, 6, 7);
+    Ring(h, {5, 6, 7});
     EXPECT_EQ(FailureText([&] { Gcylin(h, 1, 5); }),
               "Error in GCYLIN: no silhouette edge is found\nIVNOW,IESTAR =       1       1");
 }
@@ -114,6 +97,8 @@ TEST(HullMerge, NoHorizonOnRightFails) {
         {{3, 3, 1}, {-20, 0, 0}, {-20, 5, 3}, {0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}}));
     Dihed(h, 1, 2, 3);     // edges 1-3
     Tetra(h, 4, 5, 7, 6);  // IVEDGE(4) = edge 4
+    Ring(h, {1, 2, 3});
+    Ring(h, {4, 5, 7, 6});
     EXPECT_EQ(FailureText([&] { Gcylin(h, 1, 4); }),
               "Error in GCYLIN: no silhouette edge is found\nJVNOW,JESTAR =       4       4");
 }
