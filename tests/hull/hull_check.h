@@ -1,444 +1,100 @@
 #pragma once
-// Exact checks of a finished hull, for any test that runs chull3.
+// The cell-array fixture of the hull tests, built on HullStorage as the driver builds it, and the
+// exact checker of hull/check.h as a gtest assertion:
 //
-//   HullRun run(points);        // arrays sized as the driver sizes them (NVMAX = n + 1)
-//   run.Run();                  // chull3
-//   ASSERT_NO_FATAL_FAILURE(CheckHull(run.View()));
-//
-// CheckHull asserts (gtest) that the structure is a closed, consistently oriented triangulated
-// surface with reciprocal links, that the flags, vertex ring and free lists agree, that
-// F = 2V - 4 and E = 3V - 6, that no input point lies strictly outside any face, that every
-// extreme input point is a hull vertex, and (for small inputs) that six times the enclosed volume
-// equals that of an independent brute-force hull. All arithmetic is exact (__int128).
-// Self-contained: needs only chull3.h and GoogleTest.
-#include "hull/chull3.h"
-
+//   HullStorage h = Storage(points);   // NVMAX = n + 1, every array sized by HullStorage
+//   h.Run(n);                          // chull3
+//   EXPECT_EQ(hullcheck::CheckHull(h), "");
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <random>
-#include <set>
-#include <tuple>
 #include <vector>
 
-namespace hullcheck {
+#include "hull/cells.h"
+#include "hull/check.h"
+#include "hull/storage.h"
 
-__extension__ typedef __int128 Int128;
+using hullcheck::Point;
+using Points = std::vector<Point>;
 
-struct Point {
-    std::int32_t x, y, z;
-};
-
-// Read-only view of the arrays after chull3 (each 0-based: element 0 is entry 1).
-struct HullView {
-    std::int32_t n;
-    const std::int32_t *IX, *IY, *IZ, *IPAR, *IVEDGE, *IFEDGE, *IEVS, *IEVE, *IEF1, *IEF2, *IESF1,
-        *IESF2, *IEEF2, *IEEF1, *IVNEXT, *IVPREV, *IVFLAG, *IEFLAG, *IFFLAG;
-};
-
-// Owns every array of one chull3 call, sized as the driver sizes them.
-struct HullRun {
-    std::int32_t n;
-    std::vector<std::int32_t> IX, IY, IZ, IRANK, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2,
-        IESF1, IESF2, IEEF2, IEEF1, IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK,
-        IFFLAG, IFSTK;
-
-    // Ranks 0..n-1 in input order unless given.
-    explicit HullRun(const std::vector<Point>& points,
-                     const std::vector<std::int32_t>& ranks = {}) {
-        n = static_cast<std::int32_t>(points.size());
-        const std::size_t m = points.size() + 1;
-        for (auto* v :
-             {&IX, &IY, &IZ, &IRANK, &IVEDGE, &IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG, &ISPREV})
-            v->assign(m, 0);
-        for (auto* v : {&IFEDGE, &IFFLAG, &IFSTK})
-            v->assign(3 * m, 0);
-        for (auto* v :
-             {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
-            v->assign(4 * m, 0);
-        IPAR.assign(9, 0);
-        IPAR[0] = static_cast<std::int32_t>(m);
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            IX[i] = points[i].x;
-            IY[i] = points[i].y;
-            IZ[i] = points[i].z;
-            IRANK[i] = ranks.empty() ? static_cast<std::int32_t>(i) : ranks[i];
-        }
+// Storage for the points (NVMAX = n + 1), ranks 0..n-1 in input order unless given.
+inline HullStorage Storage(const Points& points, const std::vector<std::int32_t>& ranks = {}) {
+    HullStorage h;
+    h.SizePoints(static_cast<std::int64_t>(points.size()));
+    h.SizeCells();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        h.IX[i] = points[i].x;
+        h.IY[i] = points[i].y;
+        h.IZ[i] = points[i].z;
+        h.IRANK[i] = ranks.empty() ? static_cast<std::int32_t>(i) : ranks[i];
     }
-
-    void Run() {
-        chull3(n, IX.data(), IY.data(), IZ.data(), IRANK.data(), IPAR.data(), IVEDGE.data(),
-               IFEDGE.data(), IEVS.data(), IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(),
-               IESF2.data(), IEEF2.data(), IEEF1.data(), IVSUB.data(), IORDER.data(), IVNEXT.data(),
-               IVPREV.data(), IVFLAG.data(), ISPREV.data(), IEFLAG.data(), IESTK.data(),
-               IFFLAG.data(), IFSTK.data());
-    }
-
-    HullView View() const {
-        return {n,
-                IX.data(),
-                IY.data(),
-                IZ.data(),
-                IPAR.data(),
-                IVEDGE.data(),
-                IFEDGE.data(),
-                IEVS.data(),
-                IEVE.data(),
-                IEF1.data(),
-                IEF2.data(),
-                IESF1.data(),
-                IESF2.data(),
-                IEEF2.data(),
-                IEEF1.data(),
-                IVNEXT.data(),
-                IVPREV.data(),
-                IVFLAG.data(),
-                IEFLAG.data(),
-                IFFLAG.data()};
-    }
-};
-
-struct Vec {
-    Int128 x, y, z;
-};
-inline Vec Sub(const Point& a, const Point& b) {
-    return {Int128(a.x) - b.x, Int128(a.y) - b.y, Int128(a.z) - b.z};
-}
-inline Vec Cross(const Vec& a, const Vec& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline Int128 Dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-// Six times the signed volume of (o, a, b, c): positive when o lies behind a -> b -> c seen
-// counter-clockwise.
-inline Int128 Det(const Point& o, const Point& a, const Point& b, const Point& c) {
-    return Dot(Sub(a, o), Cross(Sub(b, o), Sub(c, o)));
-}
-inline bool operator<(const Point& a, const Point& b) {
-    return std::tie(a.x, a.y, a.z) < std::tie(b.x, b.y, b.z);
-}
-inline bool operator==(const Point& a, const Point& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z;
+    return h;
 }
 
-// An independent hull by facet enumeration (small inputs): six times its volume, and its
-// extreme points (strict corners of every facet polygon; the two ends of a collinear set).
-struct BruteHull {
-    Int128 volume6 = 0;
-    std::vector<Point> extreme;
-};
-
-// The normal divided by the gcd of its components (not all zero).
-inline Vec Reduce(const Vec& N) {
-    Int128 g = 0;
-    for (Int128 c : {N.x, N.y, N.z}) {
-        c = c < 0 ? -c : c;
-        while (c != 0) {
-            const Int128 t = g % c;
-            g = c;
-            c = t;
-        }
-    }
-    return {N.x / g, N.y / g, N.z / g};
+// The storage with its capacities set and its free lists chained, as chull3 leaves them before
+// its first group.
+inline HullStorage Chained(HullStorage h) {
+    const Ivec IPAR(h.IPAR);
+    IPAR(slot::NVMAX) = h.NVMAX();
+    IPAR(slot::NFMAX) = h.NFMAX();
+    IPAR(slot::NEMAX) = h.NEMAX();
+    IPAR(slot::NOFP) = h.NVMAX() - 1;
+    kinit(h.CellsView());
+    return h;
 }
 
-inline BruteHull BruteForce(std::vector<Point> p) {
-    std::sort(p.begin(), p.end());
-    p.erase(std::unique(p.begin(), p.end()), p.end());
-    BruteHull out;
-    const std::size_t n = p.size();
-    if (n == 0) return out;
-    const Point& o = p[0];
-    // A facet is a supporting plane N.x = d with every point at or below it, N reduced.
-    std::set<std::tuple<std::int64_t, std::int64_t, std::int64_t>> seen;
-    std::set<Point> corners;
-    bool anyPlane = false;
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j)
-            for (std::size_t k = j + 1; k < n; ++k) {
-                const Vec N0 = Cross(Sub(p[j], p[i]), Sub(p[k], p[i]));
-                if (N0.x == 0 && N0.y == 0 && N0.z == 0) continue;
-                anyPlane = true;
-                const Vec R = Reduce(N0);
-                // Both sides of this plane already facets: all points lie in it, done before.
-                if (seen.count({std::int64_t(R.x), std::int64_t(R.y), std::int64_t(R.z)}) &&
-                    seen.count({std::int64_t(-R.x), std::int64_t(-R.y), std::int64_t(-R.z)}))
-                    continue;
-                int above = 0, below = 0;
-                for (std::size_t m = 0; m < n && !(above && below); ++m) {
-                    const Int128 s = Dot(N0, Sub(p[m], p[i]));
-                    above |= s > 0;
-                    below |= s < 0;
-                }
-                if (above && below) continue;
-                for (const int sign : {1, -1}) {
-                    if ((sign == 1 && above) || (sign == -1 && below)) continue;
-                    const Vec N{sign * R.x, sign * R.y, sign * R.z};
-                    if (!seen.insert({std::int64_t(N.x), std::int64_t(N.y), std::int64_t(N.z)})
-                             .second)
-                        continue;
-                    // The facet polygon: points in the plane, hull in the plane by gift wrapping.
-                    std::vector<Point> q;
-                    for (const Point& r : p)
-                        if (Dot(N, Sub(r, p[i])) == 0) q.push_back(r);
-                    // Start at the lexicographically least point (a corner).
-                    std::vector<Point> ring{q[0]};
-                    for (;;) {
-                        const Point cur = ring.back();
-                        std::size_t best = q.size();
-                        for (std::size_t m = 0; m < q.size(); ++m) {
-                            if (q[m] == cur) continue;
-                            if (best == q.size()) {
-                                best = m;
-                                continue;
-                            }
-                            // Counter-clockwise about N: take the candidate that keeps every
-                            // other point to its left; on a tie the farther one.
-                            const Int128 t = Dot(N, Cross(Sub(q[best], cur), Sub(q[m], cur)));
-                            const Vec db = Sub(q[best], cur), dm = Sub(q[m], cur);
-                            if (t < 0 || (t == 0 && Dot(dm, dm) > Dot(db, db))) best = m;
-                        }
-                        if (q[best] == ring[0]) break;
-                        ring.push_back(q[best]);
-                    }
-                    for (const Point& r : ring)
-                        corners.insert(r);
-                    for (std::size_t m = 1; m + 1 < ring.size(); ++m)
-                        out.volume6 += Det(o, ring[0], ring[m], ring[m + 1]);
-                }
-            }
-    if (!anyPlane) {  // collinear (or one point): the two ends
-        corners.insert(p.front());
-        corners.insert(p.back());
-    }
-    out.extreme.assign(corners.begin(), corners.end());
+// Chained storage of the given vertex slots (NVMAX), every point at the origin.
+inline HullStorage Slots(std::int32_t slots) { return Chained(Storage(Points(slots - 1))); }
+
+// Cells taken from the free lists: faces or edges, in the order handed out.
+inline std::vector<std::int32_t> Take(HullStorage& h, int count, bool faces) {
+    std::vector<std::int32_t> out;
+    for (int k = 0; k < count; ++k)
+        out.push_back(faces ? knewf(h.CellsView()) : knewe(h.CellsView()));
     return out;
 }
 
-inline void CheckHull(const HullView& h, bool useOracle = true) {
-    auto at = [](const std::int32_t* a, std::int32_t i) { return a[i - 1]; };
-    const std::int32_t n = h.n, NVMAX = at(h.IPAR, 1), NFMAX = at(h.IPAR, 2), NEMAX = at(h.IPAR, 3);
-    ASSERT_EQ(NFMAX, 3 * NVMAX);
-    ASSERT_EQ(NEMAX, 4 * NVMAX);
-    auto P = [&](std::int32_t v) { return Point{at(h.IX, v), at(h.IY, v), at(h.IZ, v)}; };
-    auto edgeUsed = [&](std::int32_t e) { return e >= 1 && e <= NEMAX && at(h.IEFLAG, e) == 1; };
-    auto faceUsed = [&](std::int32_t f) { return f >= 1 && f <= NFMAX && at(h.IFFLAG, f) == 1; };
+// Starting hulls built by hand (their rings are set apart, by Ring).
+inline void Dihed(HullStorage& h, std::int32_t a, std::int32_t b, std::int32_t c) {
+    const std::int32_t V[3] = {a, b, c};
+    dihed(V, h.CellsView());
+}
+inline void Tetra(HullStorage& h, std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+    const std::int32_t V[4] = {a, b, c, d};
+    tetra(V, h.CellsView());
+}
 
-    // Free lists: exactly the cells of flag 0, no cycles.
-    std::vector<char> onList(NFMAX + 1, 0);
-    std::int32_t count = 0;
-    for (std::int32_t f = at(h.IPAR, 4); f != 0; f = at(h.IFEDGE, f)) {
-        ASSERT_TRUE(f >= 1 && f <= NFMAX && !onList[f]) << "free face list broken at " << f;
-        onList[f] = 1;
-        ++count;
-    }
-    std::int32_t F = 0;
-    for (std::int32_t f = 1; f <= NFMAX; ++f) {
-        ASSERT_TRUE(at(h.IFFLAG, f) == 0 || at(h.IFFLAG, f) == 1) << "face flag " << f;
-        ASSERT_EQ(onList[f] == 1, at(h.IFFLAG, f) == 0) << "face " << f;
-        F += at(h.IFFLAG, f);
-    }
-    onList.assign(NEMAX + 1, 0);
-    for (std::int32_t e = at(h.IPAR, 5); e != 0; e = at(h.IEVS, e)) {
-        ASSERT_TRUE(e >= 1 && e <= NEMAX && !onList[e]) << "free edge list broken at " << e;
-        onList[e] = 1;
-    }
-    std::int32_t E = 0;
-    for (std::int32_t e = 1; e <= NEMAX; ++e) {
-        ASSERT_TRUE(at(h.IEFLAG, e) == 0 || at(h.IEFLAG, e) == 1) << "edge flag " << e;
-        ASSERT_EQ(onList[e] == 1, at(h.IEFLAG, e) == 0) << "edge " << e;
-        E += at(h.IEFLAG, e);
-    }
-
-    // Vertex ring through IVSTRT: exactly the vertices of flag 1, doubly linked.
-    std::int32_t V = 0;
-    for (std::int32_t v = 1; v <= NVMAX; ++v) {
-        ASSERT_TRUE(at(h.IVFLAG, v) == 0 || at(h.IVFLAG, v) == 1) << "vertex flag " << v;
-        V += at(h.IVFLAG, v);
-    }
-    ASSERT_EQ(at(h.IVFLAG, NVMAX), 0) << "the scratch point is never a vertex";
-    const std::int32_t start = at(h.IPAR, 9);
-    ASSERT_TRUE(start >= 1 && start <= n && at(h.IVFLAG, start) == 1);
-    std::int32_t ringLength = 0;
-    std::int32_t v = start;
-    do {
-        ASSERT_TRUE(v >= 1 && v <= n && at(h.IVFLAG, v) == 1) << "ring vertex " << v;
-        ASSERT_EQ(at(h.IVPREV, at(h.IVNEXT, v)), v);
-        ASSERT_LE(++ringLength, V) << "ring longer than the flagged vertices";
-        v = at(h.IVNEXT, v);
-    } while (v != start);
-    ASSERT_EQ(ringLength, V);
-    ASSERT_EQ(F, 2 * V - 4);
-    ASSERT_EQ(E, 3 * V - 6);
-
-    // Every edge in use: two faces in use; face 1 passes it start -> end and face 2 end -> start,
-    // with reciprocal neighbour links; both ends are vertices.
-    std::vector<std::int32_t> touched(NVMAX + 1, 0);
-    for (std::int32_t e = 1; e <= NEMAX; ++e) {
-        if (!edgeUsed(e)) continue;
-        const std::int32_t s = at(h.IEVS, e), t = at(h.IEVE, e);
-        const std::int32_t f1 = at(h.IEF1, e), f2 = at(h.IEF2, e);
-        ASSERT_TRUE(s >= 1 && s <= n && t >= 1 && t <= n && s != t) << "edge " << e;
-        ASSERT_TRUE(at(h.IVFLAG, s) == 1 && at(h.IVFLAG, t) == 1) << "edge " << e;
-        touched[s] = touched[t] = 1;
-        ASSERT_TRUE(faceUsed(f1) && faceUsed(f2) && f1 != f2) << "edge " << e;
-        // Leaving vertex `from` along face f: the edge whose traversal in f starts there.
-        auto leaves = [&](std::int32_t x, std::int32_t f, std::int32_t from) {
-            return edgeUsed(x) && ((at(h.IEF1, x) == f && at(h.IEVS, x) == from) ||
-                                   (at(h.IEF2, x) == f && at(h.IEVE, x) == from));
-        };
-        auto arrives = [&](std::int32_t x, std::int32_t f, std::int32_t to) {
-            return edgeUsed(x) && ((at(h.IEF1, x) == f && at(h.IEVE, x) == to) ||
-                                   (at(h.IEF2, x) == f && at(h.IEVS, x) == to));
-        };
-        ASSERT_TRUE(leaves(at(h.IEEF1, e), f1, t)) << "successor in face 1 of edge " << e;
-        ASSERT_TRUE(arrives(at(h.IESF1, e), f1, s)) << "predecessor in face 1 of edge " << e;
-        ASSERT_TRUE(leaves(at(h.IESF2, e), f2, s)) << "successor in face 2 of edge " << e;
-        ASSERT_TRUE(arrives(at(h.IEEF2, e), f2, t)) << "predecessor in face 2 of edge " << e;
-    }
-    for (std::int32_t u = 1; u <= NVMAX; ++u)
-        ASSERT_EQ(touched[u], at(h.IVFLAG, u)) << "vertex " << u << " flag against its edges";
-
-    // Every face in use: a triangle of three edges that name it, in face-walk order equal to
-    // the vonf3 order, three distinct vertices.
-    std::vector<std::int32_t> faceTri(3 * (NFMAX + 1), 0);
-    for (std::int32_t f = 1; f <= NFMAX; ++f) {
-        if (!faceUsed(f)) continue;
-        std::int32_t ed[3], vs[3];
-        eonf3(f, ed, const_cast<std::int32_t*>(h.IPAR), const_cast<std::int32_t*>(h.IVEDGE),
-              const_cast<std::int32_t*>(h.IFEDGE), const_cast<std::int32_t*>(h.IEVS),
-              const_cast<std::int32_t*>(h.IEVE), const_cast<std::int32_t*>(h.IEF1),
-              const_cast<std::int32_t*>(h.IEF2), const_cast<std::int32_t*>(h.IESF1),
-              const_cast<std::int32_t*>(h.IESF2), const_cast<std::int32_t*>(h.IEEF2),
-              const_cast<std::int32_t*>(h.IEEF1));
-        vonf3(f, vs, const_cast<std::int32_t*>(h.IPAR), const_cast<std::int32_t*>(h.IVEDGE),
-              const_cast<std::int32_t*>(h.IFEDGE), const_cast<std::int32_t*>(h.IEVS),
-              const_cast<std::int32_t*>(h.IEVE), const_cast<std::int32_t*>(h.IEF1),
-              const_cast<std::int32_t*>(h.IEF2), const_cast<std::int32_t*>(h.IESF1),
-              const_cast<std::int32_t*>(h.IESF2), const_cast<std::int32_t*>(h.IEEF2),
-              const_cast<std::int32_t*>(h.IEEF1));
-        for (const std::int32_t e : ed)
-            ASSERT_TRUE(edgeUsed(e) && (at(h.IEF1, e) == f || at(h.IEF2, e) == f))
-                << "face " << f << " edge " << e;
-        ASSERT_TRUE(ed[0] != ed[1] && ed[1] != ed[2] && ed[0] != ed[2]) << "face " << f;
-        // The cycle closes after three steps back.
-        const std::int32_t e4 = at(h.IEF1, ed[2]) == f ? at(h.IESF1, ed[2]) : at(h.IEEF2, ed[2]);
-        ASSERT_EQ(e4, ed[0]) << "face " << f << " is not a triangle";
-        ASSERT_TRUE(vs[0] != vs[1] && vs[1] != vs[2] && vs[0] != vs[2]) << "face " << f;
-        for (int k = 0; k < 3; ++k)
-            faceTri[3 * f + k] = vs[k];
-    }
-
-    // Around every vertex, the rotation returns to its start edge through edges at the vertex.
-    for (std::int32_t u = 1; u <= NVMAX; ++u) {
-        if (at(h.IVFLAG, u) != 1) continue;
-        const std::int32_t e0 = at(h.IVEDGE, u);
-        ASSERT_TRUE(edgeUsed(e0) && (at(h.IEVS, e0) == u || at(h.IEVE, e0) == u))
-            << "IVEDGE of " << u;
-        std::int32_t e = e0, steps = 0;
-        do {
-            ASSERT_TRUE(edgeUsed(e) && (at(h.IEVS, e) == u || at(h.IEVE, e) == u)) << u;
-            ASSERT_LE(++steps, E) << "rotation around " << u << " does not close";
-            e = at(h.IEVS, e) == u ? at(h.IESF2, e) : at(h.IEEF1, e);
-        } while (e != e0);
-    }
-
-    // Exact geometry. No input point strictly outside a face with non-zero area (all pairs
-    // on small hulls, local convexity and samples on large ones).
-    std::vector<std::int32_t> faces;
-    for (std::int32_t f = 1; f <= NFMAX; ++f) {
-        if (!faceUsed(f)) continue;
-        const Vec N = Cross(Sub(P(faceTri[3 * f + 1]), P(faceTri[3 * f])),
-                            Sub(P(faceTri[3 * f + 2]), P(faceTri[3 * f])));
-        if (N.x != 0 || N.y != 0 || N.z != 0) faces.push_back(f);
-    }
-    auto outside = [&](std::int32_t f, std::int32_t p) {
-        return Det(P(p), P(faceTri[3 * f]), P(faceTri[3 * f + 1]), P(faceTri[3 * f + 2])) < 0;
-    };
-    const bool full = static_cast<std::int64_t>(faces.size()) * n <= 4000000;
-    std::mt19937 rng(99);
-    std::vector<std::int32_t> pointSample, faceSample;
-    if (full) {
-        for (std::int32_t p = 1; p <= n; ++p)
-            pointSample.push_back(p);
-        faceSample = faces;
-    } else {
-        for (int k = 0; k < 64 && !faces.empty(); ++k)
-            faceSample.push_back(faces[rng() % faces.size()]);
-        for (int k = 0; k < 64; ++k)
-            pointSample.push_back(1 + rng() % n);
-        for (const std::int32_t f : faceSample)
-            for (std::int32_t p = 1; p <= n; ++p)
-                ASSERT_FALSE(outside(f, p)) << "point " << p << " outside face " << f;
-        // Local convexity: no face has a neighbour's vertex strictly outside.
-        for (std::int32_t e = 1; e <= NEMAX; ++e) {
-            if (!edgeUsed(e)) continue;
-            const std::int32_t f1 = at(h.IEF1, e), f2 = at(h.IEF2, e);
-            for (int k = 0; k < 3; ++k) {
-                if (std::binary_search(faces.begin(), faces.end(), f1)) {
-                    ASSERT_FALSE(outside(f1, faceTri[3 * f2 + k])) << "edge " << e;
-                }
-                if (std::binary_search(faces.begin(), faces.end(), f2)) {
-                    ASSERT_FALSE(outside(f2, faceTri[3 * f1 + k])) << "edge " << e;
-                }
-            }
-        }
-        faceSample = faces;
-    }
-    for (const std::int32_t p : pointSample)
-        for (const std::int32_t f : faceSample)
-            ASSERT_FALSE(outside(f, p)) << "point " << p << " outside face " << f;
-
-    // Every extreme point in a set of directions is (at the coordinates of) a hull vertex.
-    std::set<Point> vertexPoints;
-    for (std::int32_t u = 1; u <= n; ++u)
-        if (at(h.IVFLAG, u) == 1) vertexPoints.insert(P(u));
-    std::vector<Vec> dirs;
-    for (int dx = -1; dx <= 1; ++dx)
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dz = -1; dz <= 1; ++dz)
-                if (dx || dy || dz) dirs.push_back({dx, dy, dz});
-    for (int k = 0; k < 16; ++k)
-        dirs.push_back({Int128(int(rng() % 201) - 100), Int128(int(rng() % 201) - 100),
-                        Int128(int(rng() % 201) - 100)});
-    for (const Vec& d : dirs) {
-        // The maximising points form a face of the hull; its lexicographic ends are extreme.
-        Int128 best = 0;
-        Point lo{}, hi{};
-        bool first = true;
-        for (std::int32_t p = 1; p <= n; ++p) {
-            const Point q = P(p);
-            const Int128 s = d.x * q.x + d.y * q.y + d.z * q.z;
-            if (first || s > best) {
-                best = s;
-                lo = hi = q;
-                first = false;
-            } else if (s == best) {
-                lo = std::min(lo, q);
-                hi = std::max(hi, q);
-            }
-        }
-        ASSERT_TRUE(vertexPoints.count(lo) && vertexPoints.count(hi)) << "extreme point missing";
-    }
-
-    // Six times the volume against an independent hull.
-    Int128 volume6 = 0;
-    const Point o = P(start);
-    for (std::int32_t f = 1; f <= NFMAX; ++f)
-        if (faceUsed(f))
-            volume6 += Det(o, P(faceTri[3 * f]), P(faceTri[3 * f + 1]), P(faceTri[3 * f + 2]));
-    ASSERT_GE(volume6, 0);
-    if (useOracle && n <= 150) {
-        std::vector<Point> pts;
-        for (std::int32_t p = 1; p <= n; ++p)
-            pts.push_back(P(p));
-        const BruteHull ref = BruteForce(pts);
-        ASSERT_TRUE(volume6 == ref.volume6) << "volume*6 " << static_cast<long long>(volume6)
-                                            << " oracle " << static_cast<long long>(ref.volume6);
-        for (const Point& q : ref.extreme)
-            ASSERT_TRUE(vertexPoints.count(q))
-                << "extreme point (" << q.x << "," << q.y << "," << q.z << ") not a vertex";
+// The vertex ring vs[0] -> vs[1] -> ... -> vs[0].
+inline void Ring(HullStorage& h, const std::vector<std::int32_t>& vs) {
+    const Work W = h.WorkView();
+    for (std::size_t k = 0; k < vs.size(); ++k) {
+        W.IVNEXT(vs[k]) = vs[(k + 1) % vs.size()];
+        W.IVPREV(vs[(k + 1) % vs.size()]) = vs[k];
     }
 }
 
-}  // namespace hullcheck
+// The ring through v, in IVNEXT order, each link checked against IVPREV.
+inline std::vector<std::int32_t> RingFrom(HullStorage& h, std::int32_t v) {
+    const Work W = h.WorkView();
+    std::vector<std::int32_t> out;
+    std::int32_t w = v;
+    do {
+        out.push_back(w);
+        EXPECT_EQ(W.IVPREV(W.IVNEXT(w)), w);
+        w = W.IVNEXT(w);
+    } while (w != v && out.size() <= static_cast<std::size_t>(h.NVMAX()));
+    return out;
+}
+
+inline std::int32_t Slot(const HullStorage& h, std::int32_t s) { return Cvec(h.IPAR)(s); }
+
+// The number of points the storage holds.
+inline std::int32_t PointCount(const HullStorage& h) { return h.NVMAX() - 1; }
+
+// Runs chull3 on the points and checks the result exactly; returns the storage for more checks.
+inline HullStorage Hull(const Points& p, const std::vector<std::int32_t>& ranks = {}) {
+    HullStorage h = Storage(p, ranks);
+    h.Run(PointCount(h));
+    EXPECT_EQ(hullcheck::CheckHull(h), "") << "n = " << p.size();
+    return h;
+}
