@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "hull/cells.h"
-#include "hull_check.h"
+#include "hull_fixture.h"
 #include "support.h"
 
 namespace {
