@@ -26,6 +26,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "common/failure.h"
 
@@ -95,8 +96,11 @@ constexpr std::size_t LZWBase = 256 + LZWSlack;
 constexpr std::size_t LZWEndOfWindow = LZWBase + LZWWindowSize;
 
 // The LZW decoder's large tables (about 320 KiB): allocated by a reader at its first LZW strip
-// and reused for every later strip of the file.
+// and reused for every later strip of the file. Only the generations are cleared (no position
+// may match before it was recorded); every other entry is written before it is read, so a small
+// image touches only the part of the window it uses.
 struct LZWTables {
+    LZWTables() { std::memset(LZWGen, 0, sizeof LZWGen); }
     std::uint16_t LZWHead[LZWCodes];
     std::uint8_t LZWTail[LZWCodes];
     std::uint8_t LZWFirst[LZWCodes];
@@ -137,8 +141,6 @@ class FileDescriptor {
     int fd_;
 };
 
-enum class Compression { NIC, MPB, LZW };
-
 // ---------------------------------------------------------------- the reader of one file
 
 class Reader {
@@ -152,6 +154,15 @@ class Reader {
 
   private:
     struct LZWRegisters;
+
+    // A strip decoder: initialise at a strip, deliver decoded bytes, check the end of the strip.
+    // Called through pointers, as chosen by the Compression field, so that no decoder's loop is
+    // compiled into another's.
+    struct Decoder {
+        void (Reader::*init)(std::uint32_t offset, std::uint32_t byteCount);
+        void (Reader::*decode)(std::uint8_t* dst, std::size_t n);
+        void (Reader::*term)();
+    };
 
     // messages
     [[noreturn]] void Error(const char* message) const;
@@ -203,12 +214,9 @@ class Reader {
     void InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount);
     void LZWDecode(std::uint8_t* dst, std::size_t n);
     void TermLZWDecode();
-    void InitDecode(std::uint32_t offset, std::uint32_t byteCount);
-    void Decode(std::uint8_t* dst, std::size_t n);
-    void TermDecode();
 
     // rows
-    void DecodeRow(std::uint16_t* row, std::uint32_t width, unsigned b);
+    void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
     void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                   RowTable& rows);
 
@@ -216,12 +224,13 @@ class Reader {
     std::string* const Warnings;  // null: warnings go to standard error at once
 
     // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is
-    // the next byte. It starts as the small block below and moves to a large one at the first
+    // the next byte. It starts as the small block below and moves to a larger one at the first
     // strip that is larger.
     int File = -1;
     std::uint8_t Small[DirectoryChunk];
     std::unique_ptr<std::uint8_t[]> Large;
     std::uint8_t* Buffer = Small;
+    std::size_t Capacity = DirectoryChunk;  // bytes at Buffer
     const std::uint8_t* Cur = Small;
     const std::uint8_t* Lim = Small;
     std::int64_t LimOffset = 0;  // file offset of the byte at Lim
@@ -229,7 +238,6 @@ class Reader {
     bool Motorola = false;  // "MM": most significant byte first
 
     // Common decoder state.
-    Compression Method = Compression::NIC;
     const std::uint8_t* byte = bitN.v;  // the fill-order table in use
     std::uint32_t bytes = 0;            // raw bytes of the current strip not yet taken
 
@@ -415,22 +423,26 @@ std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint32_t ifd, unsigned ta
 // through the fill-order table.
 
 // Positions the file at a strip and sizes the reads to it: contiguous small strips then cost one
-// read each, strips elsewhere in the file no more than their own length. The large buffer is
-// taken at the first strip that needs it; when it cannot be had, the small one serves.
+// read each, strips elsewhere in the file no more than their own length. The buffer grows with
+// the strips (at least doubling, up to BufferSize), so a small image never pays for a large
+// buffer; when a larger one cannot be had, the current one serves.
 void Reader::StartStrip(std::uint32_t offset, std::uint32_t byteCount) {
     Seek(offset);
     const std::size_t want = std::min(std::max<std::size_t>(byteCount, DirectoryChunk), BufferSize);
-    if (want > DirectoryChunk && Buffer == Small) {
+    if (want > Capacity) {
         try {
-            Large = std::make_unique<std::uint8_t[]>(BufferSize);
+            const std::size_t size = std::max(want, std::min(2 * Capacity, BufferSize));
+            std::unique_ptr<std::uint8_t[]> larger = std::make_unique<std::uint8_t[]>(size);
             const std::int64_t at = Tell();
+            Large = std::move(larger);
             Buffer = Large.get();
+            Capacity = size;
             Cur = Lim = Buffer;
             LimOffset = at;
         } catch (const std::bad_alloc&) {
         }
     }
-    Chunk = Buffer == Small ? DirectoryChunk : want;
+    Chunk = std::min(want, Capacity);
     bytes = byteCount;
 }
 
@@ -528,7 +540,7 @@ void Reader::InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount) {
     StartStrip(offset, byteCount);
     if (!LZW) {
         try {
-            LZW = std::make_unique<LZWTables>();
+            LZW = std::make_unique<LZWTables>();  // clears only what the constructor clears
         } catch (const std::bad_alloc&) {
             Error("no allocatable memory for cell.");
         }
@@ -745,51 +757,18 @@ void Reader::TermLZWDecode() {
     }
 }
 
-// The decoder chosen by the Compression field: initialise, next bytes, end of strip.
-void Reader::InitDecode(std::uint32_t offset, std::uint32_t byteCount) {
-    switch (Method) {
-    case Compression::NIC:
-        return InitNICDecode(offset, byteCount);
-    case Compression::MPB:
-        return InitMPBDecode(offset, byteCount);
-    case Compression::LZW:
-        return InitLZWDecode(offset, byteCount);
-    }
-}
-
-void Reader::Decode(std::uint8_t* dst, std::size_t n) {
-    switch (Method) {
-    case Compression::NIC:
-        return NICDecode(dst, n);
-    case Compression::MPB:
-        return MPBDecode(dst, n);
-    case Compression::LZW:
-        return LZWDecode(dst, n);
-    }
-}
-
-void Reader::TermDecode() {
-    switch (Method) {
-    case Compression::NIC:
-        return TermNICDecode();
-    case Compression::MPB:
-        return TermMPBDecode();
-    case Compression::LZW:
-        return TermLZWDecode();
-    }
-}
-
 // ---------------------------------------------------------------- rows
 
 // Decodes row y into its own storage of 2 * width bytes and unpacks it there. A packed row of
 // ceil(width * b / 8) bytes is decoded into the end of the storage and unpacked from the front:
 // sample x is written to bytes 2x and 2x + 1 only after the bytes it needs were read, and since
 // b <= 16 the unread bytes always lie beyond it.
-void Reader::DecodeRow(std::uint16_t* row, std::uint32_t width, unsigned b) {
+void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width,
+                       unsigned b) {
     std::uint8_t* storage = reinterpret_cast<std::uint8_t*>(row);
     const std::size_t full = 2 * static_cast<std::size_t>(width);
     if (b == 16) {
-        Decode(storage, full);
+        (this->*decoder.decode)(storage, full);
         if (Motorola == HostIsLittleEndian()) {
             for (std::uint32_t x = 0; x < width; ++x)
                 row[x] = static_cast<std::uint16_t>((row[x] >> 8) | (row[x] << 8));
@@ -798,7 +777,7 @@ void Reader::DecodeRow(std::uint16_t* row, std::uint32_t width, unsigned b) {
     }
     const std::size_t packed = static_cast<std::size_t>((std::uint64_t{width} * b + 7) / 8);
     const std::uint8_t* p = storage + (full - packed);
-    Decode(storage + (full - packed), packed);
+    (this->*decoder.decode)(storage + (full - packed), packed);
     if (b == 8) {
         for (std::uint32_t x = 0; x < width; ++x)
             row[x] = p[x];
@@ -823,15 +802,16 @@ void Reader::DecodeRow(std::uint16_t* row, std::uint32_t width, unsigned b) {
 // for the whole image.
 void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                       RowTable& rows) {
+    Decoder decoder{};
     switch (GetIFD3(ifd, 259, 1)) {
     case 1:
-        Method = Compression::NIC;
+        decoder = {&Reader::InitNICDecode, &Reader::NICDecode, &Reader::TermNICDecode};
         break;
     case 5:
-        Method = Compression::LZW;
+        decoder = {&Reader::InitLZWDecode, &Reader::LZWDecode, &Reader::TermLZWDecode};
         break;
     case 32773:
-        Method = Compression::MPB;
+        decoder = {&Reader::InitMPBDecode, &Reader::MPBDecode, &Reader::TermMPBDecode};
         break;
     default:
         Error("unknown image compression method.");
@@ -879,12 +859,12 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
 
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
     for (std::uint32_t y = 0; y < height; ++y) {
-        if (y % r == 0) InitDecode(offsets[y / r], counts[y / r]);
+        if (y % r == 0) (this->*decoder.init)(offsets[y / r], counts[y / r]);
         std::uint16_t* row = NewArray<std::uint16_t>(width);
         if (row == nullptr) Error("no allocatable memory for cell.");
         rows.emplace_back(row);
-        DecodeRow(row, width, b);
-        if (y + 1 == height || (y + 1) % r == 0) TermDecode();
+        DecodeRow(decoder, row, width, b);
+        if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
         if (predictor == 2) {
             for (std::uint32_t x = 1; x < width; ++x)
                 row[x] = static_cast<std::uint16_t>((row[x - 1] + row[x]) & m);
