@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -276,6 +277,39 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<HeaderCase>& param) {
         return std::string(param.param.name);
     });
+
+// The descriptor is owned by the call: closed after a success and after a failure thrown at any
+// point (here in the header, in the directory and in the middle of an LZW strip).
+TEST(ReadImageFileFailure, ClosesTheFileOnEveryPath) {
+    const auto openFiles = [] {
+        std::size_t n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            (void)entry;
+            ++n;
+        }
+        return n;
+    };
+    const std::string magic = tifftest::WriteFile("fdmagic.tif", {'I', 'M', 42, 0, 8, 0, 0, 0});
+    TiffBuilder noPhotometric = Gray(2, 2, 8, {{1, 2, 3, 4}}, 2);
+    noPhotometric.Remove(262);
+    const std::string field = tifftest::WriteFile("fdfield.tif", noPhotometric.Bytes());
+    const std::string lzw =
+        tifftest::WriteFile("fdlzw.tif", Gray(4, 1, 8, {Lzw({1, 2, 260, 257})}, 1, 5).Bytes());
+    const std::string sound = DataDir + "g8_lzw.tif";
+    const std::size_t before = openFiles();
+    for (int round = 0; round < 50; ++round) {
+        for (const std::string& path : {magic, field, lzw}) {
+            RowTable rows;
+            EXPECT_NE(FailureText([&] {
+                          ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr);
+                      }),
+                      "(no failure)");
+        }
+        RowTable rows;
+        ReadImageFile(sound.c_str(), nullptr, nullptr, nullptr, &rows, nullptr);
+    }
+    EXPECT_EQ(openFiles(), before);
+}
 
 TEST(ReadImageFileFailure, HeaderOnlyCallReadsNoDirectory) {
     // With no output requested, a header pointing past the end of the file is not followed.
