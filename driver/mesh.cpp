@@ -180,7 +180,7 @@ void WriteObj(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
 
 }  // namespace
 
-Mesh HullMesh(HullStorage& hull) {
+Mesh HullMesh(const HullStorage& hull) {
     Mesh mesh;
     mesh.X = hull.IX.data();
     mesh.Y = hull.IY.data();

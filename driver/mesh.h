@@ -29,7 +29,7 @@ struct Mesh {
 
 // The faces in use of a finished hull that span a triangle, in face-slot order. The mesh points
 // into the hull's arrays and lives no longer than they do.
-Mesh HullMesh(HullStorage& hull);
+Mesh HullMesh(const HullStorage& hull);
 
 // The integer normal (v2 - v1) x (v3 - v1) of triangle t, outward, twice its area in length.
 std::array<std::int64_t, 3> Normal(const Mesh& mesh, const std::array<std::int32_t, 3>& t);

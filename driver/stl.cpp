@@ -2,7 +2,8 @@
 
 #include "driver/mesh.h"
 
-int FV3(HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b, std::int32_t& c) {
+int FV3(const HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b,
+        std::int32_t& c) {
     std::int32_t p[3];
     hull.FacePoints(f + 1, p);
     a = p[0] - 1;
@@ -11,6 +12,6 @@ int FV3(HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b, std
     return HasArea(hull.IX.data(), hull.IY.data(), hull.IZ.data(), a, b, c) ? 1 : 0;
 }
 
-void WriteStl(std::FILE* stream, HullStorage& hull) {
+void WriteStl(std::FILE* stream, const HullStorage& hull) {
     WriteMesh(stream, HullMesh(hull), MeshFormat::Stl, Spacing{}, "");
 }

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,6 +25,12 @@
 #include "slices/csi.h"
 
 namespace {
+
+// Single precision holds every integer up to 2^24 exactly; a coordinate beyond would be rounded
+// in the STL (a pixel at x = 2^24 + 1 would come out two units wide).
+constexpr std::int64_t kExactFloat = std::int64_t{1} << 24;
+constexpr const char* kTooLarge =
+    "stack too large for exact STL coordinates (at most 16777216 columns, rows and slices).";
 
 // Moves the sampling points into the hull's point arrays; the worst-case sampling arrays are
 // released before the hull's cell arrays are allocated, so the peak is the larger stage alone.
@@ -61,6 +69,10 @@ int Run(int argc, char** argv) {
         CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr);
     std::vector<unsigned char> grayTable(65536);
     RangeList(o.args[2].c_str(), 65535, grayTable.data());
+    // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
+    if (std::find(grayTable.begin(), grayTable.end(), 1) == grayTable.end()) Error("no object.");
+    if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
+        Error(kTooLarge);
 
     // The unit of the report and of the headers: "voxel" without a spacing, none known when a
     // spacing was given without one. The binary STL's header names it only when it was given.
