@@ -104,8 +104,9 @@ Options ParseOptions(int argc, const char* const* argv) {
         }
         bool good = true;
         if (name == "--spacing") {
-            o.spacingGiven = true;
-            good = ReadSpacing(value, o.spacing);
+            o.spacingTiff = value == "tiff";
+            o.spacingGiven = !o.spacingTiff;
+            good = o.spacingTiff || ReadSpacing(value, o.spacing);
         } else if (name == "--unit") {
             o.unitGiven = true;
             o.unit = value;
@@ -141,8 +142,9 @@ const char* HelpText() {
            "Options come before the four arguments; -- ends them.\n"
            "  --spacing SX,SY,SZ  the voxel size along x, y, z (positive decimals); every\n"
            "                      output coordinate is multiplied by it\n"
+           "  --spacing tiff      the voxel size the slices record (resolution tags, ImageJ)\n"
            "  --unit NAME         the unit of the spacing, for the report and the headers\n"
-           "                      (default: voxel without --spacing)\n"
+           "                      (default: voxel without --spacing, or the unit found)\n"
            "  --format FORMAT     stl (binary, the default), stl-ascii, ply (binary) or obj\n"
            "  --report FILE       measurements of the object and its hull as JSON; - for\n"
            "                      standard output\n"

@@ -27,6 +27,7 @@ struct Options {
     bool version = false;
     bool quiet = false;
     bool spacingGiven = false;  // --spacing SX,SY,SZ
+    bool spacingTiff = false;   // --spacing tiff
     Spacing spacing;
     bool unitGiven = false;
     std::string unit;

@@ -7,6 +7,7 @@
 
 #include "driver/error.h"
 #include "driver/options.h"
+#include "tiff/rif.h"
 
 namespace {
 
@@ -66,6 +67,21 @@ std::string Number(double value) {
 }
 
 }  // namespace
+
+SliceTags ReadSliceTags(const std::string& path) {
+    Resolution r;
+    ReadResolution(path.c_str(), &r);
+    std::unique_ptr<char[]> description;
+    ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &description);
+    SliceTags tags;
+    tags.xNum = r.xNum;
+    tags.xDen = r.xDen;
+    tags.yNum = r.yNum;
+    tags.yDen = r.yDen;
+    tags.unit = r.unit;
+    if (description) tags.description = description.get();
+    return tags;
+}
 
 bool FoundSpacing::Same(const FoundSpacing& o) const {
     return kind == o.kind && unit == o.unit && spacing.s[0] == o.spacing.s[0] &&

@@ -25,6 +25,9 @@ struct FoundSpacing {
     bool Same(const FoundSpacing& other) const;
 };
 
+// The tags of one slice, read from its file.
+SliceTags ReadSliceTags(const std::string& path);
+
 // The voxel size one slice records.
 FoundSpacing SpacingFromTags(const SliceTags& tags);
 

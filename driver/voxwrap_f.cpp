@@ -21,6 +21,7 @@
 #include "driver/report.h"
 #include "driver/rl.h"
 #include "driver/sampling.h"
+#include "driver/spacing.h"
 #include "hull/storage.h"
 #include "slices/csi.h"
 
@@ -75,9 +76,20 @@ int Run(int argc, char** argv) {
         Error(kTooLarge);
 
     // The unit of the report and of the headers: "voxel" without a spacing, none known when a
-    // spacing was given without one. The binary STL's header names it only when it was given.
-    const std::string unit = o.unitGiven ? o.unit : o.spacingGiven ? "" : "voxel";
-    const std::string stlUnit = o.unitGiven ? o.unit : "";
+    // spacing was given without one, else the one given or found. The binary STL's header names
+    // a unit only when one was given or found.
+    Spacing spacing = o.spacing;
+    std::string unit = o.unitGiven ? o.unit : o.spacingGiven ? "" : "voxel";
+    std::string stlUnit = o.unitGiven ? o.unit : "";
+    if (o.spacingTiff) {
+        const FoundSpacing found = SpacingFromSlices(paths, ReadSliceTags);
+        spacing = found.spacing;
+        if (!o.unitGiven && !GoodUnit(found.unit)) {
+            Error("--spacing tiff : " + paths[0] + " gives the unit \"" + found.unit +
+                  "\"; give --unit NAME.\n" + kOptionsUsage);
+        }
+        if (!o.unitGiven) unit = stlUnit = found.unit;
+    }
 
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
     SamplingWatch watch;
@@ -97,7 +109,7 @@ int Run(int argc, char** argv) {
         in.slices = static_cast<std::int64_t>(paths.size());
         in.width = W;
         in.height = H;
-        in.spacing = o.spacing;
+        in.spacing = spacing;
         in.unit = unit;
         in.objectVoxels = watch.voxels;
         report = ReportJson(in, mesh);
@@ -105,7 +117,7 @@ int Run(int argc, char** argv) {
 
     // Only now, with the hull complete, is the output touched; the report follows the mesh.
     Output out = OpenOutput(o.args[3].c_str());
-    WriteMesh(out.stream, mesh, o.format, o.spacing, o.format == MeshFormat::Stl ? stlUnit : unit);
+    WriteMesh(out.stream, mesh, o.format, spacing, o.format == MeshFormat::Stl ? stlUnit : unit);
     CloseOutput(out);
     if (!o.report.empty()) Store(o.report, report);
     return 0;

@@ -101,6 +101,9 @@ TEST(ParseOptions, SpacingIsThreePositiveDecimals) {
     for (const char* good : {"1,1,1", "0.5,0.5,2", ".5,5.,1e-3", "1E2,2,3"}) {
         EXPECT_TRUE(Parse({"--spacing", good, "d", "n", "1", "o"}).spacingGiven) << good;
     }
+    const Options tiff = Parse({"--spacing", "tiff", "d", "n", "1", "o"});
+    EXPECT_TRUE(tiff.spacingTiff);
+    EXPECT_FALSE(tiff.spacingGiven);
     for (const char* bad :
          {"",        "1",         "1,1",       "1,1,1,1",    "1,,1",   ",1,1",  "1,1,",
           "0,1,1",   "-1,1,1",    "+1,1,1",    " 1,1,1",     "1 ,1,1", "a,1,1", "inf,1,1",

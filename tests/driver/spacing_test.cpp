@@ -5,6 +5,7 @@
 #include <map>
 
 #include "support.h"
+#include "tiff/tiff_builder.h"
 
 namespace {
 
@@ -91,6 +92,43 @@ TEST(SpacingFromSlices, NeedsACompleteSizeOnEverySlice) {
               "--spacing tiff : d.tif gives 0.05 x 0.05 mm per pixel but no slice distance; "
               "give --spacing 0.05,0.05,SZ." +
                   std::string(kUsage));
+}
+
+TEST(ReadSliceTags, ReadsTheRationalsTheUnitAndTheDescription) {
+    const std::string data = std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/";
+    // tifffile's ImageJ mode stores 1 / 0.35 pixels per unit as 4294967295 / 1503238553.
+    const SliceTags ij = ReadSliceTags(data + "options/imagej/slices/s00.tif");
+    EXPECT_EQ(ij.xNum, 4294967295u);
+    EXPECT_EQ(ij.xDen, 1503238553u);
+    EXPECT_EQ(ij.yNum, 4294967295u);
+    EXPECT_EQ(ij.yDen, 1503238553u);
+    EXPECT_EQ(ij.unit, 1u);
+    EXPECT_NE(ij.description.find("\nspacing=2.5\nunit=\\u00B5m"), std::string::npos);
+    const SliceTags cm = ReadSliceTags(data + "options/resolution/slices/s01.tif");
+    EXPECT_EQ(cm.xNum, 100u);
+    EXPECT_EQ(cm.xDen, 1u);
+    EXPECT_EQ(cm.unit, 3u);
+    // Most significant byte first; no unit tag means inch; a rational with a count of 2 is no
+    // resolution.
+    for (const bool big : {false, true}) {
+        tifftest::TiffBuilder b(big);
+        std::vector<std::uint8_t> rational;
+        b.Put32(rational, 300);
+        b.Put32(rational, 2);
+        b.Long(256, 1).Long(257, 1);
+        const std::uint32_t at = b.Data(rational);
+        std::vector<std::uint8_t> field;
+        b.Put32(field, at);
+        b.Raw(282, 5, 1, field).Raw(283, 5, 2, field);
+        const SliceTags t =
+            ReadSliceTags(tifftest::WriteFile(big ? "mm.tif" : "ii.tif", b.Bytes()));
+        EXPECT_EQ(t.xNum, 300u) << big;
+        EXPECT_EQ(t.xDen, 2u);
+        EXPECT_EQ(t.yNum, 0u);
+        EXPECT_EQ(t.yDen, 0u);
+        EXPECT_EQ(t.unit, 2u);
+        EXPECT_EQ(t.description, "");
+    }
 }
 
 }  // namespace
