@@ -134,7 +134,7 @@ const char* HelpText() {
            "\n"
            "Writes the exact convex hull of the object voxels of a stack of TIFF slices.\n"
            "  directory  the directory of the slices\n"
-           "  nameFile   the slices in order: a file of names, \"-names ...\", or -, --r, --n,\n"
+           "  nameFile   the slices in order: a file of names, \"-a.tif b.tif\", or -, --r, --n,\n"
            "             --rn, --nr for the directory listing sorted by name or number\n"
            "  rangeList  the gray values of the object, e.g. 1000-4095 or 1,5,7-9,200-\n"
            "  STL        the output file; a path that begins with - is standard output\n"
