@@ -536,6 +536,16 @@ TEST(SliceListOrder, OrdersCommonNamePatterns) {
         {{"scan2_10.tif", "scan2_1.tif", "scan2_2.tif"},
          "--rv",
          {"scan2_10.tif", "scan2_2.tif", "scan2_1.tif"}},
+        // Signed and fractional positions: only "--n" reads them.
+        {{"z3.tif", "z0.tif", "z-1.tif", "z-5.tif"},
+         "--n",
+         {"z-5.tif", "z-1.tif", "z0.tif", "z3.tif"}},
+        {{"z3.tif", "z0.tif", "z-1.tif", "z-5.tif"},
+         "--v",
+         {"z-1.tif", "z-5.tif", "z0.tif", "z3.tif"}},
+        {{"z1.tif", "z1.25.tif", "z0.5.tif"}, "--n", {"z0.5.tif", "z1.tif", "z1.25.tif"}},
+        {{"z1.tif", "z1.25.tif", "z0.5.tif"}, "-", {"z0.5.tif", "z1.25.tif", "z1.tif"}},
+        {{"z1.tif", "z1.25.tif", "z0.5.tif"}, "--v", {"z0.5.tif", "z1.25.tif", "z1.tif"}},
         // Natural order: leading zeros tie and then go in byte order; numbers of any length;
         // no signs, points or exponents; a digit run meets other bytes at its first digit.
         {{"a1.tif", "a01.tif", "a001.tif", "a2.tif"},
