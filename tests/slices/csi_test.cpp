@@ -162,6 +162,9 @@ TEST(SliceListNameFileFailure, ReportsNameFileFailures) {
         EXPECT_EQ(FailureText([&] { Check(dir, names); }), names + " : no image file name.");
     }
     EXPECT_EQ(FailureText([&] { Check(dir, dir); }), dir + " : name file is a directory.");
+    // Reading the first page of the process's own memory fails (EIO): a read error, not an end.
+    EXPECT_EQ(FailureText([&] { Check(dir, "/proc/self/mem"); }),
+              "/proc/self/mem : name file not readable.");
 }
 
 TEST(SliceListNameFileFailure, ReportsAFileThatEndsInTheSecondPass) {
