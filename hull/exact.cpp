@@ -36,6 +36,36 @@ inline std::int32_t Diff(std::int32_t b, std::int32_t a) {
 // sign(b - a) by comparison, so no difference can overflow.
 inline std::int32_t SignOf(std::int32_t a, std::int32_t b) { return (b > a) - (b < a); }
 
+__extension__ typedef __int128 Wide;
+
+// Every coordinate difference of points within the hull's bound (|c| <= 2^28 - 1) lies below
+// this in magnitude. For such differences the multi-word evaluation below is exact (no digit is
+// ever dropped), and so is the same determinant in hardware integers: a 2×2 minor stays below
+// 2^59 in 64 bits, a 3×3 determinant below 3·2^88 in 128 bits. Both give the same sign, and the
+// hardware one costs a handful of multiplications; lattice input, whose determinants are mostly
+// exactly 0, reaches it on nearly every query.
+constexpr std::int64_t HARDWARE_LIMIT = std::int64_t{1} << 29;
+
+inline bool InHardware(std::int64_t d) { return d > -HARDWARE_LIMIT && d < HARDWARE_LIMIT; }
+
+inline std::int32_t SignOfValue(std::int64_t v) { return (v > 0) - (v < 0); }
+
+// The sign of a·d - b·c for |a|, |b|, |c|, |d| < 2^29.
+inline std::int32_t SignMinor(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d) {
+    return SignOfValue(a * d - b * c);
+}
+
+// The sign of the determinant with rows (x2, y2, z2), (x3, y3, z3), (x4, y4, z4), every entry
+// below 2^29 in magnitude: expanded along the first column, minors in 64 bits, the sum in 128.
+inline std::int32_t SignDet3(std::int64_t x2, std::int64_t y2, std::int64_t z2, std::int64_t x3,
+                             std::int64_t y3, std::int64_t z3, std::int64_t x4, std::int64_t y4,
+                             std::int64_t z4) {
+    const Wide d = static_cast<Wide>(x2) * (y3 * z4 - z3 * y4) -
+                   static_cast<Wide>(x3) * (y2 * z4 - z2 * y4) +
+                   static_cast<Wide>(x4) * (y2 * z3 - z2 * y3);
+    return (d > 0) - (d < 0);
+}
+
 }  // namespace
 
 // =================================================================================================
@@ -313,11 +343,15 @@ std::int32_t jsd1s(const std::int32_t* p, const std::int32_t* u) {
 std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
     constexpr std::int32_t length = 4;
     const Cvec A(a), B(b);
+    const std::int32_t a2 = Diff(A(2), A(1)), a3 = Diff(A(3), A(1));
+    const std::int32_t b2 = Diff(B(2), B(1)), b3 = Diff(B(3), B(1));
+    if (InHardware(a2) && InHardware(a3) && InHardware(b2) && InHardware(b3))
+        return SignMinor(a2, a3, b2, b3);
     std::int32_t LA[length], LB[length], LC[length], LD[length];
-    Convert(Diff(A(2), A(1)), LA, length);
-    Convert(Diff(A(3), A(1)), LB, length);
-    Convert(Diff(B(2), B(1)), LC, length);
-    Convert(Diff(B(3), B(1)), LD, length);
+    Convert(a2, LA, length);
+    Convert(a3, LB, length);
+    Convert(b2, LC, length);
+    Convert(b3, LD, length);
     std::int32_t T1[length], T2[length], R[length];
     MultWords(LA, LD, T1, length);
     MultWords(LB, LC, T2, length);
@@ -330,11 +364,15 @@ std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
 std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int32_t* v) {
     constexpr std::int32_t length = 4;
     const Cvec P(p), U(u), V(v);
+    const std::int32_t u2 = Diff(U(P(2)), U(P(1))), u3 = Diff(U(P(3)), U(P(1)));
+    const std::int32_t v2 = Diff(V(P(2)), V(P(1))), v3 = Diff(V(P(3)), V(P(1)));
+    if (InHardware(u2) && InHardware(u3) && InHardware(v2) && InHardware(v3))
+        return SignMinor(u2, u3, v2, v3);
     std::int32_t LA[length], LB[length], LC[length], LD[length];
-    Convert(Diff(U(P(2)), U(P(1))), LA, length);
-    Convert(Diff(U(P(3)), U(P(1))), LB, length);
-    Convert(Diff(V(P(2)), V(P(1))), LC, length);
-    Convert(Diff(V(P(3)), V(P(1))), LD, length);
+    Convert(u2, LA, length);
+    Convert(u3, LB, length);
+    Convert(v2, LC, length);
+    Convert(v3, LD, length);
     std::int32_t T1[length], T2[length], R[length];
     MultWords(LA, LD, T1, length);
     MultWords(LC, LB, T2, length);
@@ -349,13 +387,21 @@ std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::in
     constexpr std::int32_t length = 5;
     const Cvec P(p), X(ix), Y(iy), Z(iz);
     const std::int32_t p1 = P(1);
+    std::int32_t dx[3], dy[3], dz[3];
+    bool hardware = true;
+    for (int k = 0; k < 3; ++k) {
+        dx[k] = Diff(X(P(k + 2)), X(p1));
+        dy[k] = Diff(Y(P(k + 2)), Y(p1));
+        dz[k] = Diff(Z(P(k + 2)), Z(p1));
+        hardware = hardware && InHardware(dx[k]) && InHardware(dy[k]) && InHardware(dz[k]);
+    }
+    if (hardware) return SignDet3(dx[0], dy[0], dz[0], dx[1], dy[1], dz[1], dx[2], dy[2], dz[2]);
     std::int32_t DX[3][length], DY[3][length], DZ[3][length];
-    for (int k = 0; k < 3; ++k)
-        Convert(Diff(X(P(k + 2)), X(p1)), DX[k], length);
-    for (int k = 0; k < 3; ++k)
-        Convert(Diff(Y(P(k + 2)), Y(p1)), DY[k], length);
-    for (int k = 0; k < 3; ++k)
-        Convert(Diff(Z(P(k + 2)), Z(p1)), DZ[k], length);
+    for (int k = 0; k < 3; ++k) {
+        Convert(dx[k], DX[k], length);
+        Convert(dy[k], DY[k], length);
+        Convert(dz[k], DZ[k], length);
+    }
     // The six triple products of the expansion, each (first × second) × third.
     static constexpr int TERMS[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
                                         {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
@@ -468,21 +514,39 @@ inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, st
 // The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
 // perturbation: +1 or -1, never 0, negated by any exchange of two points.
 //
-// The filter is asked on the given order first. A sign it decides is the exact sign of that
-// order's determinant, which is what the ranked evaluation below returns whenever the determinant
-// is not 0; so the rank sort is paid only for nearly degenerate quadruples.
+// Whenever the determinant is not 0, the ranked evaluation below returns the exact sign of the
+// given order's determinant (the rank sort permutes rows and sigma undoes it). So that sign is
+// settled first, on the given order: in hardware integers when every difference is small enough
+// for them, which is always so for points within the hull's coordinate bound, otherwise by the
+// filter, whose decided signs are exact too. The rank sort is paid only for the undecided rest.
 std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
                     const std::int32_t* iz, const std::int32_t* irank) {
     const Cvec IV(iv), X(ix), Y(iy), Z(iz);
-    const std::int32_t f = Filter(IV(1), IV(2), IV(3), IV(4), X, Y, Z);
-    if (f != 0) return f;
+    const std::int32_t p1 = IV(1), p2 = IV(2), p3 = IV(3), p4 = IV(4);
+    const std::int64_t x1 = X(p1), y1 = Y(p1), z1 = Z(p1);
+    const std::int64_t dx2 = X(p2) - x1, dy2 = Y(p2) - y1, dz2 = Z(p2) - z1;
+    const std::int64_t dx3 = X(p3) - x1, dy3 = Y(p3) - y1, dz3 = Z(p3) - z1;
+    const std::int64_t dx4 = X(p4) - x1, dy4 = Y(p4) - y1, dz4 = Z(p4) - z1;
+    const bool hardware = InHardware(dx2) && InHardware(dy2) && InHardware(dz2) &&
+                          InHardware(dx3) && InHardware(dy3) && InHardware(dz3) &&
+                          InHardware(dx4) && InHardware(dy4) && InHardware(dz4);
+    std::int32_t r;
+    if (hardware) {
+        r = SignDet3(dx2, dy2, dz2, dx3, dy3, dz3, dx4, dy4, dz4);
+        if (r != 0) return r;
+    } else {
+        r = Filter(p1, p2, p3, p4, X, Y, Z);
+        if (r != 0) return r;
+    }
 
     // Lowest rank first; sigma is the parity of the permutation into that order.
     std::int32_t S[4];
     std::int32_t sigma;
     sortbn(4, iv, irank, S, sigma);
-    std::int32_t r = jd1sss(S, ix, iy, iz);
-    if (r != 0) return r * sigma;
+    if (!hardware) {
+        r = jd1sss(S, ix, iy, iz);
+        if (r != 0) return r * sigma;
+    }
 
     // The exact determinant is 0: the signs of the coefficients of the perturbed determinant, in
     // decreasing order of significance, decide. A coefficient implied 0 by the earlier ones being
