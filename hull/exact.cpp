@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "hull/chull3.h"
 #include "hull/ones.h"
@@ -509,44 +510,31 @@ inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, st
     return 0;
 }
 
-}  // namespace
+// The first non-zero of the coefficient signs, in the order given; 1 when all are 0.
+template <class... Coefficient>
+inline std::int32_t Perturbed(Coefficient... c) {
+    std::int32_t r = 0;
+    static_cast<void>((((r = c()) != 0) || ...));
+    return r != 0 ? r : 1;
+}
 
-// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
-// perturbation: +1 or -1, never 0, negated by any exchange of two points.
-//
-// Whenever the determinant is not 0, the ranked evaluation below returns the exact sign of the
-// given order's determinant (the rank sort permutes rows and sigma undoes it). So that sign is
-// settled first, on the given order: in hardware integers when every difference is small enough
-// for them, which is always so for points within the hull's coordinate bound, otherwise by the
-// filter, whose decided signs are exact too. The rank sort is paid only for the undecided rest.
-std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
-                    const std::int32_t* iz, const std::int32_t* irank) {
-    const Cvec IV(iv), X(ix), Y(iy), Z(iz);
-    const std::int32_t p1 = IV(1), p2 = IV(2), p3 = IV(3), p4 = IV(4);
-    const std::int64_t x1 = X(p1), y1 = Y(p1), z1 = Z(p1);
-    const std::int64_t dx2 = X(p2) - x1, dy2 = Y(p2) - y1, dz2 = Z(p2) - z1;
-    const std::int64_t dx3 = X(p3) - x1, dy3 = Y(p3) - y1, dz3 = Z(p3) - z1;
-    const std::int64_t dx4 = X(p4) - x1, dy4 = Y(p4) - y1, dz4 = Z(p4) - z1;
-    const bool hardware = InHardware(dx2) && InHardware(dy2) && InHardware(dz2) &&
-                          InHardware(dx3) && InHardware(dy3) && InHardware(dz3) &&
-                          InHardware(dx4) && InHardware(dy4) && InHardware(dz4);
-    std::int32_t r;
-    if (hardware) {
-        r = SignDet3(dx2, dy2, dz2, dx3, dy3, dz3, dx4, dy4, dz4);
-        if (r != 0) return r;
-    } else {
-        r = Filter(p1, p2, p3, p4, X, Y, Z);
-        if (r != 0) return r;
-    }
+// |c| < COORD_SPAN for every coordinate keeps every difference below 2^29.
+constexpr std::int32_t COORD_SPAN = std::int32_t{1} << 28;
+
+// jorsss through the filter and the multi-word routines, for points beyond the hull's bound.
+std::int32_t RankedOrientation(const std::int32_t* iv, const std::int32_t* ix,
+                               const std::int32_t* iy, const std::int32_t* iz,
+                               const std::int32_t* irank) {
+    const Cvec IV(iv);
+    std::int32_t r = Filter(IV(1), IV(2), IV(3), IV(4), ix, iy, iz);
+    if (r != 0) return r;
 
     // Lowest rank first; sigma is the parity of the permutation into that order.
     std::int32_t S[4];
     std::int32_t sigma;
     sortbn(4, iv, irank, S, sigma);
-    if (!hardware) {
-        r = jd1sss(S, ix, iy, iz);
-        if (r != 0) return r * sigma;
-    }
+    r = jd1sss(S, ix, iy, iz);
+    if (r != 0) return r * sigma;
 
     // The exact determinant is 0: the signs of the coefficients of the perturbed determinant, in
     // decreasing order of significance, decide. A coefficient implied 0 by the earlier ones being
@@ -558,20 +546,72 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
     const std::int32_t P34[2] = {s3, s4};
     const std::int32_t P24[2] = {s2, s4};
     const std::int32_t P14[2] = {s1, s4};
-    if ((r = -jsd1ss(P234, iy, iz)) != 0) return r * sigma;
-    if ((r = jsd1ss(P134, iy, iz)) != 0) return r * sigma;
-    if ((r = -jsd1ss(P124, iy, iz)) != 0) return r * sigma;
-    if ((r = jsd1ss(P234, ix, iz)) != 0) return r * sigma;
-    if ((r = -jsd1s(P34, iz)) != 0) return r * sigma;
-    if ((r = jsd1s(P24, iz)) != 0) return r * sigma;
-    if ((r = -jsd1ss(P134, ix, iz)) != 0) return r * sigma;
-    if ((r = -jsd1s(P14, iz)) != 0) return r * sigma;
-    if ((r = jsd1ss(P124, ix, iz)) != 0) return r * sigma;
-    if ((r = -jsd1ss(P234, ix, iy)) != 0) return r * sigma;
-    if ((r = jsd1s(P34, iy)) != 0) return r * sigma;
-    if ((r = -jsd1s(P24, iy)) != 0) return r * sigma;
-    if ((r = -jsd1s(P34, ix)) != 0) return r * sigma;
-    return sigma;
+    return sigma * Perturbed([&] { return -jsd1ss(P234, iy, iz); },
+                             [&] { return jsd1ss(P134, iy, iz); },
+                             [&] { return -jsd1ss(P124, iy, iz); },
+                             [&] { return jsd1ss(P234, ix, iz); }, [&] { return -jsd1s(P34, iz); },
+                             [&] { return jsd1s(P24, iz); }, [&] { return -jsd1ss(P134, ix, iz); },
+                             [&] { return -jsd1s(P14, iz); }, [&] { return jsd1ss(P124, ix, iz); },
+                             [&] { return -jsd1ss(P234, ix, iy); }, [&] { return jsd1s(P34, iy); },
+                             [&] { return -jsd1s(P24, iy); }, [&] { return -jsd1s(P34, ix); });
+}
+
+}  // namespace
+
+// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
+// perturbation: +1 or -1, never 0, negated by any exchange of two points.
+//
+// Whenever the determinant is not 0, the ranked evaluation returns the exact sign of the given
+// order's determinant (the rank sort permutes rows and sigma undoes it), so that sign is settled
+// first, on the given order. Points within the hull's coordinate bound take the hardware path:
+// every difference of two of them is below 2^29, where the hardware and the multi-word
+// evaluations are both exact. Other input takes the filter and the multi-word routines.
+std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
+                    const std::int32_t* iz, const std::int32_t* irank) {
+    const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
+    const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
+    std::int32_t x[4], y[4], z[4];
+    std::int32_t spread = 0;  // |c| or |c| - 1 of every coordinate, or-ed together
+    for (int k = 0; k < 4; ++k) {
+        x[k] = X(p[k]), y[k] = Y(p[k]), z[k] = Z(p[k]);
+        spread |= (x[k] ^ (x[k] >> 31)) | (y[k] ^ (y[k] >> 31)) | (z[k] ^ (z[k] >> 31));
+    }
+    if (spread >= COORD_SPAN) return RankedOrientation(iv, ix, iy, iz, irank);
+
+    const std::int32_t r = SignDet3(x[1] - x[0], y[1] - y[0], z[1] - z[0], x[2] - x[0], y[2] - y[0],
+                                    z[2] - z[0], x[3] - x[0], y[3] - y[0], z[3] - z[0]);
+    if (r != 0) return r;
+
+    // Lowest rank first by the exchanges of sortbn, in registers; sigma is the parity.
+    std::int32_t key[4] = {RANK(p[0]), RANK(p[1]), RANK(p[2]), RANK(p[3])};
+    int at[4] = {0, 1, 2, 3};
+    std::int32_t sigma = 1;
+    for (int m = 3; m >= 1; --m) {
+        for (int i = 0; i < m; ++i) {
+            if (key[i] > key[i + 1]) {
+                std::swap(key[i], key[i + 1]);
+                std::swap(at[i], at[i + 1]);
+                sigma = -sigma;
+            }
+        }
+    }
+    const std::int64_t x1 = x[at[0]], x2 = x[at[1]], x3 = x[at[2]], x4 = x[at[3]];
+    const std::int64_t y1 = y[at[0]], y2 = y[at[1]], y3 = y[at[2]], y4 = y[at[3]];
+    const std::int64_t z1 = z[at[0]], z2 = z[at[1]], z3 = z[at[2]], z4 = z[at[3]];
+    // jsd1ss of a triple in the columns (u, v), and jsd1s of a pair.
+    auto minor = [](std::int64_t ua, std::int64_t ub, std::int64_t uc, std::int64_t va,
+                    std::int64_t vb,
+                    std::int64_t vc) { return SignMinor(ub - ua, uc - ua, vb - va, vc - va); };
+    auto order = [](std::int64_t a, std::int64_t b) { return SignOfValue(b - a); };
+    return sigma *
+           Perturbed([&] { return -minor(y2, y3, y4, z2, z3, z4); },
+                     [&] { return minor(y1, y3, y4, z1, z3, z4); },
+                     [&] { return -minor(y1, y2, y4, z1, z2, z4); },
+                     [&] { return minor(x2, x3, x4, z2, z3, z4); }, [&] { return -order(z3, z4); },
+                     [&] { return order(z2, z4); }, [&] { return -minor(x1, x3, x4, z1, z3, z4); },
+                     [&] { return -order(z1, z4); }, [&] { return minor(x1, x2, x4, z1, z2, z4); },
+                     [&] { return -minor(x2, x3, x4, y2, y3, y4); }, [&] { return order(y3, y4); },
+                     [&] { return -order(y2, y4); }, [&] { return -order(x3, x4); });
 }
 
 // ISIGN = the sign of the orientation determinant of (IV(1), ..., IV(4)) when double precision
