@@ -28,6 +28,35 @@ inline std::int32_t faceSign(const ConstCells& C, std::int32_t F, std::int32_t p
     return jorsss(IV, X, Y, Z, RANK);
 }
 
+// The silhouette's facing of a vertical face F (vertices V[0..2] at height 0, projected area 0)
+// against the lifted point at height LIFT whose rank is above all three: what jorsss answers
+// for that query, worked out. Its rank sort leaves the lifted point last and orders the face's
+// vertices s1, s2, s3 (sigma the parity), and with the heights known the minors reduce to
+// LIFT times coordinate differences: -(Y3 - Y2), then Y3 - Y1, -(Y2 - Y1), X3 - X2, and the
+// next one, -(height of the lifted point - height of s3), is -1.
+inline std::int32_t verticalFacing(const std::int32_t V[3], const PointSet& P) {
+    const Cvec X(P.IX), Y(P.IY), RANK(P.IRANK);
+    std::int32_t s[3] = {V[0], V[1], V[2]};
+    std::int32_t sigma = 1;
+    for (int m = 2; m >= 1; --m) {  // the exchanges of sortbn
+        for (int i = 0; i < m; ++i) {
+            if (RANK(s[i]) > RANK(s[i + 1])) {
+                const std::int32_t t = s[i];
+                s[i] = s[i + 1];
+                s[i + 1] = t;
+                sigma = -sigma;
+            }
+        }
+    }
+    auto sign = [](std::int32_t a, std::int32_t b) { return (b > a) - (b < a); };  // of b - a
+    std::int32_t r = -sign(Y(s[1]), Y(s[2]));
+    if (r == 0) r = sign(Y(s[0]), Y(s[2]));
+    if (r == 0) r = -sign(Y(s[0]), Y(s[1]));
+    if (r == 0) r = sign(X(s[1]), X(s[2]));
+    if (r == 0) r = -1;
+    return r * sigma;
+}
+
 // Rotates around vertex v from edge start to the edge whose face before it has sign +1 and whose
 // face after it has sign -1, and returns that edge; 0 when the rotation comes back to start.
 // Counter-clockwise seen from outside is the vertex walk; clockwise walks it backwards, so the
@@ -64,8 +93,22 @@ std::int32_t signChange(const ConstCells& C, std::int32_t v, std::int32_t start,
 std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, const Work& W) {
     const Ivec IX(P.IX), IY(P.IY), IRANK(P.IRANK);
     const std::int32_t lift = C.IPAR(slot::NOFP) + 1;
+    // Every hull vertex stands at height 0 and the lifted point at LIFT, so the orientation
+    // determinant is LIFT times the signed area of the face's projection, whatever the lifted
+    // point's x and y: a face of non-zero projected area faces up or down by that area's sign
+    // alone. Only vertical faces need the perturbation, which does depend on the lifted point.
     auto facing = [&](std::int32_t F) {
-        return faceSign(C, F, lift, P.IX, P.IY, W.IORDER.first, P.IRANK);
+        std::int32_t IV[4];
+        vonf3(F, IV, C);
+        const std::int64_t ax = IX(IV[0]), ay = IY(IV[0]);
+        const std::int64_t area =
+            (IX(IV[1]) - ax) * (IY(IV[2]) - ay) - (IY(IV[1]) - ay) * (IX(IV[2]) - ax);
+        if (area != 0) return area > 0 ? 1 : -1;
+        const std::int32_t top = IRANK(lift);
+        if (IRANK(IV[0]) < top && IRANK(IV[1]) < top && IRANK(IV[2]) < top)
+            return verticalFacing(IV, P);
+        IV[3] = lift;
+        return jorsss(IV, P.IX, P.IY, W.IORDER.first, P.IRANK);
     };
     const std::int32_t u = ISTART;
     std::int32_t best = u;
