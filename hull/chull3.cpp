@@ -57,6 +57,16 @@ inline std::int32_t verticalFacing(const std::int32_t V[3], const PointSet& P) {
     return r * sigma;
 }
 
+// The faces on either side of edge e in a rotation around its end v.
+inline std::int32_t faceBefore(const ConstCells& C, std::int32_t e, std::int32_t v,
+                               bool clockwise) {
+    return (C.IEVS(e) == v) != clockwise ? C.IEF1(e) : C.IEF2(e);
+}
+
+inline std::int32_t faceAfter(const ConstCells& C, std::int32_t e, std::int32_t v, bool clockwise) {
+    return (C.IEVS(e) == v) != clockwise ? C.IEF2(e) : C.IEF1(e);
+}
+
 // Rotates around vertex v from edge start to the edge whose face before it has sign +1 and whose
 // face after it has sign -1, and returns that edge; 0 when the rotation comes back to start.
 // Counter-clockwise seen from outside is the vertex walk; clockwise walks it backwards, so the
@@ -64,12 +74,8 @@ inline std::int32_t verticalFacing(const std::int32_t V[3], const PointSet& P) {
 template <class Sign>
 std::int32_t signChange(const ConstCells& C, std::int32_t v, std::int32_t start, bool clockwise,
                         Sign sign) {
-    auto before = [&](std::int32_t e) {
-        return (C.IEVS(e) == v) != clockwise ? C.IEF1(e) : C.IEF2(e);
-    };
-    auto after = [&](std::int32_t e) {
-        return (C.IEVS(e) == v) != clockwise ? C.IEF2(e) : C.IEF1(e);
-    };
+    auto before = [&](std::int32_t e) { return faceBefore(C, e, v, clockwise); };
+    auto after = [&](std::int32_t e) { return faceAfter(C, e, v, clockwise); };
     std::int32_t e = start;
     std::int32_t s = sign(before(e));
     for (;;) {
@@ -221,8 +227,21 @@ std::int32_t addTriangle(std::int32_t Ep, std::int32_t E0, bool closed, std::int
 // face 2 of the next, the last one face 2 of E0.
 void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work& W) {
     const std::int32_t a = C.IEVS(E0), b = C.IEVE(E0);
+    // The two faces at the horizon edge each rotation found, with their known signs (+1 before
+    // the edge, -1 after it) as seen from that rotation's viewpoint. When a side advances over
+    // its horizon edge, its next rotation starts at that edge and asks those two faces again
+    // from the same viewpoint: the same query of unchanged faces (the wrapping re-links no old
+    // edge), so the known answer stands in for it.
+    struct Known {
+        std::int32_t up = 0, down = 0, viewpoint = 0;
+    } knownL, knownR;
     // Visible: p lies outside the plane of F.
     auto visible = [&](std::int32_t F, std::int32_t p) {
+        for (const Known& k : {knownL, knownR}) {
+            if (p != k.viewpoint) continue;
+            if (F == k.up) return 1;
+            if (F == k.down) return -1;
+        }
         return faceSign(C, F, p, P.IX, P.IY, P.IZ, P.IRANK);
     };
     std::int32_t IVNOW = a, JVNOW = b;
@@ -245,6 +264,8 @@ void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work
                      "JVNOW,JESTAR =" + Field(JVNOW, 8) + Field(JESTAR, 8));
         hL = eL;
         hR = eR;
+        knownL = {faceBefore(C, eL, IVNOW, true), faceAfter(C, eL, IVNOW, true), JVNOW};
+        knownR = {faceBefore(C, eR, JVNOW, false), faceAfter(C, eR, JVNOW, false), IVNOW};
         const std::int32_t wL = otherEnd(C, eL, IVNOW), wR = otherEnd(C, eR, JVNOW);
 
         // wL inside the triangle (JVNOW, IVNOW, wR): that triangle is on the merged hull.
