@@ -167,8 +167,11 @@ void comtan(const std::int32_t* ivflag, const std::int32_t* isprev, std::int32_t
 // Merging two hulls
 // ======================================================================================
 
-// Every point of L comes before every point of R in sort order; the merged ring holds IVA.
-void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
+namespace {
+
+// The bridge a -> b of the neighbouring hulls through IVA (left) and IVB (right).
+void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W,
+            std::int32_t& a, std::int32_t& b) {
     // The silhouette walks read a height of 0 for every vertex of L and R, and nothing else of
     // IORDER. Zeroing just those entries gives the same heights as clearing all n, at the cost
     // of the two rings instead of the whole point set at every merge.
@@ -181,8 +184,15 @@ void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
     }
     const std::int32_t aL = shadow(IVA, P, C, W);
     shadow(IVB, P, C, W);
-    std::int32_t a, b;
     comtan(W.IVFLAG.first, W.ISPREV.first, aL, IVB, P.IX, P.IY, P.IRANK, a, b);
+}
+
+}  // namespace
+
+// Every point of L comes before every point of R in sort order; the merged ring holds IVA.
+void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
+    std::int32_t a, b;
+    bridge(IVA, IVB, P, C, W, a, b);
     gcylin(a, b, P, C, W);
 }
 
@@ -346,14 +356,12 @@ void relinkHorizon(std::int32_t E0, const Cells& C, const Work& W) {
     }
 }
 
-}  // namespace
-
-// The order of the last three steps is fixed: deletion runs while the horizon edges still name
-// their hidden faces, and their mark stops it from crossing them; only then are they re-linked.
-void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W) {
-    const std::int32_t a = IA, b = IB;
-    cclear(a, C, W);
-    cclear(b, C, W);
+// Wraps, deletes, re-links and splices from the bridge a -> b, with every mark of L and R
+// mark::PLAIN; returns the bridge edge E0. The order of the last three steps is fixed: deletion
+// runs while the horizon edges still name their hidden faces, and their mark stops it from
+// crossing them; only then are they re-linked.
+std::int32_t join(std::int32_t a, std::int32_t b, const PointSet& P, const Cells& C,
+                  const Work& W) {
     const std::int32_t E0 = knewe(C);
     C.IEVS(E0) = a;
     C.IEVE(E0) = b;
@@ -367,7 +375,51 @@ void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C,
     W.IVNEXT(b) = na;
     W.IVPREV(na) = b;
     W.IVPREV(nb) = a;
+    return E0;
 }
+
+// A merge leaves marks only on its cylinder: mark::NEW on the cylinder's edges and triangles,
+// mark::HORIZON on the old edge of each triangle (the deleted cells are free, and a free cell's
+// mark is never read). Resetting those, in a walk of the cylinder that tells its two kinds of
+// triangle apart as relinkHorizon does, leaves every cell of the merged hull mark::PLAIN: what
+// cclear at the next merge would make of it, at the cost of the cylinder instead of the hull.
+// E0 keeps its mark until the walk is done, since the last triangle's test may read it.
+void settleMarks(std::int32_t E0, const Cells& C, const Work& W) {
+    std::int32_t e = E0;
+    for (;;) {
+        const std::int32_t g = C.IESF1(e);
+        const bool onR = W.IEFLAG(g) == mark::NEW;
+        const std::int32_t h = onR ? C.IEEF1(e) : g;
+        const std::int32_t next = onR ? g : C.IEEF1(e);
+        W.IFFLAG(C.IEF1(e)) = mark::PLAIN;
+        W.IEFLAG(h) = mark::PLAIN;
+        if (e != E0) W.IEFLAG(e) = mark::PLAIN;
+        if (next == E0) break;
+        e = next;
+    }
+    W.IEFLAG(E0) = mark::PLAIN;
+}
+
+}  // namespace
+
+void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W) {
+    cclear(IA, C, W);
+    cclear(IB, C, W);
+    join(IA, IB, P, C, W);
+}
+
+namespace {
+
+// mergch for hulls whose every mark is mark::PLAIN, leaving the merged hull so: the merges of
+// chull3, which start from starting hulls cleared once.
+void mergePlain(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C,
+                const Work& W) {
+    std::int32_t a, b;
+    bridge(IVA, IVB, P, C, W, a, b);
+    settleMarks(join(a, b, P, C, W), C, W);
+}
+
+}  // namespace
 
 // ======================================================================================
 // Entry, sort and starting hulls
@@ -462,18 +514,20 @@ void sortPoints(std::int32_t n, const PointSet& P, const Work& W) {
 }
 
 // The starting hulls, groups of four first, then of three (n = 4*q4 + 3*k3), each with its first
-// point in IVSUB; returns their number.
+// point in IVSUB and every mark mark::PLAIN; returns their number.
 std::int32_t startingHulls(std::int32_t n, const PointSet& P, const Cells& C, const Work& W) {
     const std::int32_t k3 = 3 - (n - 1) % 4;
     const std::int32_t q4 = (n - 3 * k3) / 4;
     for (std::int32_t j = 1; j <= q4; ++j) {
         const std::int32_t s = 4 * j - 3;
         ch4p(s, P, C, W);
+        cclear(W.IORDER(s), C, W);
         W.IVSUB(j) = W.IORDER(s);
     }
     for (std::int32_t j = 1; j <= k3; ++j) {
         const std::int32_t s = 4 * q4 + 3 * j - 2;
         ch3p(s, C, W);
+        cclear(W.IORDER(s), C, W);
         W.IVSUB(q4 + j) = W.IORDER(s);
     }
     return q4 + k3;
@@ -519,7 +573,7 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     while (c > 1) {
         for (std::int32_t i = 1; i <= c / 2; ++i) {
             const std::int32_t left = W.IVSUB(2 * i - 1), right = W.IVSUB(2 * i);
-            mergch(left, right, P, C, W);
+            mergePlain(left, right, P, C, W);
             W.IVSUB(i) = left;
         }
         if (c % 2 == 1) {
