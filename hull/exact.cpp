@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
-#include <utility>
 
 #include "hull/chull3.h"
 #include "hull/ones.h"
@@ -582,19 +581,29 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
                                     z[2] - z[0], x[3] - x[0], y[3] - y[0], z[3] - z[0]);
     if (r != 0) return r;
 
-    // Lowest rank first by the exchanges of sortbn, in registers; sigma is the parity.
-    std::int32_t key[4] = {RANK(p[0]), RANK(p[1]), RANK(p[2]), RANK(p[3])};
-    int at[4] = {0, 1, 2, 3};
-    std::int32_t sigma = 1;
-    for (int m = 3; m >= 1; --m) {
-        for (int i = 0; i < m; ++i) {
-            if (key[i] > key[i + 1]) {
-                std::swap(key[i], key[i + 1]);
-                std::swap(at[i], at[i + 1]);
-                sigma = -sigma;
-            }
-        }
-    }
+    // Lowest rank first, sigma the parity of the permutation: what sortbn's exchanges give. Each
+    // key carries its position below the rank, so equal ranks keep their given order as in that
+    // stable sort, and a five-exchange network sorts the keys branch-free; the parity of a
+    // permutation does not depend on the exchanges that reach it.
+    std::int64_t key[4];
+    for (int k = 0; k < 4; ++k)
+        key[k] = static_cast<std::int64_t>(RANK(p[k])) * 4 + k;
+    std::int32_t odd = 0;
+    auto exchange = [&](int i, int j) {
+        const std::int64_t lo = key[i] < key[j] ? key[i] : key[j];
+        const std::int64_t hi = key[i] < key[j] ? key[j] : key[i];
+        odd ^= key[i] > key[j];
+        key[i] = lo;
+        key[j] = hi;
+    };
+    exchange(0, 1);
+    exchange(2, 3);
+    exchange(0, 2);
+    exchange(1, 3);
+    exchange(1, 2);
+    const std::int32_t sigma = 1 - 2 * odd;
+    const int at[4] = {static_cast<int>(key[0] & 3), static_cast<int>(key[1] & 3),
+                       static_cast<int>(key[2] & 3), static_cast<int>(key[3] & 3)};
     const std::int64_t x1 = x[at[0]], x2 = x[at[1]], x3 = x[at[2]], x4 = x[at[3]];
     const std::int64_t y1 = y[at[0]], y2 = y[at[1]], y3 = y[at[2]], y4 = y[at[3]];
     const std::int64_t z1 = z[at[0]], z2 = z[at[1]], z3 = z[at[2]], z4 = z[at[3]];
