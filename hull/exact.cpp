@@ -517,8 +517,8 @@ inline std::int32_t Perturbed(Coefficient... c) {
     return r != 0 ? r : 1;
 }
 
-// |c| < COORD_SPAN for every coordinate keeps every difference below 2^29.
-constexpr std::int32_t COORD_SPAN = std::int32_t{1} << 28;
+// -COORD_SPAN <= c < COORD_SPAN for every coordinate keeps every difference below 2^29.
+constexpr std::uint32_t COORD_SPAN = std::uint32_t{1} << 28;
 
 // jorsss through the filter and the multi-word routines, for points beyond the hull's bound.
 std::int32_t RankedOrientation(const std::int32_t* iv, const std::int32_t* ix,
@@ -569,13 +569,17 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
                     const std::int32_t* iz, const std::int32_t* irank) {
     const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
     const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
-    std::int32_t x[4], y[4], z[4];
-    std::int32_t spread = 0;  // |c| or |c| - 1 of every coordinate, or-ed together
-    for (int k = 0; k < 4; ++k) {
-        x[k] = X(p[k]), y[k] = Y(p[k]), z[k] = Z(p[k]);
-        spread |= (x[k] ^ (x[k] >> 31)) | (y[k] ^ (y[k] >> 31)) | (z[k] ^ (z[k] >> 31));
-    }
-    if (spread >= COORD_SPAN) return RankedOrientation(iv, ix, iy, iz, irank);
+    const std::int32_t x[4] = {X(p[0]), X(p[1]), X(p[2]), X(p[3])};
+    const std::int32_t y[4] = {Y(p[0]), Y(p[1]), Y(p[2]), Y(p[3])};
+    const std::int32_t z[4] = {Z(p[0]), Z(p[1]), Z(p[2]), Z(p[3])};
+    // c + 2^28 lies below 2^29 for every c in [-2^28, 2^28) and wraps to 2^29 or more for every
+    // other c, so one or over all twelve tells whether each lies in that range.
+    std::uint32_t spread = 0;
+    for (int k = 0; k < 4; ++k)
+        spread |= (static_cast<std::uint32_t>(x[k]) + COORD_SPAN) |
+                  (static_cast<std::uint32_t>(y[k]) + COORD_SPAN) |
+                  (static_cast<std::uint32_t>(z[k]) + COORD_SPAN);
+    if (spread >= 2 * COORD_SPAN) return RankedOrientation(iv, ix, iy, iz, irank);
 
     const std::int32_t r = SignDet3(x[1] - x[0], y[1] - y[0], z[1] - z[0], x[2] - x[0], y[2] - y[0],
                                     z[2] - z[0], x[3] - x[0], y[3] - y[0], z[3] - z[0]);
