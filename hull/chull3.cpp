@@ -102,8 +102,17 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
     // Every hull vertex stands at height 0 and the lifted point at LIFT, so the orientation
     // determinant is LIFT times the signed area of the face's projection, whatever the lifted
     // point's x and y: a face of non-zero projected area faces up or down by that area's sign
-    // alone. Only vertical faces need the perturbation, which does depend on the lifted point.
+    // alone. A vertical face needs the perturbation; while the lifted point outranks the face's
+    // vertices, its minors reduce to the face's own coordinates (verticalFacing), otherwise
+    // jorsss decides. Only that last answer depends on where the lifted point stands. So the two
+    // faces at the outline edge found at one vertex, which the rotation around the edge's other
+    // end asks again, keep their known answers (+1 before the edge, -1 after it) unless that
+    // rotation needed jorsss.
+    std::int32_t knownUp = 0, knownDown = 0;
+    bool independent = true;
     auto facing = [&](std::int32_t F) {
+        if (F == knownUp) return 1;
+        if (F == knownDown) return -1;
         std::int32_t IV[4];
         vonf3(F, IV, C);
         const std::int64_t ax = IX(IV[0]), ay = IY(IV[0]);
@@ -113,6 +122,7 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
         const std::int32_t top = IRANK(lift);
         if (IRANK(IV[0]) < top && IRANK(IV[1]) < top && IRANK(IV[2]) < top)
             return verticalFacing(IV, P);
+        independent = false;
         IV[3] = lift;
         return jorsss(IV, P.IX, P.IY, W.IORDER.first, P.IRANK);
     };
@@ -127,10 +137,13 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
         IRANK(lift) = lift;
         // Counter-clockwise around IVERT seen from outside, the up-facing faces form one fan;
         // its up-to-down change marks the outline edge on the clockwise side.
+        independent = true;
         const std::int32_t e = signChange(C, IVERT, IESTAR, false, facing);
         if (e == 0)
             HullStop("Error in SHADOW: No silhouette edge.",
                      "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
+        knownUp = independent ? faceBefore(C, e, IVERT, false) : 0;
+        knownDown = independent ? faceAfter(C, e, IVERT, false) : 0;
         const std::int32_t w = otherEnd(C, e, IVERT);
         W.IVFLAG(IVERT) = w;
         W.ISPREV(w) = IVERT;
