@@ -5,7 +5,9 @@
 # Besides the synthetic sets, the sampling points of the CT-like phantom of bench/make_phantom.py
 # (the first hull's input) and their hull's corners (the second hull's input), for every size in
 # VOXWRAP_PHANTOMS (default "512x512x256"). A stack is made once, as bench/pipeline.sh makes it,
-# under VOXWRAP_PHANTOM_DIR (default /tmp) as voxwrap-phantom-WxHxN.
+# under VOXWRAP_PHANTOM_DIR (default /tmp) as voxwrap-phantom-WxHxN. VOXWRAP_HULL_SETS chooses
+# among the synthetic sets (default all five: cube-100000 sphere-100000 cube-1000000
+# sphere-1000000 ball-300).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-bench}
@@ -70,10 +72,10 @@ median() {
 }
 
 declare -A ours
-for f in cube-100000 sphere-100000 cube-1000000 sphere-1000000 ball-300; do
+sets=${VOXWRAP_HULL_SETS-cube-100000 sphere-100000 cube-1000000 sphere-1000000 ball-300}
+for f in $sets; do
   ours[$f]=$(median BM_File VOXWRAP_POINTS="$work/$f.txt")
 done
-sets="cube-100000 sphere-100000 cube-1000000 sphere-1000000 ball-300"
 for size in ${VOXWRAP_PHANTOMS:-512x512x256}; do
   stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-phantom-$size
   [ -d "$stack/raw" ] || /usr/bin/python3 bench/make_phantom.py "$stack" ${size//x/ }
