@@ -4,8 +4,9 @@
 #   bench/hull_vs_qhull.sh [build-dir]   (default build-bench, configured with -DVOXWRAP_BENCH=ON)
 # Besides the synthetic sets, the sampling points of the CT-like phantom of bench/make_phantom.py
 # (the first hull's input) and their hull's corners (the second hull's input), for every size in
-# VOXWRAP_PHANTOMS (default "512x512x256"). A stack is made once, as bench/pipeline.sh makes it,
-# under VOXWRAP_PHANTOM_DIR (default /tmp) as voxwrap-phantom-WxHxN. VOXWRAP_HULL_SETS chooses
+# VOXWRAP_PHANTOMS (default "512x512x256", empty for none). A stack is made once, as
+# bench/pipeline.sh makes it, under VOXWRAP_PHANTOM_DIR (default /tmp) as voxwrap-phantom-WxHxN.
+# VOXWRAP_HULL_SETS chooses
 # among the synthetic sets (default all five: cube-100000 sphere-100000 cube-1000000
 # sphere-1000000 ball-300).
 set -euo pipefail
@@ -76,7 +77,7 @@ sets=${VOXWRAP_HULL_SETS-cube-100000 sphere-100000 cube-1000000 sphere-1000000 b
 for f in $sets; do
   ours[$f]=$(median BM_File VOXWRAP_POINTS="$work/$f.txt")
 done
-for size in ${VOXWRAP_PHANTOMS:-512x512x256}; do
+for size in ${VOXWRAP_PHANTOMS-512x512x256}; do
   stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-phantom-$size
   [ -d "$stack/raw" ] || /usr/bin/python3 bench/make_phantom.py "$stack" ${size//x/ }
   ours[phantom-$size]=$(median BM_Slices VOXWRAP_SLICES="$stack/raw" \
