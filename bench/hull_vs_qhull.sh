@@ -6,9 +6,8 @@
 # (the first hull's input) and their hull's corners (the second hull's input), for every size in
 # VOXWRAP_PHANTOMS (default "512x512x256", empty for none). A stack is made once, as
 # bench/pipeline.sh makes it, under VOXWRAP_PHANTOM_DIR (default /tmp) as voxwrap-phantom-WxHxN.
-# VOXWRAP_HULL_SETS chooses
-# among the synthetic sets (default all five: cube-100000 sphere-100000 cube-1000000
-# sphere-1000000 ball-300).
+# VOXWRAP_HULL_SETS chooses among the synthetic sets (default all five: cube-100000 sphere-100000
+# cube-1000000 sphere-1000000 ball-300).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-bench}
