@@ -183,12 +183,14 @@ void comtan(const std::int32_t* ivflag, const std::int32_t* isprev, std::int32_t
 namespace {
 
 // The bridge a -> b of the neighbouring hulls through IVA (left) and IVB (right).
+// With heightsZero false, first zeroes the heights of L's and R's vertices.
 void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W,
-            std::int32_t& a, std::int32_t& b) {
+            bool heightsZero, std::int32_t& a, std::int32_t& b) {
     // The silhouette walks read a height of 0 for every vertex of L and R, and nothing else of
     // IORDER. Zeroing just those entries gives the same heights as clearing all n, at the cost
     // of the two rings instead of the whole point set at every merge.
     for (const std::int32_t start : {IVA, IVB}) {
+        if (heightsZero) break;
         std::int32_t v = start;
         do {
             W.IORDER(v) = 0;
@@ -205,7 +207,7 @@ void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
 // Every point of L comes before every point of R in sort order; the merged ring holds IVA.
 void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
     std::int32_t a, b;
-    bridge(IVA, IVB, P, C, W, a, b);
+    bridge(IVA, IVB, P, C, W, false, a, b);
     gcylin(a, b, P, C, W);
 }
 
@@ -423,13 +425,19 @@ void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C,
 
 namespace {
 
-// mergch for hulls whose every mark is mark::PLAIN, leaving the merged hull so: the merges of
-// chull3, which start from starting hulls cleared once.
+// mergch for hulls whose every mark is mark::PLAIN and with IORDER(1..n) all 0, leaving both so:
+// the merges of chull3, which clear marks and heights once before the first. Walking the two
+// rings to zero their heights costs a cache miss per vertex at every merge; but only the
+// deletions write IORDER, their vertex lists from IORDER(1) on, so zeroing that nonzero prefix
+// afterwards keeps every height 0 at the cost of the vertices deleted.
 void mergePlain(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C,
                 const Work& W) {
     std::int32_t a, b;
-    bridge(IVA, IVB, P, C, W, a, b);
+    bridge(IVA, IVB, P, C, W, true, a, b);
     settleMarks(join(a, b, P, C, W), C, W);
+    const std::int32_t n = C.IPAR(slot::NOFP);
+    for (std::int32_t k = 1; k <= n && W.IORDER(k) != 0; ++k)
+        W.IORDER(k) = 0;
 }
 
 }  // namespace
@@ -583,6 +591,8 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     // Pairwise merges of neighbours, pass by pass: a balanced merge tree without recursion. An
     // odd last hull waits one pass.
     std::int32_t c = startingHulls(n, P, C, W);
+    for (std::int32_t k = 1; k <= n; ++k)  // the heights of the silhouette walks
+        W.IORDER(k) = 0;
     while (c > 1) {
         for (std::int32_t i = 1; i <= c / 2; ++i) {
             const std::int32_t left = W.IVSUB(2 * i - 1), right = W.IVSUB(2 * i);
