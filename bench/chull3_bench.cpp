@@ -1,7 +1,9 @@
 // Timing of chull3 on random points in a cube, integer points near a sphere (nearly every point
 // on the hull), and voxel-like input (corners of the per-plane convex polygons of a digital
 // ball). With VOXWRAP_POINTS=file (qhull input format: "3", n, then n lines "x y z") one more
-// benchmark times chull3 on the points of that file; bench/hull_vs_qhull.sh uses it.
+// benchmark times chull3 on the points of that file, and with VOXWRAP_SLICES=dir two more time it
+// on the sampling points of a slice stack and on their hull's corners; bench/hull_vs_qhull.sh
+// uses both.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,8 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/rl.h"
+#include "driver/sampling.h"
 #include "hull/check.h"
 #include "hull/storage.h"
+#include "slices/csi.h"
 
 namespace {
 
@@ -153,6 +158,62 @@ const bool fileRegistered = [] {
         }
         Run(state, p);
     })->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
+// The sampling points of a slice stack, as the driver collects them: VOXWRAP_SLICES names the
+// directory (its slices listed with "-"), VOXWRAP_RANGE the range list (default 800-65535).
+// With extremeOnly, the corners of their hull instead: the input of the second pass.
+Points SlicePoints(const char* dir, bool extremeOnly) {
+    const char* range = std::getenv("VOXWRAP_RANGE");
+    std::int32_t W = 0, H = 0, N = 0;
+    const auto paths = CheckSliceImages(dir, "-", &W, &H, &N, nullptr);
+    std::vector<unsigned char> table(65536);
+    RangeList(range != nullptr ? range : "800-65535", 65535, table.data());
+    const SamplingPoints s = SampleSlices(paths, W, H, table.data());
+    Points p(static_cast<std::size_t>(s.n));
+    for (std::size_t i = 0; i < p.size(); ++i)
+        p[i] = {s.IX[i], s.IY[i], s.IZ[i]};
+    if (!extremeOnly) return p;
+    HullStorage h;
+    h.SizePoints(s.n);
+    h.SizeCells();
+    for (std::size_t i = 0; i < p.size(); ++i)
+        h.IX[i] = p[i].x, h.IY[i] = p[i].y, h.IZ[i] = p[i].z;
+    const auto n = static_cast<std::int32_t>(s.n);
+    FirstHull(n, h);
+    std::vector<std::int32_t> keep(p.size());
+    MarkExtremePoints(n, h, keep.data());
+    Points corners;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        if (keep[i] != 0) corners.push_back(p[i]);
+    return corners;
+}
+
+// The points in qhull's input format.
+void WritePoints(const char* path, const Points& p) {
+    std::ofstream out(path);
+    out << "3\n" << p.size() << "\n";
+    for (const auto& q : p)
+        out << q.x << ' ' << q.y << ' ' << q.z << '\n';
+}
+
+// BM_Slices and BM_SliceCorners time chull3 on the sampling points of VOXWRAP_SLICES and on their
+// hull's corners; VOXWRAP_SLICES_POINTS=file writes the timed points there first, for qconvex.
+const bool slicesRegistered = [] {
+    const char* dir = std::getenv("VOXWRAP_SLICES");
+    if (dir == nullptr) return false;
+    for (const bool extremeOnly : {false, true}) {
+        benchmark::RegisterBenchmark(extremeOnly ? "BM_SliceCorners" : "BM_Slices",
+                                     [dir, extremeOnly](benchmark::State& state) {
+                                         const Points p = SlicePoints(dir, extremeOnly);
+                                         if (const char* path =
+                                                 std::getenv("VOXWRAP_SLICES_POINTS"))
+                                             WritePoints(path, p);
+                                         Run(state, p);
+                                     })
+            ->Unit(benchmark::kMillisecond);
+    }
     return true;
 }();
 

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Times chull3 (through voxwrap_bench) and Qhull's qconvex on the same point sets and prints both
-# times and their ratio. Qhull is only a yardstick: the program never uses it.
+# CPU times and their ratio. Qhull is only a yardstick: the program never uses it.
 #   bench/hull_vs_qhull.sh [build-dir]   (default build-bench, configured with -DVOXWRAP_BENCH=ON)
+# Besides the synthetic sets, the sampling points of the CT-like phantom of bench/make_phantom.py
+# (the first hull's input) and their hull's corners (the second hull's input), for every size in
+# VOXWRAP_PHANTOMS (default "512x512x256", empty for none). A stack is made once, as
+# bench/pipeline.sh makes it, under VOXWRAP_PHANTOM_DIR (default /tmp) as voxwrap-phantom-WxHxN.
+# VOXWRAP_HULL_SETS chooses among the synthetic sets (default all five: cube-100000 sphere-100000
+# cube-1000000 sphere-1000000 ball-300).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-bench}
@@ -56,17 +62,38 @@ for z in range(-r, r + 1):
 write("ball-300", np.array(pts))
 PY
 
-printf '%-16s %9s %12s %12s %7s\n' "points" "n" "chull3 s" "qconvex s" "ratio"
-for f in cube-100000 sphere-100000 cube-1000000 sphere-1000000 ball-300; do
+# chull3's median CPU seconds in benchmark $1 of voxwrap_bench, with the environment given after it.
+median() {
+  local filter=$1
+  shift
+  env "$@" "$dir/voxwrap_bench" --benchmark_filter="^$filter\$" --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null |
+    awk -F, '/_median/ {print $4 / 1000}'
+}
+
+declare -A ours
+sets=${VOXWRAP_HULL_SETS-cube-100000 sphere-100000 cube-1000000 sphere-1000000 ball-300}
+for f in $sets; do
+  ours[$f]=$(median BM_File VOXWRAP_POINTS="$work/$f.txt")
+done
+for size in ${VOXWRAP_PHANTOMS-512x512x256}; do
+  stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-phantom-$size
+  [ -d "$stack/raw" ] || /usr/bin/python3 bench/make_phantom.py "$stack" ${size//x/ }
+  ours[phantom-$size]=$(median BM_Slices VOXWRAP_SLICES="$stack/raw" \
+                          VOXWRAP_SLICES_POINTS="$work/phantom-$size.txt")
+  ours[corners-$size]=$(median BM_SliceCorners VOXWRAP_SLICES="$stack/raw" \
+                          VOXWRAP_SLICES_POINTS="$work/corners-$size.txt")
+  sets="$sets phantom-$size corners-$size"
+done
+
+printf '%-22s %9s %12s %12s %7s\n' "points" "n" "chull3 s" "qconvex s" "ratio"
+for f in $sets; do
   file="$work/$f.txt"
   n=$(sed -n 2p "$file")
-  ours=$(VOXWRAP_POINTS="$file" "$dir/voxwrap_bench" --benchmark_filter='^BM_File$' \
-           --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-           --benchmark_format=csv 2>/dev/null | awk -F, '/_median/ {print $4 / 1000}')
   # qconvex's own figure for the hull after input, best of three.
   theirs=$(for k in 1 2 3; do qconvex s < "$file" 2>&1 |
              sed -n 's/.*CPU seconds to compute hull (after input): *\([0-9.e+-]*\).*/\1/p'; done |
            sort -g | head -1)
-  ratio=$(awk -v a="$ours" -v b="$theirs" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
-  printf '%-16s %9s %12s %12s %7s\n' "$f" "$n" "$ours" "$theirs" "$ratio"
+  ratio=$(awk -v a="${ours[$f]}" -v b="$theirs" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')
+  printf '%-22s %9s %12s %12s %7s\n' "$f" "$n" "${ours[$f]}" "$theirs" "$ratio"
 done

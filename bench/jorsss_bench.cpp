@@ -1,5 +1,8 @@
-// Time per call of the four-point orientation test on its three paths: decided by the floating
-// point filter, decided by the exact determinant, and decided by the perturbation minors.
+// Time per call of the four-point orientation test on random, nearly flat and coplanar lattice
+// quadruples: settled by the determinant's sign or by the perturbation minors. Within the hull's
+// coordinate bound every query takes the path in hardware integers; the counters still tell which
+// share the floating-point filter and the multi-word determinant (the path beyond the bound)
+// would settle.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

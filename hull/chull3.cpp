@@ -4,6 +4,7 @@
 // allocates: the merge tree is walked pass by pass, deletions run on the caller's stacks.
 #include "hull/chull3.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 
@@ -27,6 +28,45 @@ inline std::int32_t faceSign(const ConstCells& C, std::int32_t F, std::int32_t p
     return jorsss(IV, X, Y, Z, RANK);
 }
 
+// The silhouette's facing of a vertical face F (vertices V[0..2] at height 0, projected area 0)
+// against the lifted point at height LIFT whose rank is above all three: what jorsss answers
+// for that query, worked out. Its rank sort leaves the lifted point last and orders the face's
+// vertices s1, s2, s3 (sigma the parity), and with the heights known the minors reduce to
+// LIFT times coordinate differences: -(Y3 - Y2), then Y3 - Y1, -(Y2 - Y1), X3 - X2, and the
+// next one, -(height of the lifted point - height of s3), is -1.
+inline std::int32_t verticalFacing(const std::int32_t V[3], const PointSet& P) {
+    const Cvec X(P.IX), Y(P.IY), RANK(P.IRANK);
+    std::int32_t s[3] = {V[0], V[1], V[2]};
+    std::int32_t sigma = 1;
+    for (int m = 2; m >= 1; --m) {  // the exchanges of sortbn
+        for (int i = 0; i < m; ++i) {
+            if (RANK(s[i]) > RANK(s[i + 1])) {
+                const std::int32_t t = s[i];
+                s[i] = s[i + 1];
+                s[i + 1] = t;
+                sigma = -sigma;
+            }
+        }
+    }
+    auto sign = [](std::int32_t a, std::int32_t b) { return (b > a) - (b < a); };  // of b - a
+    std::int32_t r = -sign(Y(s[1]), Y(s[2]));
+    if (r == 0) r = sign(Y(s[0]), Y(s[2]));
+    if (r == 0) r = -sign(Y(s[0]), Y(s[1]));
+    if (r == 0) r = sign(X(s[1]), X(s[2]));
+    if (r == 0) r = -1;
+    return r * sigma;
+}
+
+// The faces on either side of edge e in a rotation around its end v.
+inline std::int32_t faceBefore(const ConstCells& C, std::int32_t e, std::int32_t v,
+                               bool clockwise) {
+    return (C.IEVS(e) == v) != clockwise ? C.IEF1(e) : C.IEF2(e);
+}
+
+inline std::int32_t faceAfter(const ConstCells& C, std::int32_t e, std::int32_t v, bool clockwise) {
+    return (C.IEVS(e) == v) != clockwise ? C.IEF2(e) : C.IEF1(e);
+}
+
 // Rotates around vertex v from edge start to the edge whose face before it has sign +1 and whose
 // face after it has sign -1, and returns that edge; 0 when the rotation comes back to start.
 // Counter-clockwise seen from outside is the vertex walk; clockwise walks it backwards, so the
@@ -34,12 +74,8 @@ inline std::int32_t faceSign(const ConstCells& C, std::int32_t F, std::int32_t p
 template <class Sign>
 std::int32_t signChange(const ConstCells& C, std::int32_t v, std::int32_t start, bool clockwise,
                         Sign sign) {
-    auto before = [&](std::int32_t e) {
-        return (C.IEVS(e) == v) != clockwise ? C.IEF1(e) : C.IEF2(e);
-    };
-    auto after = [&](std::int32_t e) {
-        return (C.IEVS(e) == v) != clockwise ? C.IEF2(e) : C.IEF1(e);
-    };
+    auto before = [&](std::int32_t e) { return faceBefore(C, e, v, clockwise); };
+    auto after = [&](std::int32_t e) { return faceAfter(C, e, v, clockwise); };
     std::int32_t e = start;
     std::int32_t s = sign(before(e));
     for (;;) {
@@ -63,8 +99,32 @@ std::int32_t signChange(const ConstCells& C, std::int32_t v, std::int32_t start,
 std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, const Work& W) {
     const Ivec IX(P.IX), IY(P.IY), IRANK(P.IRANK);
     const std::int32_t lift = C.IPAR(slot::NOFP) + 1;
+    // Every hull vertex stands at height 0 and the lifted point at LIFT, so the orientation
+    // determinant is LIFT times the signed area of the face's projection, whatever the lifted
+    // point's x and y: a face of non-zero projected area faces up or down by that area's sign
+    // alone. A vertical face needs the perturbation; while the lifted point outranks the face's
+    // vertices, its minors reduce to the face's own coordinates (verticalFacing), otherwise
+    // jorsss decides. Only that last answer depends on where the lifted point stands. So the two
+    // faces at the outline edge found at one vertex, which the rotation around the edge's other
+    // end asks again, keep their known answers (+1 before the edge, -1 after it) unless that
+    // rotation needed jorsss.
+    std::int32_t knownUp = 0, knownDown = 0;
+    bool independent = true;
     auto facing = [&](std::int32_t F) {
-        return faceSign(C, F, lift, P.IX, P.IY, W.IORDER.first, P.IRANK);
+        if (F == knownUp) return 1;
+        if (F == knownDown) return -1;
+        std::int32_t IV[4];
+        vonf3(F, IV, C);
+        const std::int64_t ax = IX(IV[0]), ay = IY(IV[0]);
+        const std::int64_t area =
+            (IX(IV[1]) - ax) * (IY(IV[2]) - ay) - (IY(IV[1]) - ay) * (IX(IV[2]) - ax);
+        if (area != 0) return area > 0 ? 1 : -1;
+        const std::int32_t top = IRANK(lift);
+        if (IRANK(IV[0]) < top && IRANK(IV[1]) < top && IRANK(IV[2]) < top)
+            return verticalFacing(IV, P);
+        independent = false;
+        IV[3] = lift;
+        return jorsss(IV, P.IX, P.IY, W.IORDER.first, P.IRANK);
     };
     const std::int32_t u = ISTART;
     std::int32_t best = u;
@@ -77,10 +137,13 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
         IRANK(lift) = lift;
         // Counter-clockwise around IVERT seen from outside, the up-facing faces form one fan;
         // its up-to-down change marks the outline edge on the clockwise side.
+        independent = true;
         const std::int32_t e = signChange(C, IVERT, IESTAR, false, facing);
         if (e == 0)
             HullStop("Error in SHADOW: No silhouette edge.",
                      "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
+        knownUp = independent ? faceBefore(C, e, IVERT, false) : 0;
+        knownDown = independent ? faceAfter(C, e, IVERT, false) : 0;
         const std::int32_t w = otherEnd(C, e, IVERT);
         W.IVFLAG(IVERT) = w;
         W.ISPREV(w) = IVERT;
@@ -117,12 +180,17 @@ void comtan(const std::int32_t* ivflag, const std::int32_t* isprev, std::int32_t
 // Merging two hulls
 // ======================================================================================
 
-// Every point of L comes before every point of R in sort order; the merged ring holds IVA.
-void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
+namespace {
+
+// The bridge a -> b of the neighbouring hulls through IVA (left) and IVB (right).
+// With heightsZero false, first zeroes the heights of L's and R's vertices.
+void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W,
+            bool heightsZero, std::int32_t& a, std::int32_t& b) {
     // The silhouette walks read a height of 0 for every vertex of L and R, and nothing else of
     // IORDER. Zeroing just those entries gives the same heights as clearing all n, at the cost
     // of the two rings instead of the whole point set at every merge.
     for (const std::int32_t start : {IVA, IVB}) {
+        if (heightsZero) break;
         std::int32_t v = start;
         do {
             W.IORDER(v) = 0;
@@ -131,8 +199,15 @@ void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
     }
     const std::int32_t aL = shadow(IVA, P, C, W);
     shadow(IVB, P, C, W);
-    std::int32_t a, b;
     comtan(W.IVFLAG.first, W.ISPREV.first, aL, IVB, P.IX, P.IY, P.IRANK, a, b);
+}
+
+}  // namespace
+
+// Every point of L comes before every point of R in sort order; the merged ring holds IVA.
+void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
+    std::int32_t a, b;
+    bridge(IVA, IVB, P, C, W, false, a, b);
     gcylin(a, b, P, C, W);
 }
 
@@ -177,8 +252,21 @@ std::int32_t addTriangle(std::int32_t Ep, std::int32_t E0, bool closed, std::int
 // face 2 of the next, the last one face 2 of E0.
 void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work& W) {
     const std::int32_t a = C.IEVS(E0), b = C.IEVE(E0);
+    // The two faces at the horizon edge each rotation found, with their known signs (+1 before
+    // the edge, -1 after it) as seen from that rotation's viewpoint. When a side advances over
+    // its horizon edge, its next rotation starts at that edge and asks those two faces again
+    // from the same viewpoint: the same query of unchanged faces (the wrapping re-links no old
+    // edge), so the known answer stands in for it.
+    struct Known {
+        std::int32_t up = 0, down = 0, viewpoint = 0;
+    } knownL, knownR;
     // Visible: p lies outside the plane of F.
     auto visible = [&](std::int32_t F, std::int32_t p) {
+        for (const Known& k : {knownL, knownR}) {
+            if (p != k.viewpoint) continue;
+            if (F == k.up) return 1;
+            if (F == k.down) return -1;
+        }
         return faceSign(C, F, p, P.IX, P.IY, P.IZ, P.IRANK);
     };
     std::int32_t IVNOW = a, JVNOW = b;
@@ -201,6 +289,8 @@ void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work
                      "JVNOW,JESTAR =" + Field(JVNOW, 8) + Field(JESTAR, 8));
         hL = eL;
         hR = eR;
+        knownL = {faceBefore(C, eL, IVNOW, true), faceAfter(C, eL, IVNOW, true), JVNOW};
+        knownR = {faceBefore(C, eR, JVNOW, false), faceAfter(C, eR, JVNOW, false), IVNOW};
         const std::int32_t wL = otherEnd(C, eL, IVNOW), wR = otherEnd(C, eR, JVNOW);
 
         // wL inside the triangle (JVNOW, IVNOW, wR): that triangle is on the merged hull.
@@ -281,14 +371,12 @@ void relinkHorizon(std::int32_t E0, const Cells& C, const Work& W) {
     }
 }
 
-}  // namespace
-
-// The order of the last three steps is fixed: deletion runs while the horizon edges still name
-// their hidden faces, and their mark stops it from crossing them; only then are they re-linked.
-void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W) {
-    const std::int32_t a = IA, b = IB;
-    cclear(a, C, W);
-    cclear(b, C, W);
+// Wraps, deletes, re-links and splices from the bridge a -> b, with every mark of L and R
+// mark::PLAIN; returns the bridge edge E0. The order of the last three steps is fixed: deletion
+// runs while the horizon edges still name their hidden faces, and their mark stops it from
+// crossing them; only then are they re-linked.
+std::int32_t join(std::int32_t a, std::int32_t b, const PointSet& P, const Cells& C,
+                  const Work& W) {
     const std::int32_t E0 = knewe(C);
     C.IEVS(E0) = a;
     C.IEVE(E0) = b;
@@ -302,7 +390,57 @@ void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C,
     W.IVNEXT(b) = na;
     W.IVPREV(na) = b;
     W.IVPREV(nb) = a;
+    return E0;
 }
+
+// A merge leaves marks only on its cylinder: mark::NEW on the cylinder's edges and triangles,
+// mark::HORIZON on the old edge of each triangle (the deleted cells are free, and a free cell's
+// mark is never read). Resetting those, in a walk of the cylinder that tells its two kinds of
+// triangle apart as relinkHorizon does, leaves every cell of the merged hull mark::PLAIN: what
+// cclear at the next merge would make of it, at the cost of the cylinder instead of the hull.
+// E0 keeps its mark until the walk is done, since the last triangle's test may read it.
+void settleMarks(std::int32_t E0, const Cells& C, const Work& W) {
+    std::int32_t e = E0;
+    for (;;) {
+        const std::int32_t g = C.IESF1(e);
+        const bool onR = W.IEFLAG(g) == mark::NEW;
+        const std::int32_t h = onR ? C.IEEF1(e) : g;
+        const std::int32_t next = onR ? g : C.IEEF1(e);
+        W.IFFLAG(C.IEF1(e)) = mark::PLAIN;
+        W.IEFLAG(h) = mark::PLAIN;
+        if (e != E0) W.IEFLAG(e) = mark::PLAIN;
+        if (next == E0) break;
+        e = next;
+    }
+    W.IEFLAG(E0) = mark::PLAIN;
+}
+
+}  // namespace
+
+void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W) {
+    cclear(IA, C, W);
+    cclear(IB, C, W);
+    join(IA, IB, P, C, W);
+}
+
+namespace {
+
+// mergch for hulls whose every mark is mark::PLAIN and with IORDER(1..n) all 0, leaving both so:
+// the merges of chull3, which clear marks and heights once before the first. Walking the two
+// rings to zero their heights costs a cache miss per vertex at every merge; but only the
+// deletions write IORDER, their vertex lists from IORDER(1) on, so zeroing that nonzero prefix
+// afterwards keeps every height 0 at the cost of the vertices deleted.
+void mergePlain(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C,
+                const Work& W) {
+    std::int32_t a, b;
+    bridge(IVA, IVB, P, C, W, true, a, b);
+    settleMarks(join(a, b, P, C, W), C, W);
+    const std::int32_t n = C.IPAR(slot::NOFP);
+    for (std::int32_t k = 1; k <= n && W.IORDER(k) != 0; ++k)
+        W.IORDER(k) = 0;
+}
+
+}  // namespace
 
 // ======================================================================================
 // Entry, sort and starting hulls
@@ -364,9 +502,15 @@ void checkInput(std::int32_t n, std::int32_t NVMAX, const PointSet& P) {
     }
 }
 
-// The perturbation needs distinct ranks; on any repeat the point numbers serve instead.
+// The perturbation needs distinct ranks; on any repeat the point numbers serve instead. Ranks
+// that already ascend with the point numbers (the callers' usual choice) are distinct as they
+// stand: the sort would only confirm it, and IORDER is rewritten by the point sort that follows.
 void distinctRanks(std::int32_t n, const PointSet& P, const Work& W) {
     const Ivec IRANK(P.IRANK);
+    std::int32_t rising = 1;
+    while (rising < n && IRANK(rising) < IRANK(rising + 1))
+        ++rising;
+    if (rising >= n) return;
     hpsort(n, P.IRANK, P.IRANK, W.IORDER.first);
     for (std::int32_t k = 1; k < n; ++k) {
         if (IRANK(W.IORDER(k)) == IRANK(W.IORDER(k + 1))) {
@@ -377,19 +521,34 @@ void distinctRanks(std::int32_t n, const PointSet& P, const Work& W) {
     }
 }
 
+// IORDER(1..n) = the points in the order of hpsort on (IX, IRANK). With distinct ranks that
+// order is total, so any correct sort yields the very same permutation; an introsort with the
+// comparison inlined costs a fraction of the heap sort's calls of `larger`.
+void sortPoints(std::int32_t n, const PointSet& P, const Work& W) {
+    const Cvec IX(P.IX), IRANK(P.IRANK);
+    std::int32_t* order = W.IORDER.first;
+    for (std::int32_t i = 0; i < n; ++i)
+        order[i] = i + 1;
+    std::sort(order, order + n, [&](std::int32_t i, std::int32_t j) {
+        return IX(i) < IX(j) || (IX(i) == IX(j) && IRANK(i) > IRANK(j));
+    });
+}
+
 // The starting hulls, groups of four first, then of three (n = 4*q4 + 3*k3), each with its first
-// point in IVSUB; returns their number.
+// point in IVSUB and every mark mark::PLAIN; returns their number.
 std::int32_t startingHulls(std::int32_t n, const PointSet& P, const Cells& C, const Work& W) {
     const std::int32_t k3 = 3 - (n - 1) % 4;
     const std::int32_t q4 = (n - 3 * k3) / 4;
     for (std::int32_t j = 1; j <= q4; ++j) {
         const std::int32_t s = 4 * j - 3;
         ch4p(s, P, C, W);
+        cclear(W.IORDER(s), C, W);
         W.IVSUB(j) = W.IORDER(s);
     }
     for (std::int32_t j = 1; j <= k3; ++j) {
         const std::int32_t s = 4 * q4 + 3 * j - 2;
         ch3p(s, C, W);
+        cclear(W.IORDER(s), C, W);
         W.IVSUB(q4 + j) = W.IORDER(s);
     }
     return q4 + k3;
@@ -426,16 +585,18 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     C.IPAR(slot::NOFP) = n;
     checkInput(n, NVMAX, P);
     distinctRanks(n, P, W);
-    hpsort(n, P.IX, P.IRANK, W.IORDER.first);
+    sortPoints(n, P, W);
     kinit(C);
 
     // Pairwise merges of neighbours, pass by pass: a balanced merge tree without recursion. An
     // odd last hull waits one pass.
     std::int32_t c = startingHulls(n, P, C, W);
+    for (std::int32_t k = 1; k <= n; ++k)  // the heights of the silhouette walks
+        W.IORDER(k) = 0;
     while (c > 1) {
         for (std::int32_t i = 1; i <= c / 2; ++i) {
             const std::int32_t left = W.IVSUB(2 * i - 1), right = W.IVSUB(2 * i);
-            mergch(left, right, P, C, W);
+            mergePlain(left, right, P, C, W);
             W.IVSUB(i) = left;
         }
         if (c % 2 == 1) {

@@ -36,6 +36,36 @@ inline std::int32_t Diff(std::int32_t b, std::int32_t a) {
 // sign(b - a) by comparison, so no difference can overflow.
 inline std::int32_t SignOf(std::int32_t a, std::int32_t b) { return (b > a) - (b < a); }
 
+__extension__ typedef __int128 Wide;
+
+// Every coordinate difference of points within the hull's bound (|c| <= 2^28 - 1) lies below
+// this in magnitude. For such differences the multi-word evaluation below is exact (no digit is
+// ever dropped), and so is the same determinant in hardware integers: a 2×2 minor stays below
+// 2^59 in 64 bits, a 3×3 determinant below 3·2^88 in 128 bits. Both give the same sign, and the
+// hardware one costs a handful of multiplications; lattice input, whose determinants are mostly
+// exactly 0, reaches it on nearly every query.
+constexpr std::int64_t HARDWARE_LIMIT = std::int64_t{1} << 29;
+
+inline bool InHardware(std::int64_t d) { return d > -HARDWARE_LIMIT && d < HARDWARE_LIMIT; }
+
+inline std::int32_t SignOfValue(std::int64_t v) { return (v > 0) - (v < 0); }
+
+// The sign of a·d - b·c for |a|, |b|, |c|, |d| < 2^29.
+inline std::int32_t SignMinor(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d) {
+    return SignOfValue(a * d - b * c);
+}
+
+// The sign of the determinant with rows (x2, y2, z2), (x3, y3, z3), (x4, y4, z4), every entry
+// below 2^29 in magnitude: expanded along the first column, minors in 64 bits, the sum in 128.
+inline std::int32_t SignDet3(std::int64_t x2, std::int64_t y2, std::int64_t z2, std::int64_t x3,
+                             std::int64_t y3, std::int64_t z3, std::int64_t x4, std::int64_t y4,
+                             std::int64_t z4) {
+    const Wide d = static_cast<Wide>(x2) * (y3 * z4 - z3 * y4) -
+                   static_cast<Wide>(x3) * (y2 * z4 - z2 * y4) +
+                   static_cast<Wide>(x4) * (y2 * z3 - z2 * y3);
+    return (d > 0) - (d < 0);
+}
+
 }  // namespace
 
 // =================================================================================================
@@ -313,11 +343,15 @@ std::int32_t jsd1s(const std::int32_t* p, const std::int32_t* u) {
 std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
     constexpr std::int32_t length = 4;
     const Cvec A(a), B(b);
+    const std::int32_t a2 = Diff(A(2), A(1)), a3 = Diff(A(3), A(1));
+    const std::int32_t b2 = Diff(B(2), B(1)), b3 = Diff(B(3), B(1));
+    if (InHardware(a2) && InHardware(a3) && InHardware(b2) && InHardware(b3))
+        return SignMinor(a2, a3, b2, b3);
     std::int32_t LA[length], LB[length], LC[length], LD[length];
-    Convert(Diff(A(2), A(1)), LA, length);
-    Convert(Diff(A(3), A(1)), LB, length);
-    Convert(Diff(B(2), B(1)), LC, length);
-    Convert(Diff(B(3), B(1)), LD, length);
+    Convert(a2, LA, length);
+    Convert(a3, LB, length);
+    Convert(b2, LC, length);
+    Convert(b3, LD, length);
     std::int32_t T1[length], T2[length], R[length];
     MultWords(LA, LD, T1, length);
     MultWords(LB, LC, T2, length);
@@ -330,11 +364,15 @@ std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
 std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int32_t* v) {
     constexpr std::int32_t length = 4;
     const Cvec P(p), U(u), V(v);
+    const std::int32_t u2 = Diff(U(P(2)), U(P(1))), u3 = Diff(U(P(3)), U(P(1)));
+    const std::int32_t v2 = Diff(V(P(2)), V(P(1))), v3 = Diff(V(P(3)), V(P(1)));
+    if (InHardware(u2) && InHardware(u3) && InHardware(v2) && InHardware(v3))
+        return SignMinor(u2, u3, v2, v3);
     std::int32_t LA[length], LB[length], LC[length], LD[length];
-    Convert(Diff(U(P(2)), U(P(1))), LA, length);
-    Convert(Diff(U(P(3)), U(P(1))), LB, length);
-    Convert(Diff(V(P(2)), V(P(1))), LC, length);
-    Convert(Diff(V(P(3)), V(P(1))), LD, length);
+    Convert(u2, LA, length);
+    Convert(u3, LB, length);
+    Convert(v2, LC, length);
+    Convert(v3, LD, length);
     std::int32_t T1[length], T2[length], R[length];
     MultWords(LA, LD, T1, length);
     MultWords(LC, LB, T2, length);
@@ -349,13 +387,21 @@ std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::in
     constexpr std::int32_t length = 5;
     const Cvec P(p), X(ix), Y(iy), Z(iz);
     const std::int32_t p1 = P(1);
+    std::int32_t dx[3], dy[3], dz[3];
+    bool hardware = true;
+    for (int k = 0; k < 3; ++k) {
+        dx[k] = Diff(X(P(k + 2)), X(p1));
+        dy[k] = Diff(Y(P(k + 2)), Y(p1));
+        dz[k] = Diff(Z(P(k + 2)), Z(p1));
+        hardware = hardware && InHardware(dx[k]) && InHardware(dy[k]) && InHardware(dz[k]);
+    }
+    if (hardware) return SignDet3(dx[0], dy[0], dz[0], dx[1], dy[1], dz[1], dx[2], dy[2], dz[2]);
     std::int32_t DX[3][length], DY[3][length], DZ[3][length];
-    for (int k = 0; k < 3; ++k)
-        Convert(Diff(X(P(k + 2)), X(p1)), DX[k], length);
-    for (int k = 0; k < 3; ++k)
-        Convert(Diff(Y(P(k + 2)), Y(p1)), DY[k], length);
-    for (int k = 0; k < 3; ++k)
-        Convert(Diff(Z(P(k + 2)), Z(p1)), DZ[k], length);
+    for (int k = 0; k < 3; ++k) {
+        Convert(dx[k], DX[k], length);
+        Convert(dy[k], DY[k], length);
+        Convert(dz[k], DZ[k], length);
+    }
     // The six triple products of the expansion, each (first × second) × third.
     static constexpr int TERMS[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
                                         {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
@@ -463,25 +509,30 @@ inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, st
     return 0;
 }
 
-}  // namespace
+// The first non-zero of the coefficient signs, in the order given; 1 when all are 0.
+template <class... Coefficient>
+inline std::int32_t Perturbed(Coefficient... c) {
+    std::int32_t r = 0;
+    static_cast<void>((((r = c()) != 0) || ...));
+    return r != 0 ? r : 1;
+}
 
-// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
-// perturbation: +1 or -1, never 0, negated by any exchange of two points.
-//
-// The filter is asked on the given order first. A sign it decides is the exact sign of that
-// order's determinant, which is what the ranked evaluation below returns whenever the determinant
-// is not 0; so the rank sort is paid only for nearly degenerate quadruples.
-std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
-                    const std::int32_t* iz, const std::int32_t* irank) {
-    const Cvec IV(iv), X(ix), Y(iy), Z(iz);
-    const std::int32_t f = Filter(IV(1), IV(2), IV(3), IV(4), X, Y, Z);
-    if (f != 0) return f;
+// -COORD_SPAN <= c < COORD_SPAN for every coordinate keeps every difference below 2^29.
+constexpr std::uint32_t COORD_SPAN = std::uint32_t{1} << 28;
+
+// jorsss through the filter and the multi-word routines, for points beyond the hull's bound.
+std::int32_t RankedOrientation(const std::int32_t* iv, const std::int32_t* ix,
+                               const std::int32_t* iy, const std::int32_t* iz,
+                               const std::int32_t* irank) {
+    const Cvec IV(iv);
+    std::int32_t r = Filter(IV(1), IV(2), IV(3), IV(4), ix, iy, iz);
+    if (r != 0) return r;
 
     // Lowest rank first; sigma is the parity of the permutation into that order.
     std::int32_t S[4];
     std::int32_t sigma;
     sortbn(4, iv, irank, S, sigma);
-    std::int32_t r = jd1sss(S, ix, iy, iz);
+    r = jd1sss(S, ix, iy, iz);
     if (r != 0) return r * sigma;
 
     // The exact determinant is 0: the signs of the coefficients of the perturbed determinant, in
@@ -494,20 +545,86 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
     const std::int32_t P34[2] = {s3, s4};
     const std::int32_t P24[2] = {s2, s4};
     const std::int32_t P14[2] = {s1, s4};
-    if ((r = -jsd1ss(P234, iy, iz)) != 0) return r * sigma;
-    if ((r = jsd1ss(P134, iy, iz)) != 0) return r * sigma;
-    if ((r = -jsd1ss(P124, iy, iz)) != 0) return r * sigma;
-    if ((r = jsd1ss(P234, ix, iz)) != 0) return r * sigma;
-    if ((r = -jsd1s(P34, iz)) != 0) return r * sigma;
-    if ((r = jsd1s(P24, iz)) != 0) return r * sigma;
-    if ((r = -jsd1ss(P134, ix, iz)) != 0) return r * sigma;
-    if ((r = -jsd1s(P14, iz)) != 0) return r * sigma;
-    if ((r = jsd1ss(P124, ix, iz)) != 0) return r * sigma;
-    if ((r = -jsd1ss(P234, ix, iy)) != 0) return r * sigma;
-    if ((r = jsd1s(P34, iy)) != 0) return r * sigma;
-    if ((r = -jsd1s(P24, iy)) != 0) return r * sigma;
-    if ((r = -jsd1s(P34, ix)) != 0) return r * sigma;
-    return sigma;
+    return sigma * Perturbed([&] { return -jsd1ss(P234, iy, iz); },
+                             [&] { return jsd1ss(P134, iy, iz); },
+                             [&] { return -jsd1ss(P124, iy, iz); },
+                             [&] { return jsd1ss(P234, ix, iz); }, [&] { return -jsd1s(P34, iz); },
+                             [&] { return jsd1s(P24, iz); }, [&] { return -jsd1ss(P134, ix, iz); },
+                             [&] { return -jsd1s(P14, iz); }, [&] { return jsd1ss(P124, ix, iz); },
+                             [&] { return -jsd1ss(P234, ix, iy); }, [&] { return jsd1s(P34, iy); },
+                             [&] { return -jsd1s(P24, iy); }, [&] { return -jsd1s(P34, ix); });
+}
+
+}  // namespace
+
+// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
+// perturbation: +1 or -1, never 0, negated by any exchange of two points.
+//
+// Whenever the determinant is not 0, the ranked evaluation returns the exact sign of the given
+// order's determinant (the rank sort permutes rows and sigma undoes it), so that sign is settled
+// first, on the given order. Points within the hull's coordinate bound take the hardware path:
+// every difference of two of them is below 2^29, where the hardware and the multi-word
+// evaluations are both exact. Other input takes the filter and the multi-word routines.
+std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
+                    const std::int32_t* iz, const std::int32_t* irank) {
+    const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
+    const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
+    const std::int32_t x[4] = {X(p[0]), X(p[1]), X(p[2]), X(p[3])};
+    const std::int32_t y[4] = {Y(p[0]), Y(p[1]), Y(p[2]), Y(p[3])};
+    const std::int32_t z[4] = {Z(p[0]), Z(p[1]), Z(p[2]), Z(p[3])};
+    // c + 2^28 lies below 2^29 for every c in [-2^28, 2^28) and wraps to 2^29 or more for every
+    // other c, so one or over all twelve tells whether each lies in that range.
+    std::uint32_t spread = 0;
+    for (int k = 0; k < 4; ++k)
+        spread |= (static_cast<std::uint32_t>(x[k]) + COORD_SPAN) |
+                  (static_cast<std::uint32_t>(y[k]) + COORD_SPAN) |
+                  (static_cast<std::uint32_t>(z[k]) + COORD_SPAN);
+    if (spread >= 2 * COORD_SPAN) return RankedOrientation(iv, ix, iy, iz, irank);
+
+    const std::int32_t r = SignDet3(x[1] - x[0], y[1] - y[0], z[1] - z[0], x[2] - x[0], y[2] - y[0],
+                                    z[2] - z[0], x[3] - x[0], y[3] - y[0], z[3] - z[0]);
+    if (r != 0) return r;
+
+    // Lowest rank first, sigma the parity of the permutation: what sortbn's exchanges give. Each
+    // key carries its position below the rank, so equal ranks keep their given order as in that
+    // stable sort, and a five-exchange network sorts the keys branch-free; the parity of a
+    // permutation does not depend on the exchanges that reach it.
+    std::int64_t key[4];
+    for (int k = 0; k < 4; ++k)
+        key[k] = static_cast<std::int64_t>(RANK(p[k])) * 4 + k;
+    std::int32_t odd = 0;
+    auto exchange = [&](int i, int j) {
+        const std::int64_t lo = key[i] < key[j] ? key[i] : key[j];
+        const std::int64_t hi = key[i] < key[j] ? key[j] : key[i];
+        odd ^= key[i] > key[j];
+        key[i] = lo;
+        key[j] = hi;
+    };
+    exchange(0, 1);
+    exchange(2, 3);
+    exchange(0, 2);
+    exchange(1, 3);
+    exchange(1, 2);
+    const std::int32_t sigma = 1 - 2 * odd;
+    const int at[4] = {static_cast<int>(key[0] & 3), static_cast<int>(key[1] & 3),
+                       static_cast<int>(key[2] & 3), static_cast<int>(key[3] & 3)};
+    const std::int64_t x1 = x[at[0]], x2 = x[at[1]], x3 = x[at[2]], x4 = x[at[3]];
+    const std::int64_t y1 = y[at[0]], y2 = y[at[1]], y3 = y[at[2]], y4 = y[at[3]];
+    const std::int64_t z1 = z[at[0]], z2 = z[at[1]], z3 = z[at[2]], z4 = z[at[3]];
+    // jsd1ss of a triple in the columns (u, v), and jsd1s of a pair.
+    auto minor = [](std::int64_t ua, std::int64_t ub, std::int64_t uc, std::int64_t va,
+                    std::int64_t vb,
+                    std::int64_t vc) { return SignMinor(ub - ua, uc - ua, vb - va, vc - va); };
+    auto order = [](std::int64_t a, std::int64_t b) { return SignOfValue(b - a); };
+    return sigma *
+           Perturbed([&] { return -minor(y2, y3, y4, z2, z3, z4); },
+                     [&] { return minor(y1, y3, y4, z1, z3, z4); },
+                     [&] { return -minor(y1, y2, y4, z1, z2, z4); },
+                     [&] { return minor(x2, x3, x4, z2, z3, z4); }, [&] { return -order(z3, z4); },
+                     [&] { return order(z2, z4); }, [&] { return -minor(x1, x3, x4, z1, z3, z4); },
+                     [&] { return -order(z1, z4); }, [&] { return minor(x1, x2, x4, z1, z2, z4); },
+                     [&] { return -minor(x2, x3, x4, y2, y3, y4); }, [&] { return order(y3, y4); },
+                     [&] { return -order(y2, y4); }, [&] { return -order(x3, x4); });
 }
 
 // ISIGN = the sign of the orientation determinant of (IV(1), ..., IV(4)) when double precision

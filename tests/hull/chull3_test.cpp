@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hull/cells.h"
@@ -325,6 +326,68 @@ TEST(HullLattice, WholeGridsAndGridSurfaces) {
     }
     Hull(Grid(12, 9, 7, true));
     Hull(Grid(20, 20, 20, false));
+}
+
+// chull3 against its merge tree run through the public routines, which clear the marks of both
+// hulls before every merge: chull3's merges reset only the marks of their own cylinders, and
+// must leave the very same cells, free lists and ring.
+TEST(HullMerge, SameCellsAsTheMergeTreeOfThePublicRoutines) {
+    std::mt19937 rng(17);
+    std::vector<std::pair<Points, Ranks>> sets = {{Grid(12, 9, 7, true), {}},
+                                                  {RandomPoints(rng, 3000, 0, 6), {}},
+                                                  {RandomPoints(rng, 2001, -1000, 1000), {}}};
+    Ranks shuffled(sets[1].first.size());
+    for (std::size_t i = 0; i < shuffled.size(); ++i)
+        shuffled[i] = static_cast<std::int32_t>(i);
+    std::shuffle(shuffled.begin(), shuffled.end(), rng);
+    sets.push_back({sets[1].first, shuffled});
+    for (const auto& [points, ranks] : sets) {
+        const HullStorage fast = Hull(points, ranks);
+        HullStorage slow = Chained(Storage(points, ranks));
+        const Cells C = slow.CellsView();
+        const Work W = slow.WorkView();
+        const std::int32_t n = PointCount(slow);
+        hpsort(n, slow.IX.data(), slow.IRANK.data(), W.IORDER.first);
+        const std::int32_t k3 = 3 - (n - 1) % 4, q4 = (n - 3 * k3) / 4;
+        std::vector<std::int32_t> hulls;
+        for (std::int32_t j = 0; j < q4; ++j) {
+            ch4p(4 * j + 1, slow.PointsView(), C, W);
+            hulls.push_back(W.IORDER(4 * j + 1));
+        }
+        for (std::int32_t j = 0; j < k3; ++j) {
+            ch3p(4 * q4 + 3 * j + 1, C, W);
+            hulls.push_back(W.IORDER(4 * q4 + 3 * j + 1));
+        }
+        while (hulls.size() > 1) {
+            std::vector<std::int32_t> next;
+            for (std::size_t i = 0; i + 1 < hulls.size(); i += 2) {
+                mergch(hulls[i], hulls[i + 1], slow.PointsView(), C, W);
+                next.push_back(hulls[i]);
+            }
+            if (hulls.size() % 2 == 1) next.push_back(hulls.back());
+            hulls = next;
+        }
+        ASSERT_EQ(Slot(fast, slot::IVSTRT), hulls[0]);
+        EXPECT_EQ(Slot(fast, slot::IFFREE), Slot(slow, slot::IFFREE));
+        EXPECT_EQ(Slot(fast, slot::IEFREE), Slot(slow, slot::IEFREE));
+        std::int32_t v = hulls[0];
+        do {
+            ASSERT_EQ(fast.IVNEXT[v - 1], slow.IVNEXT[v - 1]) << "vertex " << v;
+            EXPECT_EQ(fast.IVEDGE[v - 1], slow.IVEDGE[v - 1]) << "vertex " << v;
+            v = slow.IVNEXT[v - 1];
+        } while (v != hulls[0]);
+        for (std::int32_t f = 0; f < fast.NFMAX(); ++f)
+            if (fast.IFFLAG[f] == mark::IN_USE) {
+                EXPECT_EQ(fast.IFEDGE[f], slow.IFEDGE[f]);
+            }
+        for (auto m :
+             {&HullStorage::IEVS, &HullStorage::IEVE, &HullStorage::IEF1, &HullStorage::IEF2,
+              &HullStorage::IESF1, &HullStorage::IESF2, &HullStorage::IEEF2, &HullStorage::IEEF1})
+            for (std::int32_t e = 0; e < fast.NEMAX(); ++e)
+                if (fast.IEFLAG[e] == mark::IN_USE) {
+                    EXPECT_EQ((fast.*m)[e], (slow.*m)[e]);
+                }
+    }
 }
 
 TEST(HullLattice, BoxCornersWithDuplicates) {

@@ -505,6 +505,28 @@ TEST(Orientation, AgreesWithPerturbedDeterminantOnCrowdedLattices) {
     }
 }
 
+// Points within [-2^28, 2^28) take jorsss's path in hardware integers, all others the filter and
+// the multi-word routines. Crowded lattices moved to just inside and just beyond that bound must
+// get the perturbed determinant's sign, which a translation does not change, on both paths.
+TEST(Orientation, SameAnswerOnEitherSideOfTheHardwarePath) {
+    std::mt19937 rng(1414);
+    for (int trial = 0; trial < 4000; ++trial) {
+        Points pts;
+        pts.Fill(rng, 6, 0, 2);
+        std::int32_t P[4];
+        PickFour(rng, 6, P);
+        const std::int32_t r = Orient(pts, P);
+        for (const std::int32_t shift : {-(LIMIT + 1), LIMIT - 1}) {  // lowest accepted; beyond
+            Points moved = pts;
+            for (auto* c : {&moved.X, &moved.Y, &moved.Z})
+                for (auto& v : *c)
+                    v += shift;
+            ASSERT_EQ(Orient(moved, P), r) << "trial " << trial << " shift " << shift;
+            ASSERT_EQ(Perturbed(moved, P), r) << "trial " << trial << " shift " << shift;
+        }
+    }
+}
+
 // Coplanar, collinear and coincident configurations, each under every rank order.
 TEST(Orientation, DegenerateConfigurations) {
     const struct {
