@@ -1,0 +1,254 @@
+#pragma once
+// The reader of one TIFF file, shared by the files of tiff/: rif.cpp (the file, the directory,
+// the rows and ReadImageFile) and codecs.cpp (the strip decoders). Private to tiff/.
+//
+// Bytes come from a block buffer over a POSIX file descriptor read with pread, so any offset up to
+// 2^32 - 1 works, and a row is decoded as a whole into its own storage. The decoders still act as
+// if every byte were pulled one at a time: each raw byte first checks the strip's byte budget and
+// then the end of the file, so a failure names exactly the byte that a byte-wise reader would have
+// stopped at, and no byte beyond the ones a row needs is ever decoded.
+//
+// All state of a read lives in one Reader per call (the file, the buffer, the byte order, the
+// decoders and their tables); what stays at file scope is constant. Two files can therefore be
+// read at once on two threads.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "tiff/rif.h"
+
+namespace rif {
+
+// ---------------------------------------------------------------- constants
+
+// The directory is read in small blocks (a header-only call touches little of the file), strips
+// in blocks as large as the strip, up to BufferSize.
+constexpr std::size_t BufferSize = std::size_t{1} << 18;
+constexpr std::size_t DirectoryChunk = 4096;
+
+constexpr unsigned ASCII = 2;
+constexpr unsigned SHORT = 3;
+constexpr unsigned LONG = 4;
+
+// The fill-order tables. Every raw strip byte passes through one of them, headers and codes
+// included; the header and the directory never do.
+struct ByteTable {
+    std::uint8_t v[256];
+};
+
+constexpr ByteTable MakeByteTable(bool reverse) {
+    ByteTable t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = i;
+        if (reverse) {
+            r = 0;
+            for (unsigned bit = 0; bit < 8; ++bit)
+                if (i & (1u << bit)) r |= 0x80u >> bit;
+        }
+        t.v[i] = static_cast<std::uint8_t>(r);
+    }
+    return t;
+}
+
+constexpr ByteTable bitN = MakeByteTable(false);  // FillOrder 1
+constexpr ByteTable bitR = MakeByteTable(true);   // FillOrder 2: bits in reverse order
+
+// LZW in the TIFF form: codes of 9 to 12 bits, most significant bit first; 256 clears the table,
+// 257 ends the information, and the width grows when the next free code reaches 2^width - 1.
+// Entry c of the table stands for the string of LZWHead[c] followed by LZWTail[c]; its length
+// and first byte are kept beside it. Entries are never cleared: a code may not exceed the next
+// free code, so an entry left from before a clear (or from another strip) is overwritten before
+// it can be referenced.
+//
+// Strings are decoded into a window and handed out from there, so a string that a row ends
+// inside simply stays in the window for the next row. A new entry's string (the previous string
+// plus one byte) always lies in the window already, right where the previous string was written;
+// its position is kept, and while the window still holds it, a later use of the code is a copy
+// from there instead of a walk down the table.
+constexpr unsigned LZWClear = 256;
+constexpr unsigned LZWEnd = 257;
+constexpr unsigned LZWFirstCode = 258;
+constexpr unsigned LZWCodes = 4096;
+constexpr std::size_t LZWLongest = 3839;  // the longest string: code 258 + k has at most k + 2
+// The fuzzing build shrinks the window, so that small inputs reach its start-over path too.
+#ifndef VOXWRAP_LZW_WINDOW_BITS
+#define VOXWRAP_LZW_WINDOW_BITS 18
+#endif
+constexpr std::size_t LZWWindowSize = std::size_t{1} << VOXWRAP_LZW_WINDOW_BITS;
+static_assert(LZWWindowSize >= 2 * LZWLongest, "the window must hold more than one string");
+constexpr std::size_t LZWSlack = 16;  // short strings are copied 16 bytes at a time
+// The window's first bytes hold the 256 one-byte strings, so every code in use has a position
+// and a byte value is copied like any other string.
+constexpr std::size_t LZWBase = 256 + LZWSlack;
+constexpr std::size_t LZWEndOfWindow = LZWBase + LZWWindowSize;
+
+// The LZW decoder's large tables (about 320 KiB): allocated by a reader at its first LZW strip
+// and reused for every later strip of the file. Only the generations are cleared (no position
+// may match before it was recorded); every other entry is written before it is read, so a small
+// image touches only the part of the window it uses.
+struct LZWTables {
+    LZWTables() { std::memset(LZWGen, 0, sizeof LZWGen); }
+    std::uint16_t LZWHead[LZWCodes];
+    std::uint8_t LZWTail[LZWCodes];
+    std::uint8_t LZWFirst[LZWCodes];
+    std::uint16_t LZWSize[LZWCodes];
+    std::uint32_t LZWPos[LZWCodes];  // where the code's string was written...
+    std::uint32_t LZWGen[LZWCodes];  // ...valid while this equals the reader's LZWGeneration
+    std::uint8_t LZWWindow[LZWEndOfWindow + LZWSlack];
+};
+
+// A new array of count elements, left uninitialised, or null when it cannot be had, including a
+// count whose byte size cannot be represented.
+template <class T>
+T* NewArray(std::uint64_t count) {
+    if (count > static_cast<std::uint64_t>(PTRDIFF_MAX) / sizeof(T)) return nullptr;
+    return new (std::nothrow) T[static_cast<std::size_t>(count)];
+}
+
+inline bool HostIsLittleEndian() {
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
+
+// Owns a descriptor opened for reading: closed on every way out of a read, a thrown failure
+// included. A failed close of a read-only file loses nothing, so it is no error.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// ---------------------------------------------------------------- the reader of one file
+
+class Reader {
+  public:
+    Reader(const char* path, std::string* warnings) : Path(path), Warnings(warnings) {}
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
+                       RowTable* rows, std::unique_ptr<char[]>* description);
+
+  private:
+    struct LZWRegisters;
+
+    // A strip decoder: initialise at a strip, deliver decoded bytes, check the end of the strip.
+    // Called through pointers, as chosen by the Compression field, so that no decoder's loop is
+    // compiled into another's.
+    struct Decoder {
+        void (Reader::*init)(std::uint32_t offset, std::uint32_t byteCount);
+        void (Reader::*decode)(std::uint8_t* dst, std::size_t n);
+        void (Reader::*term)();
+    };
+
+    // messages
+    [[noreturn]] void Error(const char* message) const;
+    [[noreturn]] void Error(const std::string& message) const { Error(message.c_str()); }
+    [[noreturn]] void EndOfFile() const { Error("unexpected end of file."); }
+    void Warning(const char* message) const;
+
+    // the file
+    bool Refill();
+    unsigned GetChar() {
+        if (Cur == Lim && !Refill()) EndOfFile();
+        return *Cur++;
+    }
+    std::int64_t Tell() const { return LimOffset - (Lim - Cur); }
+    void Seek(std::int64_t offset);
+    void CopyBytes(std::uint8_t* dst, std::size_t n);
+    std::uint64_t ReadBlock(char* dst, std::uint64_t n);
+
+    // values in the file's byte order
+    unsigned Get2() { return Motorola ? Get2M() : Get2I(); }
+    std::uint32_t Get4() { return Motorola ? Get4M() : Get4I(); }
+    unsigned Get2I();
+    unsigned Get2M();
+    std::uint32_t Get4I();
+    std::uint32_t Get4M();
+
+    // the directory
+    unsigned GetIFD(std::uint32_t ifd, unsigned tag);
+    std::uint32_t GetIFD3(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault);
+    std::uint32_t GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault);
+    void ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* description);
+    std::unique_ptr<std::uint32_t[]> GetStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+                                              const char* name);
+
+    // strip decoders: each turns the current strip's raw bytes into exactly n decoded bytes
+    void StartStrip(std::uint32_t offset, std::uint32_t byteCount);
+    void Reverse(std::uint8_t* p, std::size_t n) const;
+    std::size_t TakeRaw(std::uint8_t* dst, std::size_t n);
+    void InitNICDecode(std::uint32_t offset, std::uint32_t byteCount) {
+        StartStrip(offset, byteCount);
+    }
+    void NICDecode(std::uint8_t* dst, std::size_t n);
+    void TermNICDecode();
+    unsigned MPBGetCode();
+    void InitMPBDecode(std::uint32_t offset, std::uint32_t byteCount);
+    void MPBDecode(std::uint8_t* dst, std::size_t n);
+    void TermMPBDecode();
+    void LZWNewGeneration();
+    void InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount);
+    void LZWDecode(std::uint8_t* dst, std::size_t n);
+    void TermLZWDecode();
+
+    // rows
+    void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
+    void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+                  RowTable& rows);
+
+    const char* const Path;       // every message starts with it
+    std::string* const Warnings;  // null: warnings go to standard error at once
+
+    // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is
+    // the next byte. It starts as the small block below and moves to a larger one at the first
+    // strip that is larger.
+    int File = -1;
+    std::uint8_t Small[DirectoryChunk];
+    std::unique_ptr<std::uint8_t[]> Large;
+    std::uint8_t* Buffer = Small;
+    std::size_t Capacity = DirectoryChunk;  // bytes at Buffer
+    const std::uint8_t* Cur = Small;
+    const std::uint8_t* Lim = Small;
+    std::int64_t LimOffset = 0;  // file offset of the byte at Lim
+    std::size_t Chunk = DirectoryChunk;
+    bool Motorola = false;  // "MM": most significant byte first
+
+    // Common decoder state.
+    const std::uint8_t* byte = bitN.v;  // the fill-order table in use
+    std::uint32_t bytes = 0;            // raw bytes of the current strip not yet taken
+
+    // PackBits. MPBlen: 0 when a header byte is due, n > 0 when n literal bytes follow, n < 0
+    // when -n copies of MPBrep follow.
+    std::int32_t MPBlen = 0;
+    std::uint8_t MPBrep = 0;
+
+    // LZW.
+    std::unique_ptr<LZWTables> LZW;
+    std::uint32_t LZWbuf = 0;         // bit accumulator; new bytes enter at the low end
+    std::int32_t LZWnum = 0;          // accumulated bits below the current code
+    std::int32_t LZWlen = 9;          // code width
+    std::uint32_t LZWmask = 511;      // 2^LZWlen - 1
+    unsigned LZWold = LZWClear;       // previous code; LZWClear while no string followed a clear
+    unsigned LZWcode = LZWFirstCode;  // next free code
+    std::size_t LZWread = LZWBase;    // decoded bytes not yet delivered: [LZWread, LZWwrite)
+    std::size_t LZWwrite = LZWBase;
+    std::uint32_t LZWGeneration = 0;
+    std::uint32_t LZWoldPos = 0;  // where the previous string was written
+    bool LZWoldValid = false;
+};
+
+}  // namespace rif
