@@ -181,7 +181,6 @@ class Reader {
 
     // the directory
     unsigned GetIFD(std::uint32_t ifd, unsigned tag);
-    std::uint32_t GetIFD3(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault);
     std::uint32_t GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault);
     void ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* description);
     std::unique_ptr<std::uint32_t[]> GetStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,

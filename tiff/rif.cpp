@@ -130,11 +130,9 @@ unsigned Reader::GetIFD(std::uint32_t ifd, unsigned tag) {
     return 0;
 }
 
-std::uint32_t Reader::GetIFD3(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault) {
-    if (GetIFD(ifd, tag) == SHORT && Get4() == 1) return Get2();
-    return byDefault;
-}
-
+// A single SHORT or LONG value, or byDefault for any other entry. Every field is taken in both
+// types: writers store Compression, Predictor and the rest as LONG too, and reading such an entry
+// as absent would decode the samples wrongly.
 std::uint32_t Reader::GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault) {
     const unsigned type = GetIFD(ifd, tag);
     if (type == SHORT && Get4() == 1) return Get2();
@@ -224,7 +222,7 @@ void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t
 void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                       RowTable& rows) {
     Decoder decoder{};
-    switch (GetIFD3(ifd, 259, 1)) {
+    switch (GetIFD4(ifd, 259, 1)) {
     case 1:
         decoder = {&Reader::InitNICDecode, &Reader::NICDecode, &Reader::TermNICDecode};
         break;
@@ -237,10 +235,10 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     default:
         Error("unknown image compression method.");
     }
-    const std::uint32_t photometric = GetIFD3(ifd, 262, 65535);
+    const std::uint32_t photometric = GetIFD4(ifd, 262, 65535);
     if (photometric != 0 && photometric != 1 && photometric != 3 && photometric != 4)
         Error("bad photometric interpretation.");
-    const std::uint32_t fillOrder = GetIFD3(ifd, 266, 1);
+    const std::uint32_t fillOrder = GetIFD4(ifd, 266, 1);
     if (fillOrder == 1) {
         byte = bitN.v;
     } else if (fillOrder == 2) {
@@ -248,15 +246,15 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     } else {
         Error("unknown fill order.");
     }
-    if (GetIFD3(ifd, 277, 1) != 1) Error("bad samples per pixel.");
+    if (GetIFD4(ifd, 277, 1) != 1) Error("bad samples per pixel.");
     std::uint32_t r = GetIFD4(ifd, 278, height);
     if (height < r) {
         r = height;
     } else if (r == 0) {
         Error("bad rows per strip.");
     }
-    if (GetIFD3(ifd, 284, 1) != 1) Error("bad planar configuration.");
-    const std::uint32_t predictor = GetIFD3(ifd, 317, 1);
+    if (GetIFD4(ifd, 284, 1) != 1) Error("bad planar configuration.");
+    const std::uint32_t predictor = GetIFD4(ifd, 317, 1);
     if (predictor != 1 && predictor != 2) Error("unknown differencing predictor.");
 
     // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
@@ -324,7 +322,7 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
     }
     unsigned b = 0;
     if (bitsPerSample != nullptr || rows != nullptr) {
-        b = GetIFD3(ifd, 258, 1);
+        b = GetIFD4(ifd, 258, 1);
         if (b < 1 || b > 16) Error("bad bits per sample.");
         if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
     }

@@ -380,22 +380,22 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"bits17", [](TiffBuilder& f) { f.Short(258, 17); }, "bad bits per sample."},
         FieldCase{"compression2", [](TiffBuilder& f) { f.Short(259, 2); },
                   "unknown image compression method."},
-        FieldCase{"compressionlong", [](TiffBuilder& f) { f.Long(259, 5); }, nullptr},
+        FieldCase{"compressionlong", [](TiffBuilder& f) { f.Long(259, 5); },
+                  "LZW too few codes."},
         FieldCase{"nophotometric", [](TiffBuilder& f) { f.Remove(262); },
                   "bad photometric interpretation."},
         FieldCase{"photometric2", [](TiffBuilder& f) { f.Short(262, 2); },
                   "bad photometric interpretation."},
         FieldCase{"photometric5", [](TiffBuilder& f) { f.Short(262, 5); },
                   "bad photometric interpretation."},
-        FieldCase{"photometriclong", [](TiffBuilder& f) { f.Long(262, 1); },
-                  "bad photometric interpretation."},
+        FieldCase{"photometriclong", [](TiffBuilder& f) { f.Long(262, 1); }, nullptr},
         FieldCase{"photometric0", [](TiffBuilder& f) { f.Short(262, 0); }, nullptr},
         FieldCase{"photometric3", [](TiffBuilder& f) { f.Short(262, 3); }, nullptr},
         FieldCase{"photometric4", [](TiffBuilder& f) { f.Short(262, 4); }, nullptr},
         FieldCase{"fill0", [](TiffBuilder& f) { f.Short(266, 0); }, "unknown fill order."},
         FieldCase{"fill3", [](TiffBuilder& f) { f.Short(266, 3); }, "unknown fill order."},
         FieldCase{"spp2", [](TiffBuilder& f) { f.Short(277, 2); }, "bad samples per pixel."},
-        FieldCase{"spplong", [](TiffBuilder& f) { f.Long(277, 3); }, nullptr},
+        FieldCase{"spplong", [](TiffBuilder& f) { f.Long(277, 3); }, "bad samples per pixel."},
         FieldCase{"rps0", [](TiffBuilder& f) { f.Long(278, 0); }, "bad rows per strip."},
         FieldCase{"rps0short", [](TiffBuilder& f) { f.Short(278, 0); }, "bad rows per strip."},
         FieldCase{"rpsmax", [](TiffBuilder& f) { f.Long(278, 4294967295u); }, nullptr},
@@ -461,6 +461,27 @@ TEST(ReadImageFileFailure, ChecksTheRowFieldsInOrder) {
     }
 }
 
+// Writers store these fields as LONG too; read as absent, an LZW strip would be copied as if
+// uncompressed. Here every one of them is LONG: LZW, FillOrder 2, Predictor 2, 8 bits.
+TEST(ReadImageFile, TakesEveryFieldAsLongWithCountOne) {
+    Bytes codes = Lzw({256, 1, 1, 1, 257});
+    for (std::uint8_t& v : codes) {
+        std::uint8_t r = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (v & (1u << bit)) r = static_cast<std::uint8_t>(r | (0x80u >> bit));
+        v = r;
+    }
+    TiffBuilder t = Gray(3, 1, 8, {codes}, 1);
+    t.Long(258, 8).Long(259, 5).Long(262, 1).Long(266, 2).Long(277, 1).Long(284, 1).Long(317, 2);
+    const std::string path = tifftest::WriteFile("alllong.tif", t.Bytes());
+    std::int32_t b = 0;
+    ReadImageFile(path.c_str(), nullptr, nullptr, &b, nullptr, nullptr);
+    EXPECT_EQ(b, 8);
+    const Decoded d = Decode(path);
+    EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{1, 2, 3}));
+    EXPECT_EQ(d.warnings, "");
+}
+
 TEST(ReadImageFile, TakesShortValuesFromTheFirstBytesOfTheField) {
     // Big-endian SHORT width 37 in the first two bytes of the value field, junk in the others.
     TiffBuilder t(true);
@@ -477,21 +498,22 @@ TEST(ReadImageFile, TakesShortValuesFromTheFirstBytesOfTheField) {
 TEST(ReadImageFile, TakesTheFirstEntryOfATag) {
     TiffBuilder t;
     t.Add(257, SHORT, {3}).Add(256, SHORT, {2}).Add(256, SHORT, {5}).Add(258, LONG, {8});
-    t.Add(258, SHORT, {4});  // the first BitsPerSample entry is a LONG: treated as absent
+    t.Add(258, SHORT, {4});  // the first BitsPerSample entry, a LONG, is the one taken
     const std::string path = tifftest::WriteFile("duplicates.tif", t.Bytes());
     std::int32_t w = 0, h = 0, b = 0;
     ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr);
     EXPECT_EQ(w, 2);
     EXPECT_EQ(h, 3);
-    EXPECT_EQ(b, 1);
+    EXPECT_EQ(b, 8);
 }
 
 TEST(ReadImageFile, DefaultsToOneBitPerSample) {
-    // Without BitsPerSample (or with one of type LONG) a byte 0xA5 holds eight 1-bit samples.
-    for (bool asLong : {false, true}) {
+    // Without BitsPerSample (or with one of neither SHORT nor LONG type) a byte 0xA5 holds eight
+    // 1-bit samples.
+    for (bool asAscii : {false, true}) {
         TiffBuilder t = Gray(9, 2, 1, {{0xA5, 0xFF, 0x00, 0x80}}, 2);
-        if (asLong) {
-            t.Long(258, 8);
+        if (asAscii) {
+            t.Ascii(258, "8");
         } else {
             t.Remove(258);
         }
