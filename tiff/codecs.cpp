@@ -1,9 +1,15 @@
 // The strip decoders of the reader: copying, PackBits and LZW. Each turns the current strip's raw
 // bytes into exactly the decoded bytes a row asks for; see tiff/reader.h.
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_decompressBound
+#include <libdeflate.h>
+#include <zstd.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,9 +30,10 @@ namespace rif {
 // read each, strips elsewhere in the file no more than their own length. The buffer grows with
 // the strips (at least doubling, up to BufferSize), so a small image never pays for a large
 // buffer; when a larger one cannot be had, the current one serves.
-void Reader::StartStrip(std::uint32_t offset, std::uint32_t byteCount) {
-    Seek(offset);
-    const std::size_t want = std::min(std::max<std::size_t>(byteCount, DirectoryChunk), BufferSize);
+void Reader::StartStrip(std::uint64_t offset, std::uint64_t byteCount) {
+    Seek(static_cast<std::int64_t>(std::min<std::uint64_t>(offset, INT64_MAX)));
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::max<std::uint64_t>(byteCount, DirectoryChunk), BufferSize));
     if (want > Capacity) {
         try {
             const std::size_t size = std::max(want, std::min(2 * Capacity, BufferSize));
@@ -53,10 +60,10 @@ void Reader::Reverse(std::uint8_t* p, std::size_t n) const {
 // Copies up to n raw bytes within the byte count; returns how many, after reading them (so the
 // end of the file is found before the end of the strip's bytes).
 std::size_t Reader::TakeRaw(std::uint8_t* dst, std::size_t n) {
-    const std::size_t k = std::min<std::size_t>(n, bytes);
+    const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes));
     CopyBytes(dst, k);
     Reverse(dst, k);
-    bytes -= static_cast<std::uint32_t>(k);
+    bytes -= k;
     return k;
 }
 
@@ -77,7 +84,7 @@ unsigned Reader::MPBGetCode() {
     return byte[v];
 }
 
-void Reader::InitMPBDecode(std::uint32_t offset, std::uint32_t byteCount) {
+void Reader::InitMPBDecode(std::uint64_t offset, std::uint64_t byteCount) {
     StartStrip(offset, byteCount);
     MPBlen = 0;
 }
@@ -134,7 +141,7 @@ void Reader::LZWNewGeneration() {
 
 // The tables come at the first LZW strip (zeroed: no generation matches yet) and serve every
 // later one.
-void Reader::InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount) {
+void Reader::InitLZWDecode(std::uint64_t offset, std::uint64_t byteCount) {
     StartStrip(offset, byteCount);
     if (!LZW) {
         try {
@@ -165,7 +172,8 @@ void Reader::InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount) {
 struct Reader::LZWRegisters {
     Reader& reader;
     LZWTables& t;
-    std::uint32_t buf, mask, left;
+    std::uint32_t buf, mask;
+    std::uint64_t left;
     std::int32_t num, len;
     unsigned old, code;
     const std::uint8_t* cur;
@@ -354,4 +362,181 @@ void Reader::TermLZWDecode() {
         Warning("LZW missing end of code");
     }
 }
+// Deflate (Compression 8 and 32946, both zlib streams) and Zstd.
+
+void InflaterFree::operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+void ZstdFree::operator()(ZSTD_DCtx_s* d) const { ZSTD_freeDCtx(d); }
+
+namespace {
+
+std::uint64_t Times(std::uint64_t a, std::uint64_t b) {
+    if (a != 0 && b > UINT64_MAX / a) return UINT64_MAX;
+    return a * b;
+}
+
+std::uint64_t Plus(std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// LZW: every code takes at least 9 bits, and after a clear code (or a strip's start) the k-th
+// code stands for at most k bytes, since each code defines an entry one byte longer than the
+// previous string. The table is full after 3839 codes; the next must be a clear code.
+std::uint64_t LZWLargest(std::uint64_t raw) {
+    const std::uint64_t codes = Times(raw, 8) / 9;
+    constexpr std::uint64_t cycle = LZWLongest;  // codes between two clear codes
+    const std::uint64_t full = codes / cycle, rest = codes % cycle;
+    return Plus(Times(full, cycle * (cycle + 1) / 2), rest * (rest + 1) / 2);
+}
+
+}  // namespace
+
+// None: one byte each. PackBits: a header and one byte give at most 128 copies (64 per byte).
+// Deflate: a length-258 match coded in two bits at best (1032 per byte). Zstd: a 4-byte RLE block
+// gives at most 128 KiB (32768 per byte).
+std::uint64_t LargestExpansion(unsigned compression, std::uint64_t raw) {
+    switch (compression) {
+    case NoCompression:
+        return raw;
+    case PackBitsCompression:
+        return Times(raw, 64);
+    case LZWCompression:
+        return LZWLargest(raw);
+    case DeflateCompression:
+    case OldDeflateCompression:
+        return Times(raw, 1032);
+    case ZstdCompression:
+        return Times(raw, 32768);
+    default:
+        return UINT64_MAX;
+    }
+}
+
+std::uint64_t Reader::FileSize() {
+    if (FileBytes < 0) {
+        struct stat st;
+        FileBytes = fstat(File, &st) == 0 && st.st_size > 0 ? st.st_size : 0;
+    }
+    return static_cast<std::uint64_t>(FileBytes);
+}
+
+// Reads a strip's raw bytes, cut at the end of the file, into Packed, through the fill-order
+// table; returns how many there are. The cut is no failure yet: the compressed data may end
+// before it.
+std::size_t Reader::ReadPacked(std::uint64_t offset, std::uint64_t byteCount) {
+    const std::uint64_t size = FileSize();
+    const std::uint64_t avail = offset >= size ? 0 : std::min(byteCount, size - offset);
+    if (avail > PTRDIFF_MAX) Error("no allocatable memory for strip data.");
+    const auto n = static_cast<std::size_t>(avail);
+    if (n > PackedCapacity) {
+        Packed.reset(NewArray<std::uint8_t>(n));
+        PackedCapacity = Packed ? n : 0;
+        if (!Packed) Error("no allocatable memory for strip data.");
+    }
+    Seek(static_cast<std::int64_t>(offset));
+    if (ReadBlock(reinterpret_cast<char*>(Packed.get()), n) != n) EndOfFile();
+    Reverse(Packed.get(), n);
+    return n;
+}
+
+std::uint8_t* Reader::UnpackedSpace(std::uint64_t capacity) {
+    if (capacity > UnpackedCapacity) {
+        if (capacity > PTRDIFF_MAX) Error("no allocatable memory for strip data.");
+        Unpacked.reset(NewArray<std::uint8_t>(capacity));
+        UnpackedCapacity = Unpacked ? static_cast<std::size_t>(capacity) : 0;
+        if (!Unpacked) Error("no allocatable memory for strip data.");
+    }
+    return Unpacked.get();
+}
+
+// A strip is decompressed at once into room for exactly the bytes its rows take, or less when
+// its raw bytes cannot decode to that many (a header claiming more rows than the data hold
+// then costs memory in proportion to the file, not to the claim). More data than the rows take
+// is decompressed again with more room, so that the rows get the true first bytes; it is a
+// warning, like an LZW string left over.
+void Reader::InitDeflateDecode(std::uint64_t offset, std::uint64_t byteCount) {
+    Codec = "Deflate";
+    const std::size_t n = ReadPacked(offset, byteCount);
+    if (!Inflater) {
+        Inflater.reset(libdeflate_alloc_decompressor());
+        if (!Inflater) Error("no allocatable memory for strip data.");
+    }
+    const std::uint64_t largest = LargestExpansion(DeflateCompression, n);
+    std::uint64_t room = std::min(StripNeed, largest);
+    for (;;) {
+        std::size_t used = 0, got = 0;
+        const libdeflate_result result =
+            libdeflate_zlib_decompress_ex(Inflater.get(), Packed.get(), n, UnpackedSpace(room),
+                                          static_cast<std::size_t>(room), &used, &got);
+        if (result == LIBDEFLATE_SUCCESS) {
+            if (got < StripNeed) Error("Deflate too few codes.");
+            UnpackedLen = got;
+            ExtraData = got > StripNeed;
+            ExtraCode = used < byteCount;
+            break;
+        }
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE || room >= largest) {
+            if (n < byteCount) EndOfFile();  // the data was cut by the end of the file
+            Error("Deflate data corrupt.");
+        }
+        room = std::min(largest, Times(room, 2));
+    }
+    UnpackedRead = 0;
+}
+
+// Zstd decompresses as a stream, frame after frame, until the rows are covered; one more byte
+// tells whether the strip holds more data than that.
+void Reader::InitZstdDecode(std::uint64_t offset, std::uint64_t byteCount) {
+    Codec = "Zstd";
+    const std::size_t n = ReadPacked(offset, byteCount);
+    if (!ZstdContext) {
+        ZstdContext.reset(ZSTD_createDCtx());
+        if (!ZstdContext) Error("no allocatable memory for strip data.");
+    }
+    ZSTD_DCtx* const z = ZstdContext.get();
+    ZSTD_DCtx_reset(z, ZSTD_reset_session_only);
+    const std::uint64_t room = std::min(StripNeed, LargestExpansion(ZstdCompression, n));
+    ZSTD_inBuffer in{Packed.get(), n, 0};
+    ZSTD_outBuffer out{UnpackedSpace(room), static_cast<std::size_t>(room), 0};
+    std::size_t pending = 0;  // 0: at a frame boundary
+    const auto fail = [&] {
+        if (n < byteCount) EndOfFile();
+        Error("Zstd data corrupt.");
+    };
+    while (out.pos < out.size) {
+        const std::size_t before = in.pos, made = out.pos;
+        pending = ZSTD_decompressStream(z, &out, &in);
+        if (ZSTD_isError(pending)) fail();
+        if (in.pos == before && out.pos == made) break;  // no progress: the data is used up
+    }
+    if (out.pos < StripNeed) {
+        if (pending != 0 && n < byteCount) EndOfFile();
+        Error("Zstd too few codes.");
+    }
+    std::uint8_t probe = 0;
+    ZSTD_outBuffer more{&probe, 1, 0};
+    ExtraData = false;
+    bool stray = false;  // bytes that are no Zstd data at all
+    if (pending != 0 || in.pos < in.size) {
+        const std::size_t left = ZSTD_decompressStream(z, &more, &in);
+        ExtraData = !ZSTD_isError(left) && more.pos > 0;
+        stray = ZSTD_isError(left);
+    }
+    ExtraCode = !ExtraData && (stray || in.pos < byteCount);
+    UnpackedLen = out.pos;
+    UnpackedRead = 0;
+}
+
+void Reader::UnpackedDecode(std::uint8_t* dst, std::size_t n) {
+    std::memcpy(dst, Unpacked.get() + UnpackedRead, n);  // the strip's rows fit: checked at init
+    UnpackedRead += n;
+}
+
+void Reader::TermUnpackedDecode() {
+    if (ExtraData || UnpackedRead < UnpackedLen) {
+        Warning((std::string(Codec) + " too many data").c_str());
+    } else if (ExtraCode) {
+        Warning((std::string(Codec) + " too many code").c_str());
+    }
+}
+
 }  // namespace rif

@@ -20,6 +20,9 @@
 
 #include "tiff/rif.h"
 
+struct libdeflate_decompressor;
+struct ZSTD_DCtx_s;
+
 namespace rif {
 
 // ---------------------------------------------------------------- constants
@@ -34,7 +37,8 @@ constexpr unsigned SHORT = 3;
 constexpr unsigned LONG = 4;
 
 // The fill-order tables. Every raw strip byte passes through one of them, headers and codes
-// included; the header and the directory never do.
+// included; the header and the directory never do. Inline: one object for every file of tiff/,
+// since the decoders tell the identity table by its address.
 struct ByteTable {
     std::uint8_t v[256];
 };
@@ -53,8 +57,8 @@ constexpr ByteTable MakeByteTable(bool reverse) {
     return t;
 }
 
-constexpr ByteTable bitN = MakeByteTable(false);  // FillOrder 1
-constexpr ByteTable bitR = MakeByteTable(true);   // FillOrder 2: bits in reverse order
+inline constexpr ByteTable bitN = MakeByteTable(false);  // FillOrder 1
+inline constexpr ByteTable bitR = MakeByteTable(true);   // FillOrder 2: bits in reverse order
 
 // LZW in the TIFF form: codes of 9 to 12 bits, most significant bit first; 256 clears the table,
 // 257 ends the information, and the width grows when the next free code reaches 2^width - 1.
@@ -131,6 +135,26 @@ class FileDescriptor {
     int fd_;
 };
 
+// The compressions a strip may have, by their Compression field value.
+constexpr unsigned NoCompression = 1;
+constexpr unsigned LZWCompression = 5;
+constexpr unsigned DeflateCompression = 8;
+constexpr unsigned OldDeflateCompression = 32946;
+constexpr unsigned PackBitsCompression = 32773;
+constexpr unsigned ZstdCompression = 50000;
+
+// The most bytes that raw bytes of one strip can decode to under this compression (saturated at
+// 2^64 - 1); every supported compression has such a bound, so that a header claiming more rows
+// than its strips can hold is found without decoding.
+std::uint64_t LargestExpansion(unsigned compression, std::uint64_t raw);
+
+struct InflaterFree {
+    void operator()(libdeflate_decompressor* d) const;
+};
+struct ZstdFree {
+    void operator()(ZSTD_DCtx_s* d) const;
+};
+
 // ---------------------------------------------------------------- the reader of one file
 
 class Reader {
@@ -149,7 +173,7 @@ class Reader {
     // Called through pointers, as chosen by the Compression field, so that no decoder's loop is
     // compiled into another's.
     struct Decoder {
-        void (Reader::*init)(std::uint32_t offset, std::uint32_t byteCount);
+        void (Reader::*init)(std::uint64_t offset, std::uint64_t byteCount);
         void (Reader::*decode)(std::uint8_t* dst, std::size_t n);
         void (Reader::*term)();
     };
@@ -187,27 +211,36 @@ class Reader {
                                               const char* name);
 
     // strip decoders: each turns the current strip's raw bytes into exactly n decoded bytes
-    void StartStrip(std::uint32_t offset, std::uint32_t byteCount);
+    void StartStrip(std::uint64_t offset, std::uint64_t byteCount);
     void Reverse(std::uint8_t* p, std::size_t n) const;
     std::size_t TakeRaw(std::uint8_t* dst, std::size_t n);
-    void InitNICDecode(std::uint32_t offset, std::uint32_t byteCount) {
+    void InitNICDecode(std::uint64_t offset, std::uint64_t byteCount) {
         StartStrip(offset, byteCount);
     }
     void NICDecode(std::uint8_t* dst, std::size_t n);
     void TermNICDecode();
     unsigned MPBGetCode();
-    void InitMPBDecode(std::uint32_t offset, std::uint32_t byteCount);
+    void InitMPBDecode(std::uint64_t offset, std::uint64_t byteCount);
     void MPBDecode(std::uint8_t* dst, std::size_t n);
     void TermMPBDecode();
     void LZWNewGeneration();
-    void InitLZWDecode(std::uint32_t offset, std::uint32_t byteCount);
+    void InitLZWDecode(std::uint64_t offset, std::uint64_t byteCount);
     void LZWDecode(std::uint8_t* dst, std::size_t n);
     void TermLZWDecode();
+    std::uint64_t FileSize();
+    std::size_t ReadPacked(std::uint64_t offset, std::uint64_t byteCount);
+    std::uint8_t* UnpackedSpace(std::uint64_t capacity);
+    void InitDeflateDecode(std::uint64_t offset, std::uint64_t byteCount);
+    void InitZstdDecode(std::uint64_t offset, std::uint64_t byteCount);
+    void UnpackedDecode(std::uint8_t* dst, std::size_t n);
+    void TermUnpackedDecode();
 
     // rows
     void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
+    std::uint32_t RowFields(std::uint32_t ifd, std::uint32_t height, Decoder& decoder,
+                            std::uint32_t& predictor);
     void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
-                  RowTable& rows);
+                  RowTable* rows);
 
     const char* const Path;       // every message starts with it
     std::string* const Warnings;  // null: warnings go to standard error at once
@@ -228,7 +261,23 @@ class Reader {
 
     // Common decoder state.
     const std::uint8_t* byte = bitN.v;  // the fill-order table in use
-    std::uint32_t bytes = 0;            // raw bytes of the current strip not yet taken
+    std::uint64_t bytes = 0;            // raw bytes of the current strip not yet taken
+    std::uint64_t StripNeed = 0;        // decoded bytes the current strip's rows take
+    std::int64_t FileBytes = -1;        // the file's size, once asked for
+
+    // Deflate and Zstd: a strip is decompressed whole (its raw bytes in Packed) into Unpacked, and
+    // the rows are handed out from there. The warnings at the strip's end are known at once.
+    const char* Codec = "";  // "Deflate" or "Zstd": the first word of the messages
+    std::unique_ptr<std::uint8_t[]> Packed;
+    std::size_t PackedCapacity = 0;
+    std::unique_ptr<std::uint8_t[]> Unpacked;
+    std::size_t UnpackedCapacity = 0;
+    std::size_t UnpackedRead = 0;  // bytes handed out
+    std::size_t UnpackedLen = 0;   // bytes decoded, at least StripNeed
+    bool ExtraData = false;        // the strip decodes to more than its rows take
+    bool ExtraCode = false;        // raw bytes follow the compressed data
+    std::unique_ptr<libdeflate_decompressor, InflaterFree> Inflater;
+    std::unique_ptr<ZSTD_DCtx_s, ZstdFree> ZstdContext;
 
     // PackBits. MPBlen: 0 when a header byte is due, n > 0 when n literal bytes follow, n < 0
     // when -n copies of MPBrep follow.

@@ -215,22 +215,26 @@ void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t
     }
 }
 
-// Checks the fields that matter only for the samples, then decodes every row. The table is
-// reserved at once, but each row is allocated just before it is decoded, so a header that
-// declares a huge image over a few bytes of data fails on the data without first claiming memory
-// for the whole image.
-void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
-                      RowTable& rows) {
-    Decoder decoder{};
+// Checks the fields that matter only for the samples, in a fixed order, and picks the decoder.
+std::uint32_t Reader::RowFields(std::uint32_t ifd, std::uint32_t height, Decoder& decoder,
+                                std::uint32_t& predictor) {
     switch (GetIFD4(ifd, 259, 1)) {
-    case 1:
+    case NoCompression:
         decoder = {&Reader::InitNICDecode, &Reader::NICDecode, &Reader::TermNICDecode};
         break;
-    case 5:
+    case LZWCompression:
         decoder = {&Reader::InitLZWDecode, &Reader::LZWDecode, &Reader::TermLZWDecode};
         break;
-    case 32773:
+    case PackBitsCompression:
         decoder = {&Reader::InitMPBDecode, &Reader::MPBDecode, &Reader::TermMPBDecode};
+        break;
+    case DeflateCompression:
+    case OldDeflateCompression:
+        decoder = {&Reader::InitDeflateDecode, &Reader::UnpackedDecode,
+                   &Reader::TermUnpackedDecode};
+        break;
+    case ZstdCompression:
+        decoder = {&Reader::InitZstdDecode, &Reader::UnpackedDecode, &Reader::TermUnpackedDecode};
         break;
     default:
         Error("unknown image compression method.");
@@ -254,34 +258,72 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
         Error("bad rows per strip.");
     }
     if (GetIFD4(ifd, 284, 1) != 1) Error("bad planar configuration.");
-    const std::uint32_t predictor = GetIFD4(ifd, 317, 1);
+    predictor = GetIFD4(ifd, 317, 1);
     if (predictor != 1 && predictor != 2) Error("unknown differencing predictor.");
+    return r;
+}
+
+// Decoded bytes of one row: packed rows start on a byte boundary, 16-bit samples take two.
+static std::uint64_t RowBytes(std::uint32_t width, unsigned b) {
+    return b == 16 ? 2 * std::uint64_t{width} : (std::uint64_t{width} * b + 7) / 8;
+}
+
+// Checks the row fields, then decodes every row into rows. The table is reserved at once, but
+// each row is allocated just before it is decoded, so a header that declares a huge image over a
+// few bytes of data fails on the data without first claiming memory for the whole image.
+//
+// With rows null nothing is kept: the strips are decoded through a small scratch block, for the
+// failure (and the warnings before it) that loading the image would give, at a cost in memory
+// and time bounded by what the strips really hold rather than by the rows they claim.
+void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+                      RowTable* rows) {
+    Decoder decoder{};
+    std::uint32_t predictor = 1;
+    const std::uint32_t r = RowFields(ifd, height, decoder, predictor);
 
     // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
     // end the process instead of throwing when a throwing one fails.
-    rows.clear();
-    if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
-        height > rows.max_size())
-        Error("no allocatable memory for cell.");
-    void* probe = ::operator new (sizeof(RowTable::value_type) * std::size_t{height}, std::nothrow);
-    if (probe == nullptr) Error("no allocatable memory for cell.");
-    ::operator delete(probe);
-    try {
-        rows.reserve(height);
-    } catch (const std::exception&) {
-        Error("no allocatable memory for cell.");
+    if (rows != nullptr) {
+        rows->clear();
+        if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
+            height > rows->max_size())
+            Error("no allocatable memory for cell.");
+        void* probe =
+            ::operator new (sizeof(RowTable::value_type) * std::size_t{height}, std::nothrow);
+        if (probe == nullptr) Error("no allocatable memory for cell.");
+        ::operator delete(probe);
+        try {
+            rows->reserve(height);
+        } catch (const std::exception&) {
+            Error("no allocatable memory for cell.");
+        }
     }
 
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
     const std::unique_ptr<std::uint32_t[]> offsets = GetStrip(ifd, 273, strips, "offset");
     const std::unique_ptr<std::uint32_t[]> counts = GetStrip(ifd, 279, strips, "bytes count");
 
+    const std::uint64_t rowBytes = RowBytes(width, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
+    std::uint8_t scratch[DirectoryChunk];
     for (std::uint32_t y = 0; y < height; ++y) {
-        if (y % r == 0) (this->*decoder.init)(offsets[y / r], counts[y / r]);
+        if (y % r == 0) {
+            StripNeed = rowBytes * std::min<std::uint32_t>(r, height - y);
+            (this->*decoder.init)(offsets[y / r], counts[y / r]);
+        }
+        if (rows == nullptr) {
+            for (std::uint64_t left = rowBytes; left > 0;) {
+                const auto k =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof scratch));
+                (this->*decoder.decode)(scratch, k);
+                left -= k;
+            }
+            if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
+            continue;
+        }
         std::uint16_t* row = NewArray<std::uint16_t>(width);
         if (row == nullptr) Error("no allocatable memory for cell.");
-        rows.emplace_back(row);
+        rows->emplace_back(row);
         DecodeRow(decoder, row, width, b);
         if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
         if (predictor == 2) {
@@ -327,7 +369,7 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
     }
     if (description != nullptr) ReadDescription(ifd, description);
-    if (rows != nullptr) ReadRows(ifd, w, h, b, *rows);
+    if (rows != nullptr) ReadRows(ifd, w, h, b, rows);
 }
 
 }  // namespace rif

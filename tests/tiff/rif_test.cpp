@@ -18,7 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <libdeflate.h>
 #include <sys/resource.h>
+#include <zstd.h>
 
 #include "support.h"
 #include "tiff/tiff_builder.h"
@@ -91,7 +93,15 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"im12_lzw_be.tif", 12, "im12.raw"},
         FixtureCase{"im12_packbits_le.tif", 12, "im12.raw"},
         FixtureCase{"im12_none_be.tif", 12, "im12.raw"}, FixtureCase{"im16.tif", 16, nullptr},
-        FixtureCase{"multipage.tif", 8, nullptr}),
+        FixtureCase{"multipage.tif", 8, nullptr}, FixtureCase{"g8_zip.tif", 8, nullptr},
+        FixtureCase{"g8_zip_pred_fill2.tif", 8, nullptr}, FixtureCase{"g8_zstd.tif", 8, nullptr},
+        FixtureCase{"g16_zip_pred_be.tif", 16, nullptr},
+        FixtureCase{"g16_zstd_pred_le.tif", 16, nullptr},
+        FixtureCase{"g16_zstd_be.tif", 16, nullptr}, FixtureCase{"im1_zip.tif", 1, nullptr},
+        FixtureCase{"im4_zstd_fill2.tif", 4, nullptr},
+        FixtureCase{"im12_zip_be.tif", 12, "im12.raw"},
+        FixtureCase{"g16_tifffile_zlib_pred.tif", 16, nullptr},
+        FixtureCase{"g8_tifffile_deflate.tif", 8, nullptr}, FixtureCase{"im8_zip.tif", 8, nullptr}),
     [](const ::testing::TestParamInfo<FixtureCase>& param) {
         std::string name = param.param.file;
         name = name.substr(0, name.find('.'));
@@ -970,6 +980,97 @@ TEST(LzwDecode, RoundTripsLongStripsInOneOrManyStrips) {
 }
 
 // ---------------------------------------------------------------- large offsets and sizes
+
+// ---------------------------------------------------------------- Deflate and Zstd
+
+Bytes Zlib(const Bytes& data) {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    Bytes out(libdeflate_zlib_compress_bound(c, data.size()));
+    out.resize(libdeflate_zlib_compress(c, data.data(), data.size(), out.data(), out.size()));
+    libdeflate_free_compressor(c);
+    return out;
+}
+
+Bytes Zstd(const Bytes& data) {
+    Bytes out(ZSTD_compressBound(data.size()));
+    out.resize(ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3));
+    return out;
+}
+
+// The first block of a one-segment frame with a one-byte content size gets the reserved block
+// type 3 (bits 1-2 of the block header's first byte, after the 6 bytes of the frame header).
+Bytes ReservedBlock(Bytes frame) {
+    frame.at(6) |= 0x06;
+    return frame;
+}
+
+Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A 4 x 2 8-bit image in one strip that must decode to 8 bytes: the strip's stream decodes to
+// too few, too many or exactly 8 bytes, is followed by stray bytes, is corrupt, or is cut by the
+// end of the file (its byte count then runs past the end).
+TEST(UnpackedDecode, ChecksTheStripLikeAnLzwStrip) {
+    const Bytes eight{1, 2, 3, 4, 5, 6, 7, 8}, ten{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const Bytes six{1, 2, 3, 4, 5, 6};
+    struct Case {
+        const char* name;
+        unsigned compression;
+        Bytes strip;
+        const char* warning;  // null: none
+        const char* message;  // null: the image is read
+        bool cut;
+    };
+    const Case cases[] = {
+        {"zlibexact", 8, Zlib(eight), nullptr, nullptr, false},
+        {"zlibold", 32946, Zlib(eight), nullptr, nullptr, false},
+        {"zlibshort", 8, Zlib(six), nullptr, "Deflate too few codes.", false},
+        {"zliblong", 8, Zlib(ten), "Deflate too many data", nullptr, false},
+        {"zlibstray", 8, Cat(Zlib(eight), {0, 0}), "Deflate too many code", nullptr, false},
+        {"zlibcorrupt",
+         8,
+         {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF},
+         nullptr,
+         "Deflate data corrupt.",
+         false},
+        {"zlibcut", 8, Zlib(eight), nullptr, "unexpected end of file.", true},
+        {"zstdexact", 50000, Zstd(eight), nullptr, nullptr, false},
+        {"zstdtwoframes", 50000, Cat(Zstd(six), Zstd({7, 8})), nullptr, nullptr, false},
+        {"zstdshort", 50000, Zstd(six), nullptr, "Zstd too few codes.", false},
+        {"zstdlong", 50000, Zstd(ten), "Zstd too many data", nullptr, false},
+        {"zstdstray", 50000, Cat(Zstd(eight), {0, 0, 0, 0}), "Zstd too many code", nullptr, false},
+        {"zstdcorrupt", 50000, ReservedBlock(Zstd(eight)), nullptr, "Zstd data corrupt.", false},
+        {"zstdcut", 50000, Zstd(eight), nullptr, "unexpected end of file.", true},
+    };
+    for (const Case& c : cases) {
+        // The strip goes after the directory, so that a cut strip ends the file; setting a LONG
+        // in place changes no size.
+        TiffBuilder t = Gray(4, 2, 8, {}, 2, c.compression);
+        t.Long(273, 0).Long(279, static_cast<std::uint32_t>(c.strip.size()));
+        t.Long(273, static_cast<std::uint32_t>(t.Bytes().size()));
+        std::vector<std::uint8_t> file = t.Bytes();
+        Bytes strip = c.strip;
+        if (c.cut) strip.resize(strip.size() - 3);
+        file.insert(file.end(), strip.begin(), strip.end());
+        const std::string path = tifftest::WriteFile(std::string(c.name) + ".tif", file);
+        if (c.message != nullptr) {
+            RowTable rows;
+            EXPECT_EQ(FailureText([&] {
+                          ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr,
+                                        nullptr);
+                      }),
+                      Fatal(path, c.message))
+                << c.name;
+            continue;
+        }
+        const Decoded d = Decode(path);
+        EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{1, 2, 3, 4})) << c.name;
+        EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{5, 6, 7, 8})) << c.name;
+        EXPECT_EQ(d.warnings, c.warning ? Warned(path, c.warning) : "") << c.name;
+    }
+}
 
 TEST(LargeFile, ReadsDirectoryValuesAndStripsAbove2To31) {
     // A sparse file: the directory at 2^31 + 8, the description at 2^32 - 16, the strip at 3 GiB.

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the fixtures of the Deflate and Zstd strips (and, below, the stack files, BigTIFF and
+# tiles) with real encoders: libtiff's tiffcp, tifffile and ImageMagick. Each fixture's samples
+# equal those of a reference dump of make_sources.py (src<b>.raw, or im12.raw for ImageMagick's
+# 12-bit file). Needs /usr/bin/python3 with numpy and tifffile, libtiff-tools and imagemagick;
+# make_fixtures.sh runs it, or run it alone: the sources are rebuilt in a scratch directory.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+py=/usr/bin/python3
+im=/usr/bin/convert-im6.q16
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$here/make_sources.py" "$here"/im1.tif "$here"/im4.tif "$here"/im12.tif "$work"/
+cd "$work"
+$py make_sources.py
+for b in 1 4 8 12 16; do cmp "src$b.raw" "$here/src$b.raw"; done  # the same samples as before
+
+# Deflate (Compression 8) and Zstd (50000) from tiffcp; ":2" is Predictor 2.
+tiffcp -c zip -r 8 src8.tif g8_zip.tif
+tiffcp -c zip:2 -f lsb2msb -r 5 src8.tif g8_zip_pred_fill2.tif
+tiffcp -c zstd -r 7 src8.tif g8_zstd.tif
+tiffcp -c zip:2 -B -r 6 src16.tif g16_zip_pred_be.tif
+tiffcp -c zstd:2 -L src16.tif g16_zstd_pred_le.tif      # one strip
+tiffcp -c zstd -B -r 4 src16.tif g16_zstd_be.tif
+tiffcp -c zip -r 5 im1.tif im1_zip.tif
+tiffcp -c zstd -f lsb2msb im4.tif im4_zstd_fill2.tif
+tiffcp -c zip -B -r 3 im12.tif im12_zip_be.tif
+# tifffile's own zlib writer: Compression 8 with Predictor 2, and 32946 (the old Deflate code).
+$py - <<'PY'
+import numpy as np, tifffile
+v16 = np.fromfile('src16.raw', '<u2').reshape(23, 37)
+v8 = np.fromfile('src8.raw', '<u2').reshape(23, 37).astype(np.uint8)
+tifffile.imwrite('g16_tifffile_zlib_pred.tif', v16, photometric='minisblack',
+                 compression='zlib', predictor=True, rowsperstrip=10)
+tifffile.imwrite('g8_tifffile_deflate.tif', v8, photometric='minisblack',
+                 compression='deflate', rowsperstrip=23)
+PY
+# ImageMagick's Deflate.
+$im src8.pgm -compress zip im8_zip.tif
+
+for f in g8_zip.tif g8_zip_pred_fill2.tif g8_zstd.tif g16_zip_pred_be.tif g16_zstd_pred_le.tif \
+  g16_zstd_be.tif im1_zip.tif im4_zstd_fill2.tif im12_zip_be.tif g16_tifffile_zlib_pred.tif \
+  g8_tifffile_deflate.tif im8_zip.tif; do
+  tiffinfo "$f" >/dev/null
+  cp "$f" "$here/"
+done
