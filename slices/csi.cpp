@@ -1,6 +1,7 @@
 #include "slices/csi.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -120,19 +121,20 @@ std::string SliceList::Peep(const char* name, std::size_t length) {
 // ---- name file ----
 
 // Reads the next line of the name file into line, without its line feed. Returns false at the end
-// of the file before any character. A line that does not end with a line feed within LINE_LIMIT
-// characters is refused, the last line of a file included; so is a line holding a NUL byte,
-// which no file name can contain.
+// of the file before any character. A last line without a line feed is taken as it is. A line
+// that does not end within LINE_LIMIT characters, its line feed included, is refused rather than
+// split; so is a line holding a NUL byte, which no file name can contain. A read error is not
+// taken for the end of the list.
 bool ReadLine(std::FILE* file, const char* nameFile, std::string& line) {
     line.clear();
     for (std::size_t read = 0; read < LINE_LIMIT; ++read) {
         const int c = std::getc(file);
         if (c == EOF) {
-            if (read == 0) return false;
-            break;
+            if (std::ferror(file)) Error(nameFile, "name file not readable");
+            return read != 0;
         }
         if (c == '\n') return true;
-        if (c == '\0') break;
+        if (c == '\0') Error(nameFile, "NUL byte in line");
         line.push_back(static_cast<char>(c));
     }
     Error(nameFile, "too long line");
@@ -155,6 +157,10 @@ bool FirstWord(const std::string& line, std::size_t& start, std::size_t& length)
 std::vector<std::string> SliceList::FromNameFile(const char* nameFile) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(nameFile, "r"));
     if (!file) Error(nameFile, "name file not open");
+    // A directory opens for reading but every read fails; say what it is.
+    struct stat status;
+    if (fstat(fileno(file.get()), &status) == 0 && S_ISDIR(status.st_mode))
+        Error(nameFile, "name file is a directory");
     // Counting pass: every line is checked, so a bad line stops the run before any image is read.
     std::string line;
     std::size_t start = 0, length = 0;
@@ -233,9 +239,15 @@ int Normal(const Entry& a, const Entry& b) { return std::strcmp(a.name, b.name);
 
 int Reverse(const Entry& a, const Entry& b) { return Normal(b, a); }
 
-// Names without a number first, in byte order; then numbers from the smallest.
+// Names without a number first, in byte order; then numbers from the smallest, equal numbers in
+// byte order ("scan2_0001.tif" and "scan2_0002.tif" both read as 2), so that every listing has
+// one order and a run is repeatable.
 int Ascending(const Entry& a, const Entry& b) {
-    if (a.numbered && b.numbered) return a.value < b.value ? -1 : a.value > b.value ? 1 : 0;
+    if (a.numbered && b.numbered) {
+        if (a.value < b.value) return -1;
+        if (a.value > b.value) return 1;
+        return Normal(a, b);
+    }
     if (a.numbered) return 1;
     if (b.numbered) return -1;
     return Normal(a, b);
@@ -243,17 +255,63 @@ int Ascending(const Entry& a, const Entry& b) {
 
 int Descending(const Entry& a, const Entry& b) { return Ascending(b, a); }
 
+// Natural order: a run of decimal digits is an unsigned number of any length, compared by its
+// length without leading zeros and then digit by digit, so nothing can overflow; every other byte
+// is compared by its value. A run meets a non-digit byte at its first digit, which decides. Names
+// that are equal so ("a01" and "a1") are ordered by bytes, which makes the order total.
+int Natural(const Entry& a, const Entry& b) {
+    const auto* p = reinterpret_cast<const unsigned char*>(a.name);
+    const auto* q = reinterpret_cast<const unsigned char*>(b.name);
+    while (*p != '\0' && *q != '\0') {
+        if (IsDigit(static_cast<char>(*p)) && IsDigit(static_cast<char>(*q))) {
+            while (*p == '0')
+                ++p;
+            while (*q == '0')
+                ++q;
+            const unsigned char* pEnd = p;
+            const unsigned char* qEnd = q;
+            while (IsDigit(static_cast<char>(*pEnd)))
+                ++pEnd;
+            while (IsDigit(static_cast<char>(*qEnd)))
+                ++qEnd;
+            if (pEnd - p != qEnd - q) return pEnd - p < qEnd - q ? -1 : 1;
+            for (; p < pEnd; ++p, ++q)
+                if (*p != *q) return *p < *q ? -1 : 1;
+        } else {
+            if (*p != *q) return *p < *q ? -1 : 1;
+            ++p;
+            ++q;
+        }
+    }
+    if (*p != '\0') return 1;
+    if (*q != '\0') return -1;
+    return Normal(a, b);
+}
+
+int NaturalReverse(const Entry& a, const Entry& b) { return Natural(b, a); }
+
 using Comparator = int (*)(const Entry&, const Entry&);
 
-// The comparator of a listing option, or null for an unknown option. Only the first four
-// characters of "--rn..." and "--nr..." are looked at.
+// The comparator of a listing option; an unknown option fails. Only the first four characters of
+// "--rn..." and "--nr..." are looked at, so "--rnfoo" is "--rn".
 Comparator SortOption(const char* option) {
     if (std::strcmp(option, "-") == 0) return Normal;
     if (std::strcmp(option, "--r") == 0) return Reverse;
     if (std::strcmp(option, "--n") == 0) return Ascending;
     if (std::strncmp(option, "--rn", 4) == 0 || std::strncmp(option, "--nr", 4) == 0)
         return Descending;
-    return nullptr;
+    if (std::strcmp(option, "--v") == 0) return Natural;
+    if (std::strcmp(option, "--rv") == 0) return NaturalReverse;
+    Error(option + 1, "unknown sorting option");
+}
+
+Entry MakeEntry(const char* name, std::size_t index) {
+    Entry e;
+    e.name = name;
+    e.value = 0;
+    e.numbered = Numeric(name, e.value) == 1;
+    e.index = index;
+    return e;
 }
 
 bool IsDotOrDotDot(const char* name) {
@@ -261,6 +319,8 @@ bool IsDotOrDotDot(const char* name) {
 }
 
 std::vector<std::string> SliceList::FromListing(const char* directory, const char* option) {
+    // The option is examined first, so a mistyped one costs no header read.
+    const Comparator compare = SortOption(option);
     std::vector<std::string> list;
     {
         std::unique_ptr<DIR, DirCloser> dir(opendir(directory));
@@ -278,22 +338,14 @@ std::vector<std::string> SliceList::FromListing(const char* directory, const cha
                 list.push_back(Peep(entry->d_name, std::strlen(entry->d_name)));
         }
     }
-    // The option is examined only now, after every image was checked.
-    const Comparator compare = SortOption(option);
-    if (!compare) Error(option + 1, "unknown sorting option");
     std::vector<Entry> entries;
     try {
         entries.resize(list.size());
     } catch (const std::bad_alloc&) {
         NoMemory("no memory for paths");
     }
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        Entry& e = entries[i];
-        e.name = list[i].c_str() + DirLen;
-        e.value = 0;
-        e.numbered = Numeric(e.name, e.value) == 1;
-        e.index = i;
-    }
+    for (std::size_t i = 0; i < list.size(); ++i)
+        entries[i] = MakeEntry(list[i].c_str() + DirLen, i);
     std::sort(entries.begin(), entries.end(),
               [compare](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
     std::vector<std::string> sorted = Alloc(list.size());
@@ -321,4 +373,9 @@ std::vector<std::string> CheckSliceImages(const char* directory, const char* nam
     if (count) *count = static_cast<std::int32_t>(list.size());
     if (bitsPerSample) *bitsPerSample = slices.bps;
     return list;
+}
+
+int CompareSliceNames(const char* option, const char* a, const char* b) {
+    const Comparator compare = SortOption(option);
+    return compare(MakeEntry(a, 0), MakeEntry(b, 1));
 }

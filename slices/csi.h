@@ -11,3 +11,9 @@
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
                                           std::int32_t* count, std::int32_t* bitsPerSample);
+
+// The order of a directory listing under a sorting option ("-", "--r", "--n", "--rn..." or
+// "--nr...", "--v", "--rv"), comparing two names: negative when a comes first, positive when b
+// does, zero only for equal names. Any other option throws "option : unknown sorting option."
+// with the option's first "-" dropped.
+int CompareSliceNames(const char* option, const char* a, const char* b);

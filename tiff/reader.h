@@ -182,6 +182,7 @@ class Reader {
     [[noreturn]] void Error(const char* message) const;
     [[noreturn]] void Error(const std::string& message) const { Error(message.c_str()); }
     [[noreturn]] void EndOfFile() const { Error("unexpected end of file."); }
+    [[noreturn]] void NotOpen(int error) const;
     void Warning(const char* message) const;
 
     // the file

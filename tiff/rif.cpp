@@ -3,6 +3,7 @@
 #include "tiff/rif.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "common/failure.h"
@@ -27,6 +29,12 @@ namespace rif {
 
 // The reader's fatal routine: the messages carry their own period.
 void Reader::Error(const char* message) const { Fail(std::string(Path) + " : " + message); }
+
+// A file that exists but cannot be opened or examined: the system's reason ("Permission denied",
+// "Too many open files"), which "file not found." would hide.
+void Reader::NotOpen(int error) const {
+    Error("file not open (" + std::generic_category().message(error) + ").");
+}
 
 void Reader::Warning(const char* message) const {
     if (Warnings == nullptr) {
@@ -335,8 +343,17 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
 
 void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                            RowTable* rows, std::unique_ptr<char[]>* description) {
-    const FileDescriptor file(open(Path, O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) Error("file not found.");
+    // Opened without blocking, so a FIFO without a writer or a device among the slices cannot
+    // stop the run; whatever is not a regular file is then refused before a byte is read.
+    const FileDescriptor file(open(Path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (file.get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) Error("file not found.");
+        NotOpen(errno);
+    }
+    struct stat status;
+    if (fstat(file.get(), &status) != 0) NotOpen(errno);
+    if (S_ISDIR(status.st_mode)) Error("is a directory.");
+    if (!S_ISREG(status.st_mode)) Error("not a regular file.");
     File = file.get();
 
     const unsigned order = GetChar();

@@ -97,7 +97,28 @@ TEST(SliceListNameFile, NullOutputsAreSkipped) {
     EXPECT_EQ(count, 1);
 }
 
-TEST(SliceListNameFileFailure, RefusesLinesWithoutLineFeed) {
+TEST(SliceListNameFile, AcceptsALastLineWithoutLineFeed) {
+    const std::string dir = TempDir();
+    PutFixture(dir, "a.tif", "g100x80.tif");
+    const std::string line1021 = "a.tif" + std::string(1016, ' ');
+    const struct {
+        const char* what;
+        std::string text;
+        std::int32_t count;
+    } cases[] = {
+        {"short last line", "a.tif\na.tif", 2},
+        {"only line", "a.tif", 1},
+        {"blank last line", "a.tif\n  ", 1},
+        {"last line of 1021 characters", "a.tif\n" + line1021, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(dir + "/names.txt", c.text);
+        EXPECT_EQ(Check(dir, dir + "/names.txt").count, c.count);
+    }
+}
+
+TEST(SliceListNameFileFailure, RefusesLongLinesAndNulBytes) {
     const std::string dir = TempDir();
     PutFixture(dir, "a.tif", "g100x80.tif");
     const std::string names = dir + "/names.txt";
@@ -106,28 +127,29 @@ TEST(SliceListNameFileFailure, RefusesLinesWithoutLineFeed) {
     const struct {
         const char* what;
         std::string text;
+        const char* message;
     } cases[] = {
-        {"line of 1022 characters", line1022 + "\n"},
-        {"long line far past the limit", "a.tif\n" + std::string(5000, 'x') + "\n"},
-        {"short last line without line feed", "a.tif\na.tif"},
-        {"only line without line feed", "a.tif"},
-        {"blank last line without line feed", "a.tif\n  "},
-        // No file name holds a NUL byte; such a line is refused like a broken one, at any place
-        // in the line, the first character included.
-        {"NUL byte inside a line", std::string("a.tif\na\0b.tif\n", 14)},
-        {"NUL byte first", std::string("\0a.tif\n", 7)},
+        {"line of 1022 characters", line1022 + "\n", "too long line"},
+        {"last line of 1022 characters", "a.tif\n" + line1022, "too long line"},
+        {"long line far past the limit", "a.tif\n" + std::string(5000, 'x') + "\n",
+         "too long line"},
+        // No file name holds a NUL byte, at any place in the line, the first character included.
+        {"NUL byte inside a line", std::string("a.tif\na\0b.tif\n", 14), "NUL byte in line"},
+        {"NUL byte first", std::string("\0a.tif\n", 7), "NUL byte in line"},
+        {"NUL byte in the last line", std::string("a.tif\na.tif\0", 12), "NUL byte in line"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteFile(dir + "/names.txt", c.text);
-        EXPECT_EQ(FailureText([&] { Check(dir, names); }), names + " : too long line.");
+        EXPECT_EQ(FailureText([&] { Check(dir, names); }), names + " : " + c.message + ".");
     }
 }
 
 TEST(SliceListNameFileFailure, ChecksEveryLineBeforeOpeningAnImage) {
     const std::string dir = TempDir();
     const std::string names = dir + "/names.txt";
-    WriteFile(dir + "/names.txt", "missing.tif\nmissing.tif");  // the first image does not exist
+    // The first image does not exist.
+    WriteFile(dir + "/names.txt", "missing.tif\n" + std::string(2000, 'x') + "\n");
     EXPECT_EQ(FailureText([&] { Check(dir, names); }), names + " : too long line.");
 }
 
@@ -139,6 +161,10 @@ TEST(SliceListNameFileFailure, ReportsNameFileFailures) {
         WriteFile(dir + "/names.txt", text);
         EXPECT_EQ(FailureText([&] { Check(dir, names); }), names + " : no image file name.");
     }
+    EXPECT_EQ(FailureText([&] { Check(dir, dir); }), dir + " : name file is a directory.");
+    // Reading the first page of the process's own memory fails (EIO): a read error, not an end.
+    EXPECT_EQ(FailureText([&] { Check(dir, "/proc/self/mem"); }),
+              "/proc/self/mem : name file not readable.");
 }
 
 TEST(SliceListNameFileFailure, ReportsAFileThatEndsInTheSecondPass) {
@@ -350,26 +376,26 @@ TEST(SliceListListing, SortsManyOddNamesConsistently) {
     }
 }
 
-TEST(SliceListListingFailure, RejectsUnknownOptionsAfterOpeningEveryEntry) {
+TEST(SliceListListingFailure, RejectsUnknownOptionsBeforeReadingAnyHeader) {
     const std::string dir = TempDir();
+    // A text file among the entries and a missing directory: the option speaks first all the same.
     PutFixture(dir, "a.tif", "b10x6.tif");
-    PutFixture(dir, "b.tif", "b10x6.tif");
+    WriteFile(dir + "/c.txt", "text file\n");
     const struct {
         const char* option;
         const char* expected;
     } cases[] = {
         {"--x", "-x : unknown sorting option."},     {"--", "- : unknown sorting option."},
         {"--rx", "-rx : unknown sorting option."},   {"--n2", "-n2 : unknown sorting option."},
-        {"--rrn", "-rrn : unknown sorting option."},
+        {"--rrn", "-rrn : unknown sorting option."}, {"--vr", "-vr : unknown sorting option."},
+        {"--rvx", "-rvx : unknown sorting option."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);
         EXPECT_EQ(FailureText([&] { Check(dir, c.option); }), c.expected);
+        EXPECT_EQ(FailureText([&] { Check(dir + "/missing", c.option); }), c.expected);
     }
-    // With an unreadable entry the reader speaks first: the option is examined only after every
-    // entry was opened.
-    WriteFile(dir + "/c.txt", "text file\n");
-    EXPECT_EQ(FailureText([&] { Check(dir, "--x"); }), dir + "/c.txt : bad magic number.");
+    EXPECT_EQ(FailureText([&] { Check(dir, "--rnfoo"); }), dir + "/c.txt : bad magic number.");
 }
 
 TEST(SliceListListingFailure, OpensEveryEntryOfTheDirectory) {
@@ -377,20 +403,226 @@ TEST(SliceListListingFailure, OpensEveryEntryOfTheDirectory) {
     PutFixture(dir, "a.tif", "b10x6.tif");
     WriteFile(dir + "/notes.txt", "Slices of the sample, 10 x 6.\n");
     EXPECT_EQ(FailureText([&] { Check(dir, "-"); }), dir + "/notes.txt : bad magic number.");
-    // A subdirectory is an entry like any other; the reader finds no byte in it.
-    const std::string dir2 = TempDir();
-    PutFixture(dir2, "a.tif", "b10x6.tif");
-    std::filesystem::create_directory(dir2 + "/sub");
-    EXPECT_EQ(FailureText([&] { Check(dir2, "-"); }), dir2 + "/sub : unexpected end of file.");
 }
 
 TEST(SliceListListingFailure, ReportsDirectoryFailures) {
     const std::string dir = TempDir();
     const std::string missing = dir + "/missing";
-    for (const char* option : {"-", "--n", "--x"})
+    for (const char* option : {"-", "--n", "--v"})
         EXPECT_EQ(FailureText([&] { Check(missing, option); }), missing + " : directory not open.");
-    for (const char* option : {"-", "--x"})
+    for (const char* option : {"-", "--rv"})
         EXPECT_EQ(FailureText([&] { Check(dir, option); }), dir + " : no image file name.");
+}
+
+// ---- slices that are not images ----
+
+// Whatever is not a regular file is refused by the reader with its own message, before a byte is
+// read (a FIFO without a writer would block a plain open); a file that exists but cannot be
+// opened says why.
+TEST(SliceListEntryFailure, NamesWhatTheEntryIs) {
+    const std::string dir = TempDir();
+    PutFixture(dir, "a.tif", "b10x6.tif");
+    std::filesystem::create_directory(dir + "/sub");
+    ASSERT_EQ(mkfifo((dir + "/pipe.tif").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/null", dir + "/null.tif");
+    std::filesystem::create_symlink("loop.tif", dir + "/loop.tif");
+    const struct {
+        const char* name;
+        const char* message;
+    } cases[] = {
+        {"sub", "is a directory."},
+        {"pipe.tif", "not a regular file."},
+        {"null.tif", "not a regular file."},
+        {"loop.tif", "file not open (Too many levels of symbolic links)."},
+        {"missing.tif", "file not found."},
+        {"a.tif/x.tif", "file not found."},  // a path through a file names nothing
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(FailureText([&] { Check(dir, std::string("-a.tif ") + c.name); }),
+                  dir + "/" + c.name + " : " + c.message);
+    }
+    // The same entries in a listing: the first in list order stops the run.
+    const std::string dir2 = TempDir();
+    PutFixture(dir2, "a.tif", "b10x6.tif");
+    std::filesystem::create_directory(dir2 + "/sub");
+    EXPECT_EQ(FailureText([&] { Check(dir2, "-"); }), dir2 + "/sub : is a directory.");
+    if (geteuid() != 0) {  // permissions do not bind the superuser
+        PutFixture(dir, "locked.tif", "b10x6.tif");
+        std::filesystem::permissions(dir + "/locked.tif", std::filesystem::perms::none);
+        EXPECT_EQ(FailureText([&] { Check(dir, "-locked.tif"); }),
+                  dir + "/locked.tif : file not open (Permission denied).");
+    }
+}
+
+TEST(SliceListEntryFailure, SaysWhenNoFileCanBeOpened) {
+    const std::string dir = TempDir();
+    PutFixture(dir, "a.tif", "b10x6.tif");
+    // A descriptor limit at the lowest free descriptor: the next open fails with EMFILE.
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest = dup(0);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const std::string text = FailureText([&] { Check(dir, "-a.tif"); });
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(text, dir + "/a.tif : file not open (Too many open files).");
+}
+
+// The program itself, end to end, on a FIFO among the slices: it must refuse it at once instead
+// of waiting for a writer (the alarm ends a run that blocks).
+TEST(SliceListEntryFailure, TheProgramRefusesAFifoWithoutBlocking) {
+    const std::string dir = TempDir();
+    PutFixture(dir, "a.tif", "b10x6.tif");
+    ASSERT_EQ(mkfifo((dir + "/b.tif").c_str(), 0600), 0);
+    const RunResult r = RunVoxwrap({dir, "-", "1", dir + "/out.stl"}, "", [] { alarm(20); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir + "/b.tif : not a regular file.\n");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.stl"));
+}
+
+// ---- slice order ----
+
+// The usual name patterns of slice stacks, each in a directory of its own, under every option
+// that orders them differently.
+TEST(SliceListOrder, OrdersCommonNamePatterns) {
+    const struct {
+        std::vector<std::string> names;  // as created; the listing order is the file system's
+        const char* option;
+        std::vector<std::string> expected;
+    } cases[] = {
+        // Zero-padded numbers after a dash: "-" and "--v" agree; "--n" reads -1, -2, -10.
+        {{"slice-001.tif", "slice-002.tif", "slice-010.tif"},
+         "-",
+         {"slice-001.tif", "slice-002.tif", "slice-010.tif"}},
+        {{"slice-001.tif", "slice-002.tif", "slice-010.tif"},
+         "--n",
+         {"slice-010.tif", "slice-002.tif", "slice-001.tif"}},
+        {{"slice-001.tif", "slice-002.tif", "slice-010.tif"},
+         "--v",
+         {"slice-001.tif", "slice-002.tif", "slice-010.tif"}},
+        {{"slice-001.tif", "slice-002.tif", "slice-010.tif"},
+         "--rv",
+         {"slice-010.tif", "slice-002.tif", "slice-001.tif"}},
+        // Numbers without padding: only "--v" (and "--n" without the dash) count.
+        {{"slice-1.tif", "slice-2.tif", "slice-10.tif"},
+         "-",
+         {"slice-1.tif", "slice-10.tif", "slice-2.tif"}},
+        {{"slice-1.tif", "slice-2.tif", "slice-10.tif"},
+         "--n",
+         {"slice-10.tif", "slice-2.tif", "slice-1.tif"}},
+        {{"slice-1.tif", "slice-2.tif", "slice-10.tif"},
+         "--v",
+         {"slice-1.tif", "slice-2.tif", "slice-10.tif"}},
+        {{"s1.tif", "s2.tif", "s10.tif"}, "--n", {"s1.tif", "s2.tif", "s10.tif"}},
+        {{"s1.tif", "s2.tif", "s10.tif"}, "--rn", {"s10.tif", "s2.tif", "s1.tif"}},
+        // Every name reads as 0.5 under "--n": equal numbers go in byte order.
+        {{"img_0.5mm_010.tif", "img_0.5mm_002.tif", "img_0.5mm_001.tif"},
+         "--n",
+         {"img_0.5mm_001.tif", "img_0.5mm_002.tif", "img_0.5mm_010.tif"}},
+        {{"img_0.5mm_010.tif", "img_0.5mm_002.tif", "img_0.5mm_001.tif"},
+         "--rn",
+         {"img_0.5mm_010.tif", "img_0.5mm_002.tif", "img_0.5mm_001.tif"}},
+        {{"img_0.5mm_10.tif", "img_0.5mm_2.tif", "img_0.5mm_1.tif"},
+         "--v",
+         {"img_0.5mm_1.tif", "img_0.5mm_2.tif", "img_0.5mm_10.tif"}},
+        // Every name reads as 2 under "--n".
+        {{"scan2_0010.tif", "scan2_0001.tif", "scan2_0002.tif"},
+         "--n",
+         {"scan2_0001.tif", "scan2_0002.tif", "scan2_0010.tif"}},
+        {{"scan2_10.tif", "scan2_1.tif", "scan2_2.tif"},
+         "--v",
+         {"scan2_1.tif", "scan2_2.tif", "scan2_10.tif"}},
+        {{"scan2_10.tif", "scan2_1.tif", "scan2_2.tif"},
+         "--rv",
+         {"scan2_10.tif", "scan2_2.tif", "scan2_1.tif"}},
+        // Signed and fractional positions: only "--n" reads them.
+        {{"z3.tif", "z0.tif", "z-1.tif", "z-5.tif"},
+         "--n",
+         {"z-5.tif", "z-1.tif", "z0.tif", "z3.tif"}},
+        {{"z3.tif", "z0.tif", "z-1.tif", "z-5.tif"},
+         "--v",
+         {"z-1.tif", "z-5.tif", "z0.tif", "z3.tif"}},
+        {{"z1.tif", "z1.25.tif", "z0.5.tif"}, "--n", {"z0.5.tif", "z1.tif", "z1.25.tif"}},
+        {{"z1.tif", "z1.25.tif", "z0.5.tif"}, "-", {"z0.5.tif", "z1.25.tif", "z1.tif"}},
+        {{"z1.tif", "z1.25.tif", "z0.5.tif"}, "--v", {"z0.5.tif", "z1.25.tif", "z1.tif"}},
+        // Natural order: leading zeros tie and then go in byte order; numbers of any length;
+        // no signs, points or exponents; a digit run meets other bytes at its first digit.
+        {{"a1.tif", "a01.tif", "a001.tif", "a2.tif"},
+         "--v",
+         {"a001.tif", "a01.tif", "a1.tif", "a2.tif"}},
+        {{"a1.tif", "a01.tif", "a001.tif", "a2.tif"},
+         "--rv",
+         {"a2.tif", "a1.tif", "a01.tif", "a001.tif"}},
+        {{"x100000000000000000000000.tif", "x99999999999999999999999.tif", "x7.tif"},
+         "--v",
+         {"x7.tif", "x99999999999999999999999.tif", "x100000000000000000000000.tif"}},
+        {{"b-2.tif", "b-10.tif", "b+1.tif", "b1e1.tif", "b1.5.tif", "b.tif", "b1.tif"},
+         "--v",
+         {"b+1.tif", "b-2.tif", "b-10.tif", "b.tif", "b1.5.tif", "b1.tif", "b1e1.tif"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.names.front());
+        const std::string dir = TempDir();
+        for (const std::string& name : c.names)
+            PutFixture(dir, name, "b10x6.tif");
+        EXPECT_EQ(Check(dir, c.option).paths, Paths(dir, c.expected));
+    }
+}
+
+// Every option's order is total and consistent on random names made to hit the hard cases (signs,
+// points, exponents, NaN and infinity spellings, long digit runs, leading zeros, high bytes):
+// never equal for different names, opposite when swapped, transitive; a sort of any shuffle
+// gives the one same order.
+TEST(SliceListOrder, EveryOptionIsAStrictTotalOrder) {
+    const std::vector<std::string> pieces = {
+        "0",    "00",   "1",    "9", "10", "007", "99999999999999999999",
+        "-",    "+",    ".",    "e", "e-", "x",   "0x",
+        "nan",  "inf",  "NaN",  "a", "b",  "_",   " ",
+        "\xff", "\x80", "1e400"};
+    std::mt19937 rng(20261207);  // fixed seed: a failure replays
+    std::vector<std::string> names;
+    while (names.size() < 60) {
+        std::string name;
+        for (std::size_t k = rng() % 5 + 1; k > 0; --k)
+            name += pieces[rng() % pieces.size()];
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    for (const char* option : {"-", "--r", "--n", "--rn", "--nr", "--nrQ", "--v", "--rv"}) {
+        SCOPED_TRACE(option);
+        auto compare = [option](const std::string& a, const std::string& b) {
+            const int c = CompareSliceNames(option, a.c_str(), b.c_str());
+            return (c > 0) - (c < 0);
+        };
+        for (const std::string& a : names)
+            for (const std::string& b : names) {
+                ASSERT_EQ(compare(a, b), -compare(b, a)) << a << " | " << b;
+                ASSERT_EQ(compare(a, b) == 0, a == b) << a << " | " << b;
+                if (compare(a, b) >= 0) continue;
+                for (const std::string& c : names) {
+                    if (compare(b, c) < 0) {
+                        ASSERT_LT(compare(a, c), 0) << a << " | " << c;
+                    }
+                }
+            }
+        auto less = [&compare](const std::string& a, const std::string& b) {
+            return compare(a, b) < 0;
+        };
+        std::vector<std::string> sorted = names;
+        std::sort(sorted.begin(), sorted.end(), less);
+        ASSERT_TRUE(std::is_sorted(sorted.begin(), sorted.end(), less));
+        for (int round = 0; round < 5; ++round) {
+            std::vector<std::string> again = names;
+            std::shuffle(again.begin(), again.end(), rng);
+            std::sort(again.begin(), again.end(), less);
+            EXPECT_EQ(again, sorted);
+        }
+    }
+    EXPECT_EQ(FailureText([] { CompareSliceNames("--q", "a", "b"); }),
+              "-q : unknown sorting option.");
 }
 
 // ---- allocation failures ----

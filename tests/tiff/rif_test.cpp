@@ -246,12 +246,12 @@ TEST(ReadImageFileFailure, MissingFile) {
 }
 
 TEST(ReadImageFileFailure, DirectoryIsNoImage) {
-    // A directory opens for reading but yields no byte.
+    // A directory opens for reading but would yield no byte: refused for what it is.
     const std::string path = ::testing::TempDir();
     EXPECT_EQ(FailureText([&] {
                   ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
               }),
-              Fatal(path, "unexpected end of file."));
+              Fatal(path, "is a directory."));
 }
 
 struct HeaderCase {
