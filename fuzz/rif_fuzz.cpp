@@ -1,8 +1,9 @@
 // In-process harness for ReadImageFile (libFuzzer's entry point, which AFL++ can drive as well).
-// Each input is written to one scratch file and read the two ways the program does: the
-// header-only call (with the description), then the call that decodes every row, reading every
-// sample. A malformed file throws a Failure, which is the normal end of an input; crashes,
-// sanitizer reports, leaks and timeouts are the findings.
+// Each input is written to one scratch file and read the ways the program does: the header-only
+// call (with the description), the slice list's header pass (CheckImageFile, which decodes the
+// strips without keeping them when they cannot hold the claimed rows), then the call that decodes
+// every row, reading every sample. A malformed file throws a Failure, which is the normal end of
+// an input; crashes, sanitizer reports, leaks and timeouts are the findings.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -62,6 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::int32_t width = 0, height = 0, bits = 0;
         std::unique_ptr<char[]> description;
         ReadImageFile(path, &width, &height, &bits, nullptr, &description, &warnings);
+    } catch (const Failure&) {
+    }
+    try {  // the header pass of the slice list, with its check of the claimed size
+        std::int32_t width = 0, height = 0, bits = 0;
+        CheckImageFile(path, &width, &height, &bits, &warnings);
     } catch (const Failure&) {
     }
     try {

@@ -111,7 +111,7 @@ std::string SliceList::Peep(const char* name, std::size_t length) {
     path.append(Directory);
     path.append(name, length);
     std::int32_t w = 0, h = 0, b = 0;
-    ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr);
+    CheckImageFile(path.c_str(), &w, &h, &b);
     nx = std::max(nx, w);
     ny = std::max(ny, h);
     bps = std::max(bps, b);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "tiff/rif.h"
 
@@ -164,7 +165,7 @@ class Reader {
     Reader& operator=(const Reader&) = delete;
 
     void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
-                       RowTable* rows, std::unique_ptr<char[]>* description);
+                       RowTable* rows, std::unique_ptr<char[]>* description, bool check = false);
 
   private:
     struct LZWRegisters;
@@ -209,7 +210,10 @@ class Reader {
     std::uint32_t GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault);
     void ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* description);
     std::unique_ptr<std::uint32_t[]> GetStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
-                                              const char* name);
+                                              const char* name, bool dry);
+    int PeekStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+                  std::vector<std::uint64_t>& table);
+    void CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b);
 
     // strip decoders: each turns the current strip's raw bytes into exactly n decoded bytes
     void StartStrip(std::uint64_t offset, std::uint64_t byteCount);

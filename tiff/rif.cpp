@@ -164,24 +164,54 @@ void Reader::ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* descrip
     text[count] = '\0';
 }
 
-// One strip table of count values from the entry with this tag; name fills the messages.
+// One strip table of count values from the entry with this tag; name fills the messages. The
+// table is allocated first; in a dry run (rows not kept) only after the entry was found sound and
+// lying within the file, so that a claimed count costs nothing before its failure.
 std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint32_t ifd, unsigned tag,
-                                                  std::uint32_t count, const char* name) {
-    std::unique_ptr<std::uint32_t[]> table(NewArray<std::uint32_t>(count));
-    if (!table) Error(std::string("no allocatable memory for strip ") + name + ".");
+                                                  std::uint32_t count, const char* name, bool dry) {
+    std::unique_ptr<std::uint32_t[]> table;
+    const auto allocate = [&] {
+        table.reset(NewArray<std::uint32_t>(count));
+        if (!table) Error(std::string("no allocatable memory for strip ") + name + ".");
+    };
+    if (!dry) allocate();
     const unsigned type = GetIFD(ifd, tag);
     if (type != SHORT && type != LONG) Error(std::string("missing strip ") + name + ".");
     if (Get4() != count) Error(std::string("bad number of strip ") + name + ".");
-    if (type == SHORT) {
-        if (count > 2) Seek(Get4());  // two SHORTs fit in the value field
-        for (std::uint32_t i = 0; i < count; ++i)
-            table[i] = Get2();
-    } else {
-        if (count > 1) Seek(Get4());
-        for (std::uint32_t i = 0; i < count; ++i)
-            table[i] = Get4();
+    const std::uint64_t size = type == SHORT ? 2 : 4;
+    if (size * count > 4) {  // two SHORTs or one LONG fit in the value field
+        const std::uint32_t at = Get4();
+        if (dry && at + size * count > FileSize()) EndOfFile();
+        Seek(at);
     }
+    if (dry) allocate();
+    for (std::uint32_t i = 0; i < count; ++i)
+        table[i] = type == SHORT ? Get2() : Get4();
     return table;
+}
+
+// A strip table for the header pass: 1 and the values when the entry is sound, -1 when loading
+// would refuse it (no SHORT or LONG entry, another count, values past the end of the file), 0
+// when it cannot be checked (no memory for it). The table never takes more than the file's size.
+int Reader::PeekStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+                      std::vector<std::uint64_t>& table) {
+    const unsigned type = GetIFD(ifd, tag);
+    if (type != SHORT && type != LONG) return -1;
+    if (Get4() != count) return -1;
+    const std::uint64_t size = type == SHORT ? 2 : 4;
+    if (size * count > 4) {
+        const std::uint32_t at = Get4();
+        if (at + size * count > FileSize()) return -1;
+        Seek(at);
+    }
+    try {
+        table.resize(count);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    for (std::uint32_t i = 0; i < count; ++i)
+        table[i] = type == SHORT ? Get2() : Get4();
+    return 1;
 }
 
 // ---------------------------------------------------------------- rows
@@ -308,8 +338,9 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     }
 
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
-    const std::unique_ptr<std::uint32_t[]> offsets = GetStrip(ifd, 273, strips, "offset");
-    const std::unique_ptr<std::uint32_t[]> counts = GetStrip(ifd, 279, strips, "bytes count");
+    const bool dry = rows == nullptr;
+    const std::unique_ptr<std::uint32_t[]> offsets = GetStrip(ifd, 273, strips, "offset", dry);
+    const std::unique_ptr<std::uint32_t[]> counts = GetStrip(ifd, 279, strips, "bytes count", dry);
 
     const std::uint64_t rowBytes = RowBytes(width, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
@@ -341,8 +372,33 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     }
 }
 
+// The header pass's check: whether the strips can hold the claimed rows at all. When they cannot,
+// the rows are decoded without being kept, which ends in the failure loading would give.
+void Reader::CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b) {
+    const std::uint32_t compression = GetIFD4(ifd, 259, 1);
+    if (LargestExpansion(compression, 0) == UINT64_MAX) return;  // unknown: loading decides
+    std::uint32_t r = GetIFD4(ifd, 278, height);
+    if (r > height) r = height;
+    if (r == 0) return;
+    const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
+    std::vector<std::uint64_t> offsets, counts;
+    const int sound = PeekStrip(ifd, 273, strips, offsets);
+    const int sound2 = sound == 1 ? PeekStrip(ifd, 279, strips, counts) : sound;
+    bool fails = sound == -1 || sound2 == -1;
+    if (sound2 == 1) {
+        const std::uint64_t rowBytes = RowBytes(width, b), size = FileSize();
+        for (std::uint32_t i = 0; i < strips && !fails; ++i) {
+            const std::uint64_t rowsIn = std::min<std::uint64_t>(r, height - std::uint64_t{i} * r);
+            const std::uint64_t avail =
+                offsets[i] >= size ? 0 : std::min(counts[i], size - offsets[i]);
+            fails = LargestExpansion(compression, avail) < rowBytes * rowsIn;
+        }
+    }
+    if (fails) ReadRows(ifd, width, height, b, nullptr);
+}
+
 void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
-                           RowTable* rows, std::unique_ptr<char[]>* description) {
+                           RowTable* rows, std::unique_ptr<char[]>* description, bool check) {
     // Opened without blocking, so a FIFO without a writer or a device among the slices cannot
     // stop the run; whatever is not a regular file is then refused before a byte is read.
     const FileDescriptor file(open(Path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -370,7 +426,7 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
 
     std::uint32_t w = 0;
     std::uint32_t h = 0;
-    if (width != nullptr || height != nullptr || rows != nullptr) {
+    if (width != nullptr || height != nullptr || rows != nullptr || check) {
         w = GetIFD4(ifd, 256, 0);
         if (w == 0) Error("missing image size.");
         h = GetIFD4(ifd, 257, 0);
@@ -380,13 +436,14 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         if (height != nullptr) *height = static_cast<std::int32_t>(h);
     }
     unsigned b = 0;
-    if (bitsPerSample != nullptr || rows != nullptr) {
+    if (bitsPerSample != nullptr || rows != nullptr || check) {
         b = GetIFD4(ifd, 258, 1);
         if (b < 1 || b > 16) Error("bad bits per sample.");
         if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
     }
     if (description != nullptr) ReadDescription(ifd, description);
     if (rows != nullptr) ReadRows(ifd, w, h, b, rows);
+    if (check) CheckStrips(ifd, w, h, b);
 }
 
 }  // namespace rif
@@ -396,4 +453,10 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::unique_ptr<char[]>* description, std::string* warnings) {
     rif::Reader reader(path, warnings);
     reader.ReadImageFile(width, height, bitsPerSample, rows, description);
+}
+
+void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
+                    std::int32_t* bitsPerSample, std::string* warnings) {
+    rif::Reader reader(path, warnings);
+    reader.ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true);
 }

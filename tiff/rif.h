@@ -23,3 +23,13 @@ using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,
                    std::unique_ptr<char[]>* description, std::string* warnings = nullptr);
+
+// The header pass of a slice list: width, height and bits per sample as ReadImageFile gives them,
+// and one more check that costs no more than the file's size. When the strips cannot decode to
+// the rows the header claims (a strip table that loading would refuse, or strips whose byte
+// counts, cut at the end of the file, are too few even at the compression's largest expansion),
+// the failure that loading the image would give comes at once, after the warnings loading would
+// issue before it; memory and time stay bounded by the file, whatever size it claims. Unknown
+// compressions are left to loading.
+void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
+                    std::int32_t* bitsPerSample, std::string* warnings = nullptr);

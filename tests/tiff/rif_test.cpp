@@ -1072,6 +1072,104 @@ TEST(UnpackedDecode, ChecksTheStripLikeAnLzwStrip) {
     }
 }
 
+// ---------------------------------------------------------------- the header pass
+
+std::string CheckText(const std::string& path) {
+    return FailureText([&] {
+        std::int32_t w = 0, h = 0, b = 0;
+        CheckImageFile(path.c_str(), &w, &h, &b);
+    });
+}
+
+std::string LoadText(const std::string& path) {
+    return FailureText([&] {
+        RowTable rows;
+        std::string warnings;
+        ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr, &warnings);
+    });
+}
+
+// A header claiming 65535 x 65535 samples over a few bytes of data: the header pass gives the
+// message loading gives, for every compression; an unknown one and a sound file pass.
+TEST(HeaderPass, GivesTheLoadingMessageForStripsTooShortForTheClaim) {
+    const Bytes eight{1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        const char* name;
+        unsigned compression;
+        Bytes strip;
+        const char* message;  // null: the header pass does not fail
+    } cases[] = {
+        {"none", 1, eight, "too few codes."},
+        {"packbits", 32773, {0xFE, 7}, "MPB too few codes."},
+        {"lzw", 5, Lzw({256, 1, 2, 258, 259}), "LZW too few codes."},
+        {"deflate", 8, Zlib(eight), "Deflate too few codes."},
+        {"zstd", 50000, Zstd(eight), "Zstd too few codes."},
+        {"unknown", 2, eight, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string path =
+            tifftest::WriteFile(std::string("claim_") + c.name + ".tif",
+                                Gray(65535, 65535, 8, {c.strip}, 65535, c.compression).Bytes());
+        EXPECT_EQ(CheckText(path), c.message ? Fatal(path, c.message) : "(no failure)") << c.name;
+        if (c.message) {
+            EXPECT_EQ(LoadText(path), Fatal(path, c.message)) << c.name;
+        }
+    }
+    // A byte count past the end of the file is cut there; strip tables loading would refuse.
+    const struct {
+        const char* name;
+        void (*edit)(TiffBuilder&);
+        const char* message;
+    } tables[] = {
+        {"pastend", [](TiffBuilder& t) { t.Long(279, 100000); }, "unexpected end of file."},
+        {"nooffsets", [](TiffBuilder& t) { t.Remove(273); }, "missing strip offset."},
+        {"fewcounts", [](TiffBuilder& t) { t.Long(278, 2); }, "bad number of strip offset."},
+        {"tablepastend",
+         [](TiffBuilder& t) {
+             t.Long(278, 1).Raw(273, LONG, 65535, {8, 0, 0, 0});
+         },
+         "unexpected end of file."},
+        {"badfield", [](TiffBuilder& t) { t.Remove(279).Short(262, 9); },
+         "bad photometric interpretation."},
+    };
+    for (const auto& c : tables) {
+        TiffBuilder t = Gray(65535, 65535, 8, {eight}, 65535);
+        c.edit(t);
+        const std::string path =
+            tifftest::WriteFile(std::string("claim_") + c.name + ".tif", t.Bytes());
+        EXPECT_EQ(CheckText(path), Fatal(path, c.message)) << c.name;
+    }
+    for (const char* sound : {"g8_lzw.tif", "g16_zstd_be.tif", "im12_zip_be.tif", "im1.tif"}) {
+        std::int32_t w = 0, h = 0, b = 0;
+        CheckImageFile((DataDir + sound).c_str(), &w, &h, &b);
+        EXPECT_EQ(w * 10000 + h, 37 * 10000 + 23) << sound;
+    }
+}
+
+// A real slice with one byte of its height flipped (23 becomes 268,435,479 rows): its strip
+// table no longer matches, which the header pass reports as loading would.
+TEST(HeaderPass, ReportsARealSliceWithAFlippedHeightByte) {
+    std::string bytes = ReadFile(DataDir + "g8_tifffile_deflate.tif");
+    ASSERT_EQ(bytes[30], 23);  // ImageLength, a LONG in the directory's second entry
+    bytes[33] = static_cast<char>(bytes[33] ^ 0x10);
+    const std::string path =
+        tifftest::WriteFile("flipped.tif", std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(CheckText(path), Fatal(path, "bad number of strip offset."));
+}
+
+TEST(HeaderPass, KeepsTheWarningsLoadingGivesBeforeTheFailure) {
+    // Two strips: the first has a byte too many, the second too few for its row.
+    const TiffBuilder t = Gray(4, 3, 8, {{1, 2, 3, 4, 5, 6, 7, 8, 9}, {5, 6}}, 2);
+    const std::string path = tifftest::WriteFile("warnfirst.tif", t.Bytes());
+    std::string warnings;
+    EXPECT_EQ(FailureText([&] {
+                  std::int32_t w = 0, h = 0, b = 0;
+                  CheckImageFile(path.c_str(), &w, &h, &b, &warnings);
+              }),
+              Fatal(path, "too few codes."));
+    EXPECT_EQ(warnings, Warned(path, "too many codes"));
+}
+
 TEST(LargeFile, ReadsDirectoryValuesAndStripsAbove2To31) {
     // A sparse file: the directory at 2^31 + 8, the description at 2^32 - 16, the strip at 3 GiB.
     constexpr std::uint32_t ifdAt = 0x80000008u, textAt = 0xFFFFFFF0u, stripAt = 0xC0000000u;
@@ -1187,6 +1285,37 @@ TEST(AllocationDeathTest, ReportsAStripTableThatCannotBeHad) {
     ExpectFailureUnderLimit(
         20 * GiB, [&] { ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr); },
         Fatal(path, "no allocatable memory for strip offset."));
+}
+
+// The claim of 65535 x 65535 samples is checked within a small address space, in process and
+// through the program: a lying last slice of a good stack stops the run before any grid for the
+// claimed size is allocated, with the reader's own message.
+TEST(AllocationDeathTest, HeaderPassNeedsNoMemoryForTheClaim) {
+    const std::string path = tifftest::WriteFile(
+        "claim_limit.tif", Gray(65535, 65535, 8, {{1, 2, 3, 4}}, 65535).Bytes());
+    ExpectFailureUnderLimit(
+        256 << 20,
+        [&] {
+            std::int32_t w = 0, h = 0, b = 0;
+            CheckImageFile(path.c_str(), &w, &h, &b);
+        },
+        Fatal(path, "too few codes."));
+}
+
+TEST(HeaderPass, ALyingLastSliceStopsTheRunUnderAMemoryLimit) {
+    if (VOXWRAP_ASAN) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+    const std::string dir = TempDir();
+    const std::string good = ReadFile(DataDir + "g8_none_le.tif");
+    for (const char* name : {"a.tif", "b.tif", "c.tif"})
+        ::WriteFile(dir + "/" + name, good);
+    const Bytes lie = Gray(65535, 65535, 8, {{1, 2, 3, 4}}, 65535).Bytes();
+    ::WriteFile(dir + "/z.tif", std::string(lie.begin(), lie.end()));
+    const RunResult r = RunVoxwrap({dir, "-", "1-255", dir + "/out.stl"}, "", [] {
+        const rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir + "/z.tif : too few codes.\n");
 }
 
 }  // namespace
