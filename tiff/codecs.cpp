@@ -427,9 +427,9 @@ std::size_t Reader::ReadPacked(std::uint64_t offset, std::uint64_t byteCount) {
     const std::uint64_t avail = offset >= size ? 0 : std::min(byteCount, size - offset);
     if (avail > PTRDIFF_MAX) Error("no allocatable memory for strip data.");
     const auto n = static_cast<std::size_t>(avail);
-    if (n > PackedCapacity) {
-        Packed.reset(NewArray<std::uint8_t>(n));
-        PackedCapacity = Packed ? n : 0;
+    if (n >= PackedCapacity) {  // at least one byte: an empty strip still has an address
+        Packed.reset(NewArray<std::uint8_t>(n + 1));
+        PackedCapacity = Packed ? n + 1 : 0;
         if (!Packed) Error("no allocatable memory for strip data.");
     }
     Seek(static_cast<std::int64_t>(offset));
@@ -439,10 +439,10 @@ std::size_t Reader::ReadPacked(std::uint64_t offset, std::uint64_t byteCount) {
 }
 
 std::uint8_t* Reader::UnpackedSpace(std::uint64_t capacity) {
-    if (capacity > UnpackedCapacity) {
-        if (capacity > PTRDIFF_MAX) Error("no allocatable memory for strip data.");
-        Unpacked.reset(NewArray<std::uint8_t>(capacity));
-        UnpackedCapacity = Unpacked ? static_cast<std::size_t>(capacity) : 0;
+    if (capacity >= UnpackedCapacity) {
+        if (capacity >= PTRDIFF_MAX) Error("no allocatable memory for strip data.");
+        Unpacked.reset(NewArray<std::uint8_t>(capacity + 1));
+        UnpackedCapacity = Unpacked ? static_cast<std::size_t>(capacity + 1) : 0;
         if (!Unpacked) Error("no allocatable memory for strip data.");
     }
     return Unpacked.get();

@@ -1036,6 +1036,8 @@ TEST(UnpackedDecode, ChecksTheStripLikeAnLzwStrip) {
          "Deflate data corrupt.",
          false},
         {"zlibcut", 8, Zlib(eight), nullptr, "unexpected end of file.", true},
+        {"zlibempty", 8, {}, nullptr, "Deflate data corrupt.", false},  // a fuzzing find
+        {"zstdempty", 50000, {}, nullptr, "Zstd too few codes.", false},
         {"zstdexact", 50000, Zstd(eight), nullptr, nullptr, false},
         {"zstdtwoframes", 50000, Cat(Zstd(six), Zstd({7, 8})), nullptr, nullptr, false},
         {"zstdshort", 50000, Zstd(six), nullptr, "Zstd too few codes.", false},
