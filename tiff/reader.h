@@ -213,6 +213,7 @@ class Reader {
                                               const char* name, bool dry);
     int PeekStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
                   std::vector<std::uint64_t>& table);
+    void Refuse(std::uint32_t ifd);
     void CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b);
 
     // strip decoders: each turns the current strip's raw bytes into exactly n decoded bytes

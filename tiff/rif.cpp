@@ -372,6 +372,69 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     }
 }
 
+// The name of a compression that is known but not read, or null.
+static const char* RefusedCompression(std::uint32_t compression) {
+    switch (compression) {
+    case 2:
+        return "CCITT RLE";
+    case 3:
+        return "CCITT Group 3 fax";
+    case 4:
+        return "CCITT Group 4 fax";
+    case 6:
+        return "old-style JPEG";
+    case 7:
+        return "JPEG";
+    case 32766:
+        return "NeXT";
+    case 32771:
+        return "CCITT RLEW";
+    case 32809:
+        return "ThunderScan";
+    case 32908:
+    case 32909:
+        return "Pixar log";
+    case 34661:
+        return "JBIG";
+    case 34676:
+    case 34677:
+        return "SGI log";
+    case 34712:
+        return "JPEG 2000";
+    case 34887:
+        return "LERC";
+    case 34892:
+        return "lossy JPEG";
+    case 34925:
+        return "LZMA";
+    case 50001:
+        return "WebP";
+    case 50002:
+    case 52546:
+        return "JPEG XL";
+    default:
+        return nullptr;
+    }
+}
+
+// Refuses, by name, what a gray-scale reader of unsigned samples cannot deliver: samples that
+// are no integers, more than one sample per pixel, separate planes, the compressions it does not
+// decode, the floating-point predictor. Signed integers (SampleFormat 2) are delivered as their
+// stored bits, like unsigned ones. Runs before the bits per sample are checked, so a 32-bit
+// floating-point file is named as such.
+void Reader::Refuse(std::uint32_t ifd) {
+    if (const char* name = RefusedCompression(GetIFD4(ifd, 259, 1)))
+        Error(std::string(name) + " compression is not supported.");
+    const std::uint32_t format = GetIFD4(ifd, 339, 1);
+    if (format == 3) Error("floating-point samples are not supported.");
+    if (format == 5 || format == 6) Error("complex samples are not supported.");
+    const std::uint32_t samples = GetIFD4(ifd, 277, 1);
+    if (samples > 1) Error(std::to_string(samples) + " samples per pixel are not supported.");
+    if (GetIFD4(ifd, 284, 1) == 2)
+        Error("separate planes (planar configuration 2) are not supported.");
+    if (GetIFD4(ifd, 317, 1) == 3) Error("floating-point predictor is not supported.");
+}
+
 // The header pass's check: whether the strips can hold the claimed rows at all. When they cannot,
 // the rows are decoded without being kept, which ends in the failure loading would give.
 void Reader::CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b) {
@@ -435,6 +498,7 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         if (width != nullptr) *width = static_cast<std::int32_t>(w);
         if (height != nullptr) *height = static_cast<std::int32_t>(h);
     }
+    if (rows != nullptr || check) Refuse(ifd);
     unsigned b = 0;
     if (bitsPerSample != nullptr || rows != nullptr || check) {
         b = GetIFD4(ifd, 258, 1);

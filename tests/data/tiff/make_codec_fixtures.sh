@@ -38,9 +38,19 @@ PY
 # ImageMagick's Deflate.
 $im src8.pgm -compress zip im8_zip.tif
 
+# Refused variants, as encoders write them: JPEG (tiffcp), RGB (ImageMagick), 32-bit floating
+# point and separate planes (tifffile).
+tiffcp -c jpeg src8.tif refuse_jpeg.tif
+$im src8.pgm -type TrueColor refuse_rgb.tif
+$py - <<'PY'
+import numpy as np, tifffile
+v = np.fromfile('src16.raw', '<u2').reshape(23, 37)
+tifffile.imwrite('refuse_float.tif', v.astype(np.float32), photometric='minisblack')
+PY
+
 for f in g8_zip.tif g8_zip_pred_fill2.tif g8_zstd.tif g16_zip_pred_be.tif g16_zstd_pred_le.tif \
   g16_zstd_be.tif im1_zip.tif im4_zstd_fill2.tif im12_zip_be.tif g16_tifffile_zlib_pred.tif \
-  g8_tifffile_deflate.tif im8_zip.tif; do
+  g8_tifffile_deflate.tif im8_zip.tif refuse_jpeg.tif refuse_rgb.tif refuse_float.tif; do
   tiffinfo "$f" >/dev/null
   cp "$f" "$here/"
 done
