@@ -116,7 +116,7 @@ std::int32_t Append(std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32
 }
 
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable) {
+                            const unsigned char* grayTable, const std::vector<TiffPage>* pages) {
     const std::int64_t N = static_cast<std::int64_t>(paths.size());
     const std::int64_t area = Product(W, H);
     auto flags = AllocateRaw<unsigned char>(area);
@@ -137,7 +137,8 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
     // when either slice has it. The flags carry slice k-1's classification and afterwards hold
     // slice k's: the flag becomes the table entry whatever it was.
     for (std::int64_t k = 0; k < N; ++k) {
-        ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get());
+        ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get(), nullptr,
+                       pages ? &(*pages)[static_cast<std::size_t>(k)] : nullptr);
         sampler.StartPlane();
         for (std::int32_t y = 0; y < H; ++y) {
             unsigned char* flag = flags.get() + std::int64_t{y} * W;

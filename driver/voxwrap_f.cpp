@@ -44,8 +44,9 @@ int Run(int argc, char** argv) {
     if (argc != 5) Error(kUsage);
     IgnoreWriteSignals();
     std::int32_t W = 0, H = 0;
+    std::vector<TiffPage> pages;  // each slice's image within its file (a stack file's pages)
     const std::vector<std::string> paths =
-        CheckSliceImages(argv[1], argv[2], &W, &H, nullptr, nullptr);
+        CheckSliceImages(argv[1], argv[2], &W, &H, nullptr, nullptr, &pages);
     std::vector<unsigned char> grayTable(65536);
     RangeList(argv[3], 65535, grayTable.data());
     // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
@@ -53,7 +54,7 @@ int Run(int argc, char** argv) {
     if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
         Error(kTooLarge);
 
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data());
+    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &pages);
     if (points.n == 0) Error("no object.");
     HullStorage hull;
     const std::int32_t n = StorePoints(std::move(points), hull);

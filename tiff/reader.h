@@ -165,7 +165,8 @@ class Reader {
     Reader& operator=(const Reader&) = delete;
 
     void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
-                       RowTable* rows, std::unique_ptr<char[]>* description, bool check = false);
+                       RowTable* rows, std::unique_ptr<char[]>* description, bool check = false,
+                       const TiffPage* page = nullptr, std::vector<TiffPage>* pages = nullptr);
 
   private:
     struct LZWRegisters;
@@ -206,15 +207,16 @@ class Reader {
     std::uint32_t Get4M();
 
     // the directory
-    unsigned GetIFD(std::uint32_t ifd, unsigned tag);
-    std::uint32_t GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault);
-    void ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* description);
-    std::unique_ptr<std::uint32_t[]> GetStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+    unsigned GetIFD(std::uint64_t ifd, unsigned tag);
+    std::uint32_t GetIFD4(std::uint64_t ifd, unsigned tag, std::uint32_t byDefault);
+    void ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* description);
+    std::unique_ptr<std::uint32_t[]> GetStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                                               const char* name, bool dry);
-    int PeekStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+    int PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                   std::vector<std::uint64_t>& table);
-    void Refuse(std::uint32_t ifd);
-    void CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b);
+    void Refuse(std::uint64_t ifd);
+    void ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages);
+    void CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b);
 
     // strip decoders: each turns the current strip's raw bytes into exactly n decoded bytes
     void StartStrip(std::uint64_t offset, std::uint64_t byteCount);
@@ -243,9 +245,9 @@ class Reader {
 
     // rows
     void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
-    std::uint32_t RowFields(std::uint32_t ifd, std::uint32_t height, Decoder& decoder,
+    std::uint32_t RowFields(std::uint64_t ifd, std::uint32_t height, Decoder& decoder,
                             std::uint32_t& predictor);
-    void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+    void ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                   RowTable* rows);
 
     const char* const Path;       // every message starts with it

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -128,8 +129,8 @@ std::uint32_t Reader::Get4M() {
 
 // Field type of the first entry with this tag, 0 when there is none; the file then stands at the
 // entry's count. No directory is cached: every lookup walks the entries from the first.
-unsigned Reader::GetIFD(std::uint32_t ifd, unsigned tag) {
-    Seek(ifd);
+unsigned Reader::GetIFD(std::uint64_t ifd, unsigned tag) {
+    Seek(static_cast<std::int64_t>(ifd));
     const unsigned n = Get2();
     for (unsigned i = 0; i < n; ++i) {
         if (Get2() == tag) return Get2();
@@ -141,7 +142,7 @@ unsigned Reader::GetIFD(std::uint32_t ifd, unsigned tag) {
 // A single SHORT or LONG value, or byDefault for any other entry. Every field is taken in both
 // types: writers store Compression, Predictor and the rest as LONG too, and reading such an entry
 // as absent would decode the samples wrongly.
-std::uint32_t Reader::GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byDefault) {
+std::uint32_t Reader::GetIFD4(std::uint64_t ifd, unsigned tag, std::uint32_t byDefault) {
     const unsigned type = GetIFD(ifd, tag);
     if (type == SHORT && Get4() == 1) return Get2();
     if (type == LONG && Get4() == 1) return Get4();
@@ -150,7 +151,7 @@ std::uint32_t Reader::GetIFD4(std::uint32_t ifd, unsigned tag, std::uint32_t byD
 
 // The ImageDescription, or null without an ASCII entry. The count is widened before adding the
 // terminating zero, so the largest count cannot wrap around to an empty buffer.
-void Reader::ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* description) {
+void Reader::ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* description) {
     if (GetIFD(ifd, 270) != ASCII) {
         description->reset();
         return;
@@ -167,7 +168,7 @@ void Reader::ReadDescription(std::uint32_t ifd, std::unique_ptr<char[]>* descrip
 // One strip table of count values from the entry with this tag; name fills the messages. The
 // table is allocated first; in a dry run (rows not kept) only after the entry was found sound and
 // lying within the file, so that a claimed count costs nothing before its failure.
-std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint32_t ifd, unsigned tag,
+std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint64_t ifd, unsigned tag,
                                                   std::uint32_t count, const char* name, bool dry) {
     std::unique_ptr<std::uint32_t[]> table;
     const auto allocate = [&] {
@@ -193,7 +194,7 @@ std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint32_t ifd, unsigned ta
 // A strip table for the header pass: 1 and the values when the entry is sound, -1 when loading
 // would refuse it (no SHORT or LONG entry, another count, values past the end of the file), 0
 // when it cannot be checked (no memory for it). The table never takes more than the file's size.
-int Reader::PeekStrip(std::uint32_t ifd, unsigned tag, std::uint32_t count,
+int Reader::PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                       std::vector<std::uint64_t>& table) {
     const unsigned type = GetIFD(ifd, tag);
     if (type != SHORT && type != LONG) return -1;
@@ -254,7 +255,7 @@ void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t
 }
 
 // Checks the fields that matter only for the samples, in a fixed order, and picks the decoder.
-std::uint32_t Reader::RowFields(std::uint32_t ifd, std::uint32_t height, Decoder& decoder,
+std::uint32_t Reader::RowFields(std::uint64_t ifd, std::uint32_t height, Decoder& decoder,
                                 std::uint32_t& predictor) {
     switch (GetIFD4(ifd, 259, 1)) {
     case NoCompression:
@@ -313,7 +314,7 @@ static std::uint64_t RowBytes(std::uint32_t width, unsigned b) {
 // With rows null nothing is kept: the strips are decoded through a small scratch block, for the
 // failure (and the warnings before it) that loading the image would give, at a cost in memory
 // and time bounded by what the strips really hold rather than by the rows they claim.
-void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                       RowTable* rows) {
     Decoder decoder{};
     std::uint32_t predictor = 1;
@@ -372,6 +373,22 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     }
 }
 
+// Walks the directory chain from ifd. Only directories whose entries and next offset lie within
+// the file are looked at, and none twice, so a broken or circular chain ends the list instead of
+// the read: the first image stays readable as it always was.
+void Reader::ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages) {
+    std::set<std::uint64_t> seen;
+    const std::uint64_t size = FileSize();
+    while (ifd != 0 && ifd + 2 <= size && seen.insert(ifd).second) {
+        Seek(static_cast<std::int64_t>(ifd));
+        const std::uint64_t end = ifd + 2 + 12 * std::uint64_t{Get2()};
+        if (end + 4 > size) break;
+        if ((GetIFD4(ifd, 254, 0) & 1) == 0) pages.push_back(TiffPage{ifd, 0});
+        Seek(static_cast<std::int64_t>(end));
+        ifd = Get4();
+    }
+}
+
 // The name of a compression that is known but not read, or null.
 static const char* RefusedCompression(std::uint32_t compression) {
     switch (compression) {
@@ -422,7 +439,7 @@ static const char* RefusedCompression(std::uint32_t compression) {
 // decode, the floating-point predictor. Signed integers (SampleFormat 2) are delivered as their
 // stored bits, like unsigned ones. Runs before the bits per sample are checked, so a 32-bit
 // floating-point file is named as such.
-void Reader::Refuse(std::uint32_t ifd) {
+void Reader::Refuse(std::uint64_t ifd) {
     if (const char* name = RefusedCompression(GetIFD4(ifd, 259, 1)))
         Error(std::string(name) + " compression is not supported.");
     const std::uint32_t format = GetIFD4(ifd, 339, 1);
@@ -437,7 +454,7 @@ void Reader::Refuse(std::uint32_t ifd) {
 
 // The header pass's check: whether the strips can hold the claimed rows at all. When they cannot,
 // the rows are decoded without being kept, which ends in the failure loading would give.
-void Reader::CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b) {
+void Reader::CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b) {
     const std::uint32_t compression = GetIFD4(ifd, 259, 1);
     if (LargestExpansion(compression, 0) == UINT64_MAX) return;  // unknown: loading decides
     std::uint32_t r = GetIFD4(ifd, 278, height);
@@ -461,7 +478,8 @@ void Reader::CheckStrips(std::uint32_t ifd, std::uint32_t width, std::uint32_t h
 }
 
 void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
-                           RowTable* rows, std::unique_ptr<char[]>* description, bool check) {
+                           RowTable* rows, std::unique_ptr<char[]>* description, bool check,
+                           const TiffPage* page, std::vector<TiffPage>* pages) {
     // Opened without blocking, so a FIFO without a writer or a device among the slices cannot
     // stop the run; whatever is not a regular file is then refused before a byte is read.
     const FileDescriptor file(open(Path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -484,8 +502,13 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         Error("bad magic number.");
     }
     if (GetChar() != order || Get2() != 42) Error("bad magic number.");
-    const std::uint32_t ifd = Get4();
-    if (ifd == 0) Error("no image file directory.");
+    const std::uint64_t first = Get4();
+    if (first == 0) Error("no image file directory.");
+    if (pages != nullptr) {
+        ListPages(first, *pages);
+        return;
+    }
+    const std::uint64_t ifd = page != nullptr && page->ifd != 0 ? page->ifd : first;
 
     std::uint32_t w = 0;
     std::uint32_t h = 0;
@@ -514,13 +537,21 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
 
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,
-                   std::unique_ptr<char[]>* description, std::string* warnings) {
+                   std::unique_ptr<char[]>* description, std::string* warnings,
+                   const TiffPage* page) {
     rif::Reader reader(path, warnings);
-    reader.ReadImageFile(width, height, bitsPerSample, rows, description);
+    reader.ReadImageFile(width, height, bitsPerSample, rows, description, false, page);
 }
 
 void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
-                    std::int32_t* bitsPerSample, std::string* warnings) {
+                    std::int32_t* bitsPerSample, std::string* warnings, const TiffPage* page) {
     rif::Reader reader(path, warnings);
-    reader.ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true);
+    reader.ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true, page);
+}
+
+std::vector<TiffPage> ListTiffPages(const char* path) {
+    rif::Reader reader(path, nullptr);
+    std::vector<TiffPage> pages;
+    reader.ReadImageFile(nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, &pages);
+    return pages;
 }

@@ -8,11 +8,19 @@
 #include <string>
 #include <vector>
 
+// One image of a file: the file offset of its directory (0: the file's first directory) and the
+// image's number within a run of images that one directory describes (ImageJ's stacks beyond
+// 4 GiB; 0 otherwise).
+struct TiffPage {
+    std::uint64_t ifd = 0;
+    std::uint64_t image = 0;
+};
+
 // The decoded image: entry y is row y, an array of width samples, each the stored value
 // zero-extended. The caller owns the rows and may release them one at a time.
 using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 
-// Reads what the non-null outputs ask for: width and height (for width, height or rows), bits per
+// Reads what the non-null outputs ask for, from the image page names (null: the first): width and height (for width, height or rows), bits per
 // sample (for bitsPerSample or rows), the ImageDescription (null when there is none), and all
 // sample data only when rows is given.
 //
@@ -22,7 +30,8 @@ using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 // order). Warnings issued before a failure stay in *warnings.
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,
-                   std::unique_ptr<char[]>* description, std::string* warnings = nullptr);
+                   std::unique_ptr<char[]>* description, std::string* warnings = nullptr,
+                   const TiffPage* page = nullptr);
 
 // The header pass of a slice list: width, height and bits per sample as ReadImageFile gives them,
 // and one more check that costs no more than the file's size. When the strips cannot decode to
@@ -32,4 +41,11 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
 // issue before it; memory and time stay bounded by the file, whatever size it claims. Unknown
 // compressions are left to loading.
 void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
-                    std::int32_t* bitsPerSample, std::string* warnings = nullptr);
+                    std::int32_t* bitsPerSample, std::string* warnings = nullptr,
+                    const TiffPage* page = nullptr);
+
+// The file's full-resolution images in file order: every directory of the chain whose
+// NewSubfileType has bit 0 clear (reduced-resolution images and thumbnails are skipped). The
+// chain ends at a zero offset, at a directory already seen, or at one that does not lie within
+// the file. Header failures are ReadImageFile's.
+std::vector<TiffPage> ListTiffPages(const char* path);

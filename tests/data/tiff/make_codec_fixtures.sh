@@ -48,6 +48,36 @@ v = np.fromfile('src16.raw', '<u2').reshape(23, 37)
 tifffile.imwrite('refuse_float.tif', v.astype(np.float32), photometric='minisblack')
 PY
 
+# Stack files: five 8-bit pages (src8 rolled by 3 columns a page) as one file written by tifffile
+# (a 3-D array), in ImageJ's form, recompressed by tiffcp, with a reduced-resolution page and a
+# thumbnail among them, and as five separate files; and three pages of two sizes.
+$py - <<'PY'
+import numpy as np, tifffile
+v8 = np.fromfile('src8.raw', '<u2').reshape(23, 37).astype(np.uint8)
+pages = np.stack([np.roll(v8, 3 * k, axis=1) for k in range(5)])
+tifffile.imwrite('stack_pages.tif', pages, photometric='minisblack')
+tifffile.imwrite('stack_imagej.tif', pages, imagej=True)
+for k in range(5):
+    tifffile.imwrite(f'stack_page{k}.tif', pages[k], photometric='minisblack')
+with tifffile.TiffWriter('stack_reduced.tif') as t:
+    t.write(pages[0], photometric='minisblack')
+    t.write(pages[0][::2, ::2], photometric='minisblack', subfiletype=1)  # reduced resolution
+    for k in range(1, 5):
+        t.write(pages[k], photometric='minisblack')
+    t.write(pages[4][:4, :4], photometric='minisblack', subfiletype=1)  # a thumbnail
+with tifffile.TiffWriter('stack_sizes.tif') as t:
+    t.write(pages[0], photometric='minisblack')
+    t.write(pages[1][:10, :20], photometric='minisblack')
+    t.write(pages[2][:20, :30], photometric='minisblack')
+PY
+tiffcp -c zip:2 stack_pages.tif stack_zip.tif
+
+for f in stack_pages.tif stack_imagej.tif stack_page0.tif stack_page1.tif stack_page2.tif \
+  stack_page3.tif stack_page4.tif stack_reduced.tif stack_sizes.tif stack_zip.tif; do
+  tiffinfo "$f" >/dev/null
+  cp "$f" "$here/"
+done
+
 for f in g8_zip.tif g8_zip_pred_fill2.tif g8_zstd.tif g16_zip_pred_be.tif g16_zstd_pred_le.tif \
   g16_zstd_be.tif im1_zip.tif im4_zstd_fill2.tif im12_zip_be.tif g16_tifffile_zlib_pred.tif \
   g8_tifffile_deflate.tif im8_zip.tif refuse_jpeg.tif refuse_rgb.tif refuse_float.tif; do
