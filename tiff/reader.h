@@ -36,6 +36,15 @@ constexpr std::size_t DirectoryChunk = 4096;
 constexpr unsigned ASCII = 2;
 constexpr unsigned SHORT = 3;
 constexpr unsigned LONG = 4;
+constexpr unsigned LONG8 = 16;  // BigTIFF's 8-byte types
+constexpr unsigned SLONG8 = 17;
+constexpr unsigned IFD8 = 18;
+
+// The types a strip or tile table may have, and their sizes.
+inline bool IsTableType(unsigned type) {
+    return type == SHORT || type == LONG || type == LONG8 || type == IFD8;
+}
+inline std::uint64_t TypeSize(unsigned type) { return type == SHORT ? 2 : type == LONG ? 4 : 8; }
 
 // The fill-order tables. Every raw strip byte passes through one of them, headers and codes
 // included; the header and the directory never do. Inline: one object for every file of tiff/,
@@ -201,6 +210,16 @@ class Reader {
     // values in the file's byte order
     unsigned Get2() { return Motorola ? Get2M() : Get2I(); }
     std::uint32_t Get4() { return Motorola ? Get4M() : Get4I(); }
+    std::uint64_t Get8() {
+        const std::uint64_t a = Get4();
+        const std::uint64_t b = Get4();
+        return Motorola ? (a << 32) | b : (b << 32) | a;
+    }
+    // An entry's count and an offset: 4 bytes in a classic file, 8 in a BigTIFF one.
+    std::uint64_t GetCount() { return BigTiff ? Get8() : Get4(); }
+    std::uint64_t GetOffset() { return BigTiff ? Get8() : Get4(); }
+    std::uint64_t ValueField() const { return BigTiff ? 8 : 4; }
+    std::uint64_t GetValue(unsigned type);
     unsigned Get2I();
     unsigned Get2M();
     std::uint32_t Get4I();
@@ -210,7 +229,7 @@ class Reader {
     unsigned GetIFD(std::uint64_t ifd, unsigned tag);
     std::uint32_t GetIFD4(std::uint64_t ifd, unsigned tag, std::uint32_t byDefault);
     void ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* description);
-    std::unique_ptr<std::uint32_t[]> GetStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
+    std::unique_ptr<std::uint64_t[]> GetStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                                               const char* name, bool dry);
     int PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                   std::vector<std::uint64_t>& table);
@@ -266,6 +285,7 @@ class Reader {
     std::int64_t LimOffset = 0;  // file offset of the byte at Lim
     std::size_t Chunk = DirectoryChunk;
     bool Motorola = false;  // "MM": most significant byte first
+    bool BigTiff = false;   // version 43: 8-byte offsets and counts
 
     // Common decoder state.
     const std::uint8_t* byte = bitN.v;  // the fill-order table in use

@@ -129,12 +129,14 @@ std::uint32_t Reader::Get4M() {
 
 // Field type of the first entry with this tag, 0 when there is none; the file then stands at the
 // entry's count. No directory is cached: every lookup walks the entries from the first.
+// BigTIFF directories count their entries in 8 bytes, and each entry has an 8-byte count and an
+// 8-byte value field.
 unsigned Reader::GetIFD(std::uint64_t ifd, unsigned tag) {
     Seek(static_cast<std::int64_t>(ifd));
-    const unsigned n = Get2();
-    for (unsigned i = 0; i < n; ++i) {
+    const std::uint64_t n = BigTiff ? Get8() : Get2();
+    for (std::uint64_t i = 0; i < n; ++i) {
         if (Get2() == tag) return Get2();
-        Seek(Tell() + 10);
+        Seek(Tell() + (BigTiff ? 18 : 10));
     }
     return 0;
 }
@@ -142,11 +144,23 @@ unsigned Reader::GetIFD(std::uint64_t ifd, unsigned tag) {
 // A single SHORT or LONG value, or byDefault for any other entry. Every field is taken in both
 // types: writers store Compression, Predictor and the rest as LONG too, and reading such an entry
 // as absent would decode the samples wrongly.
+// BigTIFF's 8-byte types are taken too; a value beyond 32 bits is kept as 2^32 - 1, which every
+// field refuses as it would any other value too large for it.
 std::uint32_t Reader::GetIFD4(std::uint64_t ifd, unsigned tag, std::uint32_t byDefault) {
     const unsigned type = GetIFD(ifd, tag);
-    if (type == SHORT && Get4() == 1) return Get2();
-    if (type == LONG && Get4() == 1) return Get4();
-    return byDefault;
+    if (type != SHORT && type != LONG && type != LONG8 && type != SLONG8 && type != IFD8)
+        return byDefault;
+    if (GetCount() != 1) return byDefault;
+    const std::uint64_t v = GetValue(type);
+    if (type == SLONG8 && v >> 63) return byDefault;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(v, UINT32_MAX));
+}
+
+// One value of a table entry's type at the current position (SHORT, LONG or an 8-byte type).
+std::uint64_t Reader::GetValue(unsigned type) {
+    if (type == SHORT) return Get2();
+    if (type == LONG) return Get4();
+    return Get8();
 }
 
 // The ImageDescription, or null without an ASCII entry. The count is widened before adding the
@@ -156,8 +170,8 @@ void Reader::ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* descrip
         description->reset();
         return;
     }
-    const std::uint64_t count = Get4();
-    if (count > 4) Seek(Get4());  // up to four bytes lie in the value field itself
+    const std::uint64_t count = GetCount();
+    if (count > ValueField()) Seek(GetOffset());  // short texts lie in the value field itself
     char* text = NewArray<char>(count + 1);
     if (text == nullptr) Error("no allocatable memory for image description.");
     description->reset(text);
@@ -168,26 +182,26 @@ void Reader::ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* descrip
 // One strip table of count values from the entry with this tag; name fills the messages. The
 // table is allocated first; in a dry run (rows not kept) only after the entry was found sound and
 // lying within the file, so that a claimed count costs nothing before its failure.
-std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint64_t ifd, unsigned tag,
+std::unique_ptr<std::uint64_t[]> Reader::GetStrip(std::uint64_t ifd, unsigned tag,
                                                   std::uint32_t count, const char* name, bool dry) {
-    std::unique_ptr<std::uint32_t[]> table;
+    std::unique_ptr<std::uint64_t[]> table;
     const auto allocate = [&] {
-        table.reset(NewArray<std::uint32_t>(count));
+        table.reset(NewArray<std::uint64_t>(count));
         if (!table) Error(std::string("no allocatable memory for strip ") + name + ".");
     };
     if (!dry) allocate();
     const unsigned type = GetIFD(ifd, tag);
-    if (type != SHORT && type != LONG) Error(std::string("missing strip ") + name + ".");
-    if (Get4() != count) Error(std::string("bad number of strip ") + name + ".");
-    const std::uint64_t size = type == SHORT ? 2 : 4;
-    if (size * count > 4) {  // two SHORTs or one LONG fit in the value field
-        const std::uint32_t at = Get4();
-        if (dry && at + size * count > FileSize()) EndOfFile();
-        Seek(at);
+    if (!IsTableType(type)) Error(std::string("missing strip ") + name + ".");
+    if (GetCount() != count) Error(std::string("bad number of strip ") + name + ".");
+    const std::uint64_t size = TypeSize(type);
+    if (size * count > ValueField()) {  // a few values fit in the value field
+        const std::uint64_t at = GetOffset();
+        if (dry && (at > FileSize() || size * count > FileSize() - at)) EndOfFile();
+        Seek(static_cast<std::int64_t>(std::min<std::uint64_t>(at, INT64_MAX)));
     }
     if (dry) allocate();
     for (std::uint32_t i = 0; i < count; ++i)
-        table[i] = type == SHORT ? Get2() : Get4();
+        table[i] = GetValue(type);
     return table;
 }
 
@@ -197,13 +211,13 @@ std::unique_ptr<std::uint32_t[]> Reader::GetStrip(std::uint64_t ifd, unsigned ta
 int Reader::PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                       std::vector<std::uint64_t>& table) {
     const unsigned type = GetIFD(ifd, tag);
-    if (type != SHORT && type != LONG) return -1;
-    if (Get4() != count) return -1;
-    const std::uint64_t size = type == SHORT ? 2 : 4;
-    if (size * count > 4) {
-        const std::uint32_t at = Get4();
-        if (at + size * count > FileSize()) return -1;
-        Seek(at);
+    if (!IsTableType(type)) return -1;
+    if (GetCount() != count) return -1;
+    const std::uint64_t size = TypeSize(type);
+    if (size * count > ValueField()) {
+        const std::uint64_t at = GetOffset();
+        if (at > FileSize() || size * count > FileSize() - at) return -1;
+        Seek(static_cast<std::int64_t>(at));
     }
     try {
         table.resize(count);
@@ -211,7 +225,7 @@ int Reader::PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
         return 0;
     }
     for (std::uint32_t i = 0; i < count; ++i)
-        table[i] = type == SHORT ? Get2() : Get4();
+        table[i] = GetValue(type);
     return 1;
 }
 
@@ -340,8 +354,8 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
 
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
     const bool dry = rows == nullptr;
-    const std::unique_ptr<std::uint32_t[]> offsets = GetStrip(ifd, 273, strips, "offset", dry);
-    const std::unique_ptr<std::uint32_t[]> counts = GetStrip(ifd, 279, strips, "bytes count", dry);
+    const std::unique_ptr<std::uint64_t[]> offsets = GetStrip(ifd, 273, strips, "offset", dry);
+    const std::unique_ptr<std::uint64_t[]> counts = GetStrip(ifd, 279, strips, "bytes count", dry);
 
     const std::uint64_t rowBytes = RowBytes(width, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
@@ -379,13 +393,16 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
 void Reader::ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages) {
     std::set<std::uint64_t> seen;
     const std::uint64_t size = FileSize();
-    while (ifd != 0 && ifd + 2 <= size && seen.insert(ifd).second) {
+    const std::uint64_t head = BigTiff ? 8 : 2, entry = BigTiff ? 20 : 12;
+    while (ifd != 0 && ifd <= size && head <= size - ifd && seen.insert(ifd).second) {
         Seek(static_cast<std::int64_t>(ifd));
-        const std::uint64_t end = ifd + 2 + 12 * std::uint64_t{Get2()};
-        if (end + 4 > size) break;
+        const std::uint64_t n = BigTiff ? Get8() : Get2();
+        if (n > (size - ifd - head) / entry) break;
+        const std::uint64_t end = ifd + head + entry * n;
+        if (ValueField() > size - end) break;
         if ((GetIFD4(ifd, 254, 0) & 1) == 0) pages.push_back(TiffPage{ifd, 0});
         Seek(static_cast<std::int64_t>(end));
-        ifd = Get4();
+        ifd = GetOffset();
     }
 }
 
@@ -501,8 +518,15 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
     } else {
         Error("bad magic number.");
     }
-    if (GetChar() != order || Get2() != 42) Error("bad magic number.");
-    const std::uint64_t first = Get4();
+    if (GetChar() != order) Error("bad magic number.");
+    const unsigned version = Get2();
+    if (version == 43) {  // BigTIFF: 8-byte offsets, then a zero
+        BigTiff = true;
+        if (Get2() != 8 || Get2() != 0) Error("bad magic number.");
+    } else if (version != 42) {
+        Error("bad magic number.");
+    }
+    const std::uint64_t first = GetOffset();
     if (first == 0) Error("no image file directory.");
     if (pages != nullptr) {
         ListPages(first, *pages);

@@ -101,7 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"im4_zstd_fill2.tif", 4, nullptr},
         FixtureCase{"im12_zip_be.tif", 12, "im12.raw"},
         FixtureCase{"g16_tifffile_zlib_pred.tif", 16, nullptr},
-        FixtureCase{"g8_tifffile_deflate.tif", 8, nullptr}, FixtureCase{"im8_zip.tif", 8, nullptr}),
+        FixtureCase{"g8_tifffile_deflate.tif", 8, nullptr}, FixtureCase{"im8_zip.tif", 8, nullptr},
+        FixtureCase{"big16_none_be.tif", 16, nullptr},
+        FixtureCase{"big16_zlib_pred_le.tif", 16, nullptr},
+        FixtureCase{"big8_lzw_pred.tif", 8, nullptr}),
     [](const ::testing::TestParamInfo<FixtureCase>& param) {
         std::string name = param.param.file;
         name = name.substr(0, name.find('.'));
@@ -288,17 +291,19 @@ TEST_P(HeaderFailure, StopsWithTheMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Header, HeaderFailure,
-    ::testing::Values(HeaderCase{"empty", {}, "unexpected end of file."},
-                      HeaderCase{"bytes1", {'I'}, "unexpected end of file."},
-                      HeaderCase{"x", {'X', 'X', 42, 0, 8, 0, 0, 0}, "bad magic number."},
-                      HeaderCase{"im", {'I', 'M', 42, 0, 8, 0, 0, 0}, "bad magic number."},
-                      HeaderCase{"imshort", {'I', 'M'}, "bad magic number."},
-                      HeaderCase{"ii43", {'I', 'I', 43, 0, 8, 0, 0, 0}, "bad magic number."},
-                      HeaderCase{"mm42le", {'M', 'M', 42, 0, 0, 0, 0, 8}, "bad magic number."},
-                      HeaderCase{"ii42short", {'I', 'I', 42}, "unexpected end of file."},
-                      HeaderCase{"ifdshort", {'I', 'I', 42, 0, 8, 0, 0}, "unexpected end of file."},
-                      HeaderCase{
-                          "ifd0", {'M', 'M', 0, 42, 0, 0, 0, 0}, "no image file directory."}),
+    ::testing::Values(
+        HeaderCase{"empty", {}, "unexpected end of file."},
+        HeaderCase{"bytes1", {'I'}, "unexpected end of file."},
+        HeaderCase{"x", {'X', 'X', 42, 0, 8, 0, 0, 0}, "bad magic number."},
+        HeaderCase{"im", {'I', 'M', 42, 0, 8, 0, 0, 0}, "bad magic number."},
+        HeaderCase{"imshort", {'I', 'M'}, "bad magic number."},
+        HeaderCase{"ii43", {'I', 'I', 43, 0, 8, 0, 0, 0}, "unexpected end of file."},
+        HeaderCase{"ii43size4", {'I', 'I', 43, 0, 4, 0, 0, 0, 8, 0, 0, 0}, "bad magic number."},
+        HeaderCase{"ii43pad", {'I', 'I', 43, 0, 8, 0, 1, 0}, "bad magic number."},
+        HeaderCase{"mm42le", {'M', 'M', 42, 0, 0, 0, 0, 8}, "bad magic number."},
+        HeaderCase{"ii42short", {'I', 'I', 42}, "unexpected end of file."},
+        HeaderCase{"ifdshort", {'I', 'I', 42, 0, 8, 0, 0}, "unexpected end of file."},
+        HeaderCase{"ifd0", {'M', 'M', 0, 42, 0, 0, 0, 0}, "no image file directory."}),
     [](const ::testing::TestParamInfo<HeaderCase>& param) {
         return std::string(param.param.name);
     });

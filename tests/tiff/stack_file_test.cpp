@@ -30,9 +30,9 @@ TEST(StackFile, ListsTheFullResolutionImagesInFileOrder) {
     const struct {
         const char* file;
         std::size_t pages;
-    } cases[] = {{"stack_pages.tif", 5},   {"stack_imagej.tif", 5}, {"stack_zip.tif", 5},
-                 {"stack_reduced.tif", 5}, {"stack_sizes.tif", 3},  {"multipage.tif", 2},
-                 {"g8_lzw.tif", 1}};
+    } cases[] = {{"stack_pages.tif", 5},   {"stack_imagej.tif", 5},      {"stack_zip.tif", 5},
+                 {"stack_reduced.tif", 5}, {"stack_sizes.tif", 3},       {"multipage.tif", 2},
+                 {"stack_big.tif", 5},     {"stack_big_reduced.tif", 5}, {"g8_lzw.tif", 1}};
     for (const auto& c : cases)
         EXPECT_EQ(ListTiffPages((DataDir + c.file).c_str()).size(), c.pages) << c.file;
 }
@@ -40,8 +40,8 @@ TEST(StackFile, ListsTheFullResolutionImagesInFileOrder) {
 // Every page of a stack file, whatever its writer, compression or the reduced-resolution images
 // between, reads as the same page written alone.
 TEST(StackFile, ReadsEachPageAsTheSeparateFile) {
-    for (const char* file :
-         {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif", "stack_reduced.tif"}) {
+    for (const char* file : {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif",
+                             "stack_reduced.tif", "stack_big.tif", "stack_big_reduced.tif"}) {
         const std::vector<TiffPage> pages = ListTiffPages((DataDir + file).c_str());
         ASSERT_EQ(pages.size(), 5u);
         for (std::size_t k = 0; k < pages.size(); ++k) {
@@ -126,8 +126,8 @@ TEST(StackFile, GivesTheMeshOfTheSameSlicesAsSeparateFiles) {
     const std::string separate = mesh(slices, "-"), reversed = mesh(slices, "--r");
     ASSERT_FALSE(separate.empty());
     EXPECT_TRUE(separate != reversed);  // (meshes compared as bools: no binary dump on failure)
-    for (const char* file :
-         {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif", "stack_reduced.tif"}) {
+    for (const char* file : {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif",
+                             "stack_reduced.tif", "stack_big_reduced.tif"}) {
         EXPECT_TRUE(mesh(DataDir + file, "-") == separate) << file;
         EXPECT_TRUE(mesh(DataDir + file, "--r") == reversed) << file;
     }

@@ -72,7 +72,22 @@ with tifffile.TiffWriter('stack_sizes.tif') as t:
 PY
 tiffcp -c zip:2 stack_pages.tif stack_zip.tif
 
-for f in stack_pages.tif stack_imagej.tif stack_page0.tif stack_page1.tif stack_page2.tif \
+# BigTIFF (version 43): tifffile (both byte orders, zlib with Predictor 2, a stack) and tiffcp -8.
+$py - <<'PY'
+import numpy as np, tifffile
+v16 = np.fromfile('src16.raw', '<u2').reshape(23, 37)
+tifffile.imwrite('big16_none_be.tif', v16, photometric='minisblack', bigtiff=True,
+                 byteorder='>', rowsperstrip=5)
+tifffile.imwrite('big16_zlib_pred_le.tif', v16, photometric='minisblack', bigtiff=True,
+                 compression='zlib', predictor=True, rowsperstrip=7)
+tifffile.imwrite('stack_big.tif', tifffile.imread('stack_pages.tif'), photometric='minisblack',
+                 bigtiff=True)
+PY
+tiffcp -8 -c lzw:2 -r 6 src8.tif big8_lzw_pred.tif
+tiffcp -8 -c zstd stack_reduced.tif stack_big_reduced.tif
+
+for f in big16_none_be.tif big16_zlib_pred_le.tif big8_lzw_pred.tif stack_big.tif \
+  stack_big_reduced.tif stack_pages.tif stack_imagej.tif stack_page0.tif stack_page1.tif stack_page2.tif \
   stack_page3.tif stack_page4.tif stack_reduced.tif stack_sizes.tif stack_zip.tif; do
   tiffinfo "$f" >/dev/null
   cp "$f" "$here/"
