@@ -266,6 +266,9 @@ class Reader {
     void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
     std::uint32_t RowFields(std::uint64_t ifd, std::uint32_t height, Decoder& decoder,
                             std::uint32_t& predictor);
+    bool Tiled(std::uint64_t ifd);
+    void ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
+                   std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows);
     void ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                   RowTable* rows);
 

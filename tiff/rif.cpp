@@ -187,12 +187,12 @@ std::unique_ptr<std::uint64_t[]> Reader::GetStrip(std::uint64_t ifd, unsigned ta
     std::unique_ptr<std::uint64_t[]> table;
     const auto allocate = [&] {
         table.reset(NewArray<std::uint64_t>(count));
-        if (!table) Error(std::string("no allocatable memory for strip ") + name + ".");
+        if (!table) Error(std::string("no allocatable memory for ") + name + ".");
     };
     if (!dry) allocate();
     const unsigned type = GetIFD(ifd, tag);
-    if (!IsTableType(type)) Error(std::string("missing strip ") + name + ".");
-    if (GetCount() != count) Error(std::string("bad number of strip ") + name + ".");
+    if (!IsTableType(type)) Error(std::string("missing ") + name + ".");
+    if (GetCount() != count) Error(std::string("bad number of ") + name + ".");
     const std::uint64_t size = TypeSize(type);
     if (size * count > ValueField()) {  // a few values fit in the value field
         const std::uint64_t at = GetOffset();
@@ -304,17 +304,23 @@ std::uint32_t Reader::RowFields(std::uint64_t ifd, std::uint32_t height, Decoder
         Error("unknown fill order.");
     }
     if (GetIFD4(ifd, 277, 1) != 1) Error("bad samples per pixel.");
-    std::uint32_t r = GetIFD4(ifd, 278, height);
-    if (height < r) {
-        r = height;
-    } else if (r == 0) {
-        Error("bad rows per strip.");
+    std::uint32_t r = 0;  // tiled images have no strips
+    if (!Tiled(ifd)) {
+        r = GetIFD4(ifd, 278, height);
+        if (height < r) {
+            r = height;
+        } else if (r == 0) {
+            Error("bad rows per strip.");
+        }
     }
     if (GetIFD4(ifd, 284, 1) != 1) Error("bad planar configuration.");
     predictor = GetIFD4(ifd, 317, 1);
     if (predictor != 1 && predictor != 2) Error("unknown differencing predictor.");
     return r;
 }
+
+// Whether the image is stored in tiles rather than strips.
+bool Reader::Tiled(std::uint64_t ifd) { return GetIFD(ifd, 322) != 0 || GetIFD(ifd, 324) != 0; }
 
 // Decoded bytes of one row: packed rows start on a byte boundary, 16-bit samples take two.
 static std::uint64_t RowBytes(std::uint32_t width, unsigned b) {
@@ -352,10 +358,16 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
         }
     }
 
+    if (r == 0) {
+        ReadTiles(decoder, predictor, ifd, width, height, b, rows);
+        return;
+    }
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
     const bool dry = rows == nullptr;
-    const std::unique_ptr<std::uint64_t[]> offsets = GetStrip(ifd, 273, strips, "offset", dry);
-    const std::unique_ptr<std::uint64_t[]> counts = GetStrip(ifd, 279, strips, "bytes count", dry);
+    const std::unique_ptr<std::uint64_t[]> offsets =
+        GetStrip(ifd, 273, strips, "strip offset", dry);
+    const std::unique_ptr<std::uint64_t[]> counts =
+        GetStrip(ifd, 279, strips, "strip bytes count", dry);
 
     const std::uint64_t rowBytes = RowBytes(width, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
@@ -469,23 +481,100 @@ void Reader::Refuse(std::uint64_t ifd) {
     if (GetIFD4(ifd, 317, 1) == 3) Error("floating-point predictor is not supported.");
 }
 
+// Tiles of tw x tl samples, left to right and top to bottom, each decoded like a strip of tl rows
+// of tw samples (the predictor works along a tile's rows); the parts beyond the image's right and
+// bottom edges are decoded and dropped. The image's rows of a band of tiles are allocated as the
+// band begins. With rows null, as ReadRows: decoded and dropped, for the failure.
+void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
+                       std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows) {
+    const std::uint32_t tw = GetIFD4(ifd, 322, 0), tl = GetIFD4(ifd, 323, 0);
+    if (tw == 0 || tl == 0) Error("bad tile size.");
+    const std::uint64_t across = (std::uint64_t{width} + tw - 1) / tw;
+    const std::uint64_t down = (std::uint64_t{height} + tl - 1) / tl;
+    if (across * down > UINT32_MAX) Error("bad tile size.");
+    const auto tiles = static_cast<std::uint32_t>(across * down);
+    const bool dry = rows == nullptr;
+    const std::unique_ptr<std::uint64_t[]> offsets = GetStrip(ifd, 324, tiles, "tile offset", dry);
+    const std::unique_ptr<std::uint64_t[]> counts =
+        GetStrip(ifd, 325, tiles, "tile bytes count", dry);
+
+    const std::uint64_t rowBytes = RowBytes(tw, b);
+    const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
+    std::unique_ptr<std::uint16_t[]> tileRow;
+    if (!dry) {
+        tileRow.reset(NewArray<std::uint16_t>(tw));
+        if (!tileRow) Error("no allocatable memory for cell.");
+    }
+    std::uint8_t scratch[DirectoryChunk];
+    for (std::uint64_t ty = 0; ty < down; ++ty) {
+        const auto y0 = static_cast<std::uint32_t>(ty * tl);
+        const std::uint32_t rowsHere = std::min(tl, height - y0);
+        for (std::uint32_t y = 0; !dry && y < rowsHere; ++y) {
+            std::uint16_t* row = NewArray<std::uint16_t>(width);
+            if (row == nullptr) Error("no allocatable memory for cell.");
+            rows->emplace_back(row);
+        }
+        for (std::uint64_t tx = 0; tx < across; ++tx) {
+            const auto x0 = static_cast<std::uint32_t>(tx * tw);
+            const std::uint32_t colsHere = std::min(tw, width - x0);
+            StripNeed = rowBytes * tl;
+            (this->*decoder.init)(offsets[ty * across + tx], counts[ty * across + tx]);
+            for (std::uint32_t y = 0; y < tl; ++y) {
+                if (dry) {
+                    for (std::uint64_t left = rowBytes; left > 0;) {
+                        const auto k =
+                            static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof scratch));
+                        (this->*decoder.decode)(scratch, k);
+                        left -= k;
+                    }
+                    continue;
+                }
+                std::uint16_t* t = tileRow.get();
+                DecodeRow(decoder, t, tw, b);
+                if (predictor == 2) {
+                    for (std::uint32_t x = 1; x < tw; ++x)
+                        t[x] = static_cast<std::uint16_t>((t[x - 1] + t[x]) & m);
+                }
+                if (y < rowsHere) std::copy(t, t + colsHere, (*rows)[y0 + y].get() + x0);
+            }
+            (this->*decoder.term)();
+        }
+    }
+}
+
 // The header pass's check: whether the strips can hold the claimed rows at all. When they cannot,
 // the rows are decoded without being kept, which ends in the failure loading would give.
 void Reader::CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b) {
     const std::uint32_t compression = GetIFD4(ifd, 259, 1);
     if (LargestExpansion(compression, 0) == UINT64_MAX) return;  // unknown: loading decides
-    std::uint32_t r = GetIFD4(ifd, 278, height);
-    if (r > height) r = height;
-    if (r == 0) return;
-    const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
+    // The blocks: strips of r rows, or tiles of tw x tl samples (each holding all its rows).
+    const bool tiled = Tiled(ifd);
+    std::uint32_t r = 0, tw = width, tl = 0;
+    std::uint64_t blocks = 0;
+    bool fails = false;
+    if (tiled) {
+        tw = GetIFD4(ifd, 322, 0);
+        tl = GetIFD4(ifd, 323, 0);
+        fails = tw == 0 || tl == 0;
+        if (!fails) blocks = ((std::uint64_t{width} + tw - 1) / tw) * ((height + tl - 1) / tl);
+        fails = fails || blocks > UINT32_MAX;
+    } else {
+        r = std::min(GetIFD4(ifd, 278, height), height);
+        if (r == 0) return;
+        blocks = (std::uint64_t{height} + r - 1) / r;
+    }
     std::vector<std::uint64_t> offsets, counts;
-    const int sound = PeekStrip(ifd, 273, strips, offsets);
-    const int sound2 = sound == 1 ? PeekStrip(ifd, 279, strips, counts) : sound;
-    bool fails = sound == -1 || sound2 == -1;
-    if (sound2 == 1) {
-        const std::uint64_t rowBytes = RowBytes(width, b), size = FileSize();
-        for (std::uint32_t i = 0; i < strips && !fails; ++i) {
-            const std::uint64_t rowsIn = std::min<std::uint64_t>(r, height - std::uint64_t{i} * r);
+    int sound = 0;
+    if (!fails) {
+        const auto n = static_cast<std::uint32_t>(blocks);
+        sound = PeekStrip(ifd, tiled ? 324 : 273, n, offsets);
+        if (sound == 1) sound = PeekStrip(ifd, tiled ? 325 : 279, n, counts);
+        fails = sound == -1;
+    }
+    if (sound == 1) {
+        const std::uint64_t rowBytes = RowBytes(tw, b), size = FileSize();
+        for (std::uint64_t i = 0; i < blocks && !fails; ++i) {
+            const std::uint64_t rowsIn = tiled ? tl : std::min<std::uint64_t>(r, height - i * r);
             const std::uint64_t avail =
                 offsets[i] >= size ? 0 : std::min(counts[i], size - offsets[i]);
             fails = LargestExpansion(compression, avail) < rowBytes * rowsIn;

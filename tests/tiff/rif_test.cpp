@@ -104,7 +104,12 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"g8_tifffile_deflate.tif", 8, nullptr}, FixtureCase{"im8_zip.tif", 8, nullptr},
         FixtureCase{"big16_none_be.tif", 16, nullptr},
         FixtureCase{"big16_zlib_pred_le.tif", 16, nullptr},
-        FixtureCase{"big8_lzw_pred.tif", 8, nullptr}),
+        FixtureCase{"big8_lzw_pred.tif", 8, nullptr}, FixtureCase{"tile8_none.tif", 8, nullptr},
+        FixtureCase{"tile16_lzw_pred_be.tif", 16, nullptr},
+        FixtureCase{"tile12_packbits.tif", 12, "im12.raw"},
+        FixtureCase{"tile1_zip.tif", 1, nullptr}, FixtureCase{"tile4_zstd_fill2.tif", 4, nullptr},
+        FixtureCase{"tile16_tifffile_zlib_pred_big.tif", 16, nullptr},
+        FixtureCase{"tile8_im.tif", 8, nullptr}),
     [](const ::testing::TestParamInfo<FixtureCase>& param) {
         std::string name = param.param.file;
         name = name.substr(0, name.find('.'));
@@ -1200,6 +1205,45 @@ TEST(HeaderPass, GivesTheLoadingMessageForStripsTooShortForTheClaim) {
         std::int32_t w = 0, h = 0, b = 0;
         CheckImageFile((DataDir + sound).c_str(), &w, &h, &b);
         EXPECT_EQ(w * 10000 + h, 37 * 10000 + 23) << sound;
+    }
+}
+
+// Tiled images: the tile fields are checked like the strip fields, and a tile too short for its
+// rows gives the message of its compression in the header pass as in loading.
+TEST(TileDecode, ChecksTheTileFields) {
+    const Bytes tile(16 * 16, 7);
+    const struct {
+        const char* name;
+        void (*edit)(TiffBuilder&);
+        const char* message;  // null: read, every sample 7
+    } cases[] = {
+        {"sound", [](TiffBuilder&) {}, nullptr},
+        {"nowidth", [](TiffBuilder& t) { t.Remove(322); }, "bad tile size."},
+        {"nooffsets", [](TiffBuilder& t) { t.Remove(324); }, "missing tile offset."},
+        {"twocounts",
+         [](TiffBuilder& t) {
+             t.Set(325, LONG, {256, 256});
+         },
+         "bad number of tile bytes count."},
+        {"short", [](TiffBuilder& t) { t.Long(325, 200); }, "too few codes."},
+        {"long", [](TiffBuilder& t) { t.Long(323, 64); }, "too few codes."},
+    };
+    for (const auto& c : cases) {
+        TiffBuilder t = Gray(10, 12, 8, {}, 12);
+        t.Remove(273).Remove(278).Remove(279);
+        t.Long(322, 16).Long(323, 16).Long(324, t.Data(tile)).Long(325, 256);
+        c.edit(t);
+        const std::string path =
+            tifftest::WriteFile(std::string("tile_") + c.name + ".tif", t.Bytes());
+        if (c.message == nullptr) {
+            const Decoded d = Decode(path);
+            ASSERT_EQ(d.rows.size(), 12u);
+            EXPECT_EQ(Row(d, 11), std::vector<std::uint16_t>(10, 7));
+            EXPECT_EQ(CheckText(path), "(no failure)");
+            continue;
+        }
+        EXPECT_EQ(LoadText(path), Fatal(path, c.message)) << c.name;
+        EXPECT_EQ(CheckText(path), Fatal(path, c.message)) << c.name;
     }
 }
 

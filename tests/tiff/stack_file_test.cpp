@@ -40,8 +40,9 @@ TEST(StackFile, ListsTheFullResolutionImagesInFileOrder) {
 // Every page of a stack file, whatever its writer, compression or the reduced-resolution images
 // between, reads as the same page written alone.
 TEST(StackFile, ReadsEachPageAsTheSeparateFile) {
-    for (const char* file : {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif",
-                             "stack_reduced.tif", "stack_big.tif", "stack_big_reduced.tif"}) {
+    for (const char* file :
+         {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif", "stack_reduced.tif",
+          "stack_big.tif", "stack_big_reduced.tif", "stack_tiles.tif"}) {
         const std::vector<TiffPage> pages = ListTiffPages((DataDir + file).c_str());
         ASSERT_EQ(pages.size(), 5u);
         for (std::size_t k = 0; k < pages.size(); ++k) {
@@ -127,7 +128,7 @@ TEST(StackFile, GivesTheMeshOfTheSameSlicesAsSeparateFiles) {
     ASSERT_FALSE(separate.empty());
     EXPECT_TRUE(separate != reversed);  // (meshes compared as bools: no binary dump on failure)
     for (const char* file : {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif",
-                             "stack_reduced.tif", "stack_big_reduced.tif"}) {
+                             "stack_reduced.tif", "stack_big_reduced.tif", "stack_tiles.tif"}) {
         EXPECT_TRUE(mesh(DataDir + file, "-") == separate) << file;
         EXPECT_TRUE(mesh(DataDir + file, "--r") == reversed) << file;
     }

@@ -86,7 +86,26 @@ PY
 tiffcp -8 -c lzw:2 -r 6 src8.tif big8_lzw_pred.tif
 tiffcp -8 -c zstd stack_reduced.tif stack_big_reduced.tif
 
-for f in big16_none_be.tif big16_zlib_pred_le.tif big8_lzw_pred.tif stack_big.tif \
+# Tiles of 16 x 16 over the 37 x 23 images (3 x 2 tiles; the right and bottom ones cut): tiffcp for
+# every compression and depth, tifffile (zlib with Predictor 2, BigTIFF), ImageMagick, and a tiled
+# stack file.
+tiffcp -t -w 16 -l 16 -c none src8.tif tile8_none.tif
+tiffcp -t -w 16 -l 16 -c lzw:2 -B src16.tif tile16_lzw_pred_be.tif
+tiffcp -t -w 16 -l 16 -c packbits im12.tif tile12_packbits.tif
+tiffcp -t -w 32 -l 16 -c zip im1.tif tile1_zip.tif
+tiffcp -t -w 16 -l 32 -c zstd -f lsb2msb im4.tif tile4_zstd_fill2.tif
+$py - <<'PY'
+import numpy as np, tifffile
+v16 = np.fromfile('src16.raw', '<u2').reshape(23, 37)
+tifffile.imwrite('tile16_tifffile_zlib_pred_big.tif', v16, photometric='minisblack',
+                 tile=(16, 32), compression='zlib', predictor=True, bigtiff=True)
+PY
+$im src8.pgm -define tiff:tile-geometry=16x16 tile8_im.tif
+tiffcp -t -w 16 -l 16 -c lzw stack_pages.tif stack_tiles.tif
+
+for f in tile8_none.tif tile16_lzw_pred_be.tif tile12_packbits.tif tile1_zip.tif \
+  tile4_zstd_fill2.tif tile16_tifffile_zlib_pred_big.tif tile8_im.tif stack_tiles.tif \
+  big16_none_be.tif big16_zlib_pred_le.tif big8_lzw_pred.tif stack_big.tif \
   stack_big_reduced.tif stack_pages.tif stack_imagej.tif stack_page0.tif stack_page1.tif stack_page2.tif \
   stack_page3.tif stack_page4.tif stack_reduced.tif stack_sizes.tif stack_zip.tif; do
   tiffinfo "$f" >/dev/null
