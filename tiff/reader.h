@@ -235,6 +235,8 @@ class Reader {
                   std::vector<std::uint64_t>& table);
     void Refuse(std::uint64_t ifd);
     void ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages);
+    std::uint64_t ImageJImages(std::uint64_t ifd);
+    std::uint64_t ImageJBytes(std::uint64_t ifd);
     void CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b);
 
     // strip decoders: each turns the current strip's raw bytes into exactly n decoded bytes
@@ -287,8 +289,9 @@ class Reader {
     const std::uint8_t* Lim = Small;
     std::int64_t LimOffset = 0;  // file offset of the byte at Lim
     std::size_t Chunk = DirectoryChunk;
-    bool Motorola = false;  // "MM": most significant byte first
-    bool BigTiff = false;   // version 43: 8-byte offsets and counts
+    bool Motorola = false;    // "MM": most significant byte first
+    bool BigTiff = false;     // version 43: 8-byte offsets and counts
+    std::uint64_t Image = 0;  // the image within a contiguous ImageJ stack (TiffPage::image)
 
     // Common decoder state.
     const std::uint8_t* byte = bitN.v;  // the fill-order table in use

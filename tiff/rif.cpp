@@ -368,6 +368,11 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
         GetStrip(ifd, 273, strips, "strip offset", dry);
     const std::unique_ptr<std::uint64_t[]> counts =
         GetStrip(ifd, 279, strips, "strip bytes count", dry);
+    if (Image > 0) {  // an ImageJ image beyond the directory's own: its data follow
+        const std::uint64_t shift = Image * ImageJBytes(ifd);
+        for (std::uint32_t i = 0; i < strips; ++i)
+            offsets[i] += shift;
+    }
 
     const std::uint64_t rowBytes = RowBytes(width, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
@@ -405,6 +410,7 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
 void Reader::ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages) {
     std::set<std::uint64_t> seen;
     const std::uint64_t size = FileSize();
+    const std::uint64_t first = ifd;
     const std::uint64_t head = BigTiff ? 8 : 2, entry = BigTiff ? 20 : 12;
     while (ifd != 0 && ifd <= size && head <= size - ifd && seen.insert(ifd).second) {
         Seek(static_cast<std::int64_t>(ifd));
@@ -416,6 +422,68 @@ void Reader::ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages) {
         Seek(static_cast<std::int64_t>(end));
         ifd = GetOffset();
     }
+    if (pages.size() == 1 && pages[0].ifd == first) {
+        const std::uint64_t images = ImageJImages(first);
+        for (std::uint64_t k = 1; k < images; ++k)
+            pages.push_back(TiffPage{first, k});
+    }
+}
+
+// ImageJ writes a stack beyond 4 GiB with one directory: its ImageDescription begins "ImageJ="
+// and holds a line "images=N", and the other N - 1 images follow the first one's data, each as
+// long. Returns N when that is the layout here: the description says so, the data are
+// uncompressed strips that lie one after the other, and all N images lie within the file;
+// otherwise 1, and the directory chain alone counts.
+std::uint64_t Reader::ImageJImages(std::uint64_t ifd) {
+    // The description is read only when it is short and lies within the file: ImageJ's are a few
+    // lines, and a broken one must not fail a read that never needed it.
+    if (GetIFD(ifd, 270) != ASCII) return 1;
+    const std::uint64_t count = GetCount(), size = FileSize();
+    if (count < 8 || count > 65536) return 1;
+    if (count > ValueField()) {
+        const std::uint64_t at = GetOffset();
+        if (at > size || count > size - at) return 1;
+        Seek(static_cast<std::int64_t>(at));
+    }
+    std::string text(static_cast<std::size_t>(count), '\0');
+    if (ReadBlock(&text[0], count) != count) return 1;
+    if (text.compare(0, 7, "ImageJ=") != 0) return 1;
+    const std::size_t line = text.find("\nimages=");
+    if (line == std::string::npos) return 1;
+    std::uint64_t n = 0;
+    for (const char* p = text.c_str() + line + 8; *p >= '0' && *p <= '9' && n < UINT32_MAX; ++p)
+        n = 10 * n + static_cast<std::uint64_t>(*p - '0');
+    if (n < 2 || GetIFD4(ifd, 259, 1) != NoCompression || Tiled(ifd)) return 1;
+    const std::uint64_t each = ImageJBytes(ifd);
+    if (each == 0) return 1;
+    std::vector<std::uint64_t> offsets;
+    const std::uint32_t h = GetIFD4(ifd, 257, 0);
+    const std::uint32_t r = std::min(GetIFD4(ifd, 278, h), h);
+    if (r == 0 || PeekStrip(ifd, 273, static_cast<std::uint32_t>((std::uint64_t{h} + r - 1) / r),
+                            offsets) != 1)
+        return 1;
+    if (offsets[0] > size || (size - offsets[0]) / each < n) return 1;
+    return n;
+}
+
+// The bytes of one image of a contiguous ImageJ stack: the sum of the first image's strip byte
+// counts, when its strips lie one after the other and hold exactly its rows; 0 otherwise.
+std::uint64_t Reader::ImageJBytes(std::uint64_t ifd) {
+    const std::uint32_t w = GetIFD4(ifd, 256, 0), h = GetIFD4(ifd, 257, 0);
+    const std::uint32_t b = GetIFD4(ifd, 258, 1);
+    if (w == 0 || h == 0 || b < 1 || b > 16) return 0;
+    const std::uint32_t r = std::min(GetIFD4(ifd, 278, h), h);
+    if (r == 0) return 0;
+    const auto strips = static_cast<std::uint32_t>((std::uint64_t{h} + r - 1) / r);
+    std::vector<std::uint64_t> offsets, counts;
+    if (PeekStrip(ifd, 273, strips, offsets) != 1 || PeekStrip(ifd, 279, strips, counts) != 1)
+        return 0;
+    std::uint64_t sum = 0;
+    for (std::uint32_t i = 0; i < strips; ++i) {
+        if (offsets[i] != offsets[0] + sum) return 0;
+        sum += counts[i];
+    }
+    return sum == RowBytes(w, b) * h ? sum : 0;
 }
 
 // The name of a compression that is known but not read, or null.
@@ -571,6 +639,11 @@ void Reader::CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t h
         if (sound == 1) sound = PeekStrip(ifd, tiled ? 325 : 279, n, counts);
         fails = sound == -1;
     }
+    if (sound == 1 && Image > 0) {
+        const std::uint64_t shift = Image * ImageJBytes(ifd);
+        for (std::uint64_t& offset : offsets)
+            offset += shift;
+    }
     if (sound == 1) {
         const std::uint64_t rowBytes = RowBytes(tw, b), size = FileSize();
         for (std::uint64_t i = 0; i < blocks && !fails; ++i) {
@@ -622,6 +695,7 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         return;
     }
     const std::uint64_t ifd = page != nullptr && page->ifd != 0 ? page->ifd : first;
+    Image = page != nullptr ? page->image : 0;
 
     std::uint32_t w = 0;
     std::uint32_t h = 0;

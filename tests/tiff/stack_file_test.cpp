@@ -30,9 +30,11 @@ TEST(StackFile, ListsTheFullResolutionImagesInFileOrder) {
     const struct {
         const char* file;
         std::size_t pages;
-    } cases[] = {{"stack_pages.tif", 5},   {"stack_imagej.tif", 5},      {"stack_zip.tif", 5},
-                 {"stack_reduced.tif", 5}, {"stack_sizes.tif", 3},       {"multipage.tif", 2},
-                 {"stack_big.tif", 5},     {"stack_big_reduced.tif", 5}, {"g8_lzw.tif", 1}};
+    } cases[] = {{"stack_pages.tif", 5},       {"stack_imagej.tif", 5},
+                 {"stack_zip.tif", 5},         {"stack_reduced.tif", 5},
+                 {"stack_sizes.tif", 3},       {"multipage.tif", 2},
+                 {"stack_big.tif", 5},         {"stack_imagej_onedir.tif", 5},
+                 {"stack_big_reduced.tif", 5}, {"g8_lzw.tif", 1}};
     for (const auto& c : cases)
         EXPECT_EQ(ListTiffPages((DataDir + c.file).c_str()).size(), c.pages) << c.file;
 }
@@ -56,6 +58,56 @@ TEST(StackFile, ReadsEachPageAsTheSeparateFile) {
     ASSERT_EQ(third.size(), 20u);
     ASSERT_EQ(third[0].size(), 30u);
     EXPECT_EQ(third[19][29], Samples(DataDir + "stack_page2.tif")[19][29]);
+}
+
+// ImageJ's one-directory layout counts only when the description says ImageJ and the images are
+// uncompressed, one after the other and all in the file; otherwise the chain rules.
+TEST(StackFile, ReadsImageJsOneDirectoryLayoutOnlyWhereItHolds) {
+    const std::vector<TiffPage> pages =
+        ListTiffPages((DataDir + "stack_imagej_onedir.tif").c_str());
+    ASSERT_EQ(pages.size(), 5u);
+    EXPECT_EQ(pages[4].ifd, pages[0].ifd);
+    EXPECT_EQ(pages[4].image, 4u);
+    const auto stack = [](const std::string& text, unsigned compression, std::uint32_t count) {
+        std::vector<std::uint8_t> file = {'I', 'I', 42, 0, 8, 0, 0, 0};
+        std::vector<std::uint8_t> entries;
+        const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t n,
+                               std::uint32_t value) {
+            for (std::uint32_t v : {std::uint32_t{tag} | std::uint32_t{type} << 16, n, value})
+                for (int k = 0; k < 4; ++k)
+                    entries.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+        };
+        const std::uint32_t data = 8 + 2 + 9 * 12 + 4, textAt = data + 24;
+        entry(256, 3, 1, 4);
+        entry(257, 3, 1, 2);
+        entry(258, 3, 1, 8);
+        entry(259, 3, 1, compression);
+        entry(262, 3, 1, 1);
+        entry(270, 2, static_cast<std::uint32_t>(text.size()), textAt);
+        entry(273, 4, 1, data);
+        entry(278, 3, 1, 2);
+        entry(279, 4, 1, count);
+        file.push_back(9);
+        file.push_back(0);
+        file.insert(file.end(), entries.begin(), entries.end());
+        file.insert(file.end(), 4, 0);
+        for (int i = 0; i < 24; ++i)
+            file.push_back(static_cast<std::uint8_t>(i));
+        file.insert(file.end(), text.begin(), text.end());
+        const std::string path = TempDir() + "/ij.tif";
+        ::WriteFile(path, std::string(file.begin(), file.end()));
+        return path;
+    };
+    const std::string three = stack("ImageJ=1.54f\nimages=3\nslices=3\n", 1, 8);
+    const std::vector<TiffPage> found = ListTiffPages(three.c_str());
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(Samples(three, &found[2]),
+              (std::vector<std::vector<std::uint16_t>>{{16, 17, 18, 19}, {20, 21, 22, 23}}));
+    for (const std::string& path : {stack("ImageJ=1.54f\nimages=9\n", 1, 8),  // past the end
+                                    stack("ImageJ=1.54f\nimages=3\n", 5, 8),  // compressed
+                                    stack("ImageJ=1.54f\nimages=3\n", 1, 7),  // not the rows
+                                    stack("Fiji=1\nimages=3\n", 1, 8)})       // not ImageJ
+        EXPECT_EQ(ListTiffPages(path.c_str()).size(), 1u) << path;
 }
 
 TEST(StackFile, IsTheSliceListWhenGivenAsTheDirectory) {
@@ -127,8 +179,9 @@ TEST(StackFile, GivesTheMeshOfTheSameSlicesAsSeparateFiles) {
     const std::string separate = mesh(slices, "-"), reversed = mesh(slices, "--r");
     ASSERT_FALSE(separate.empty());
     EXPECT_TRUE(separate != reversed);  // (meshes compared as bools: no binary dump on failure)
-    for (const char* file : {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif",
-                             "stack_reduced.tif", "stack_big_reduced.tif", "stack_tiles.tif"}) {
+    for (const char* file :
+         {"stack_pages.tif", "stack_imagej.tif", "stack_zip.tif", "stack_reduced.tif",
+          "stack_big_reduced.tif", "stack_tiles.tif", "stack_imagej_onedir.tif"}) {
         EXPECT_TRUE(mesh(DataDir + file, "-") == separate) << file;
         EXPECT_TRUE(mesh(DataDir + file, "--r") == reversed) << file;
     }

@@ -71,6 +71,17 @@ with tifffile.TiffWriter('stack_sizes.tif') as t:
     t.write(pages[2][:20, :30], photometric='minisblack')
 PY
 tiffcp -c zip:2 stack_pages.tif stack_zip.tif
+# ImageJ's layout beyond 4 GiB, imitated small: tifffile's ImageJ file stores the five images one
+# after the other; cutting the chain after the first directory leaves the layout ImageJ writes
+# for big stacks (one directory, "images=5" in its description, the other images following).
+$py - <<'PY'
+import struct
+b = bytearray(open('stack_imagej.tif', 'rb').read())
+first, = struct.unpack_from('<I', b, 4)
+n, = struct.unpack_from('<H', b, first)
+struct.pack_into('<I', b, first + 2 + 12 * n, 0)
+open('stack_imagej_onedir.tif', 'wb').write(b)
+PY
 
 # BigTIFF (version 43): tifffile (both byte orders, zlib with Predictor 2, a stack) and tiffcp -8.
 $py - <<'PY'
@@ -106,7 +117,7 @@ tiffcp -t -w 16 -l 16 -c lzw stack_pages.tif stack_tiles.tif
 for f in tile8_none.tif tile16_lzw_pred_be.tif tile12_packbits.tif tile1_zip.tif \
   tile4_zstd_fill2.tif tile16_tifffile_zlib_pred_big.tif tile8_im.tif stack_tiles.tif \
   big16_none_be.tif big16_zlib_pred_le.tif big8_lzw_pred.tif stack_big.tif \
-  stack_big_reduced.tif stack_pages.tif stack_imagej.tif stack_page0.tif stack_page1.tif stack_page2.tif \
+  stack_big_reduced.tif stack_imagej_onedir.tif stack_pages.tif stack_imagej.tif stack_page0.tif stack_page1.tif stack_page2.tif \
   stack_page3.tif stack_page4.tif stack_reduced.tif stack_sizes.tif stack_zip.tif; do
   tiffinfo "$f" >/dev/null
   cp "$f" "$here/"
