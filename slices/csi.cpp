@@ -134,6 +134,7 @@ std::vector<std::string> SliceList::FromStackFile(const char* file, const char* 
         Error(file, "is a stack file: give - (images in file order) or --r (reverse order) as "
                     "the name file");
     pages = ListTiffPages(file);
+    if (pages.empty()) Error(file, "no image file name");  // reduced-resolution images only
     if (reverse) std::reverse(pages.begin(), pages.end());
     std::vector<std::string> list = Alloc(pages.size());
     for (const TiffPage& page : pages) {

@@ -10,6 +10,7 @@
 #include "slices/csi.h"
 #include "support.h"
 #include "tiff/rif.h"
+#include "tiff/tiff_builder.h"
 
 namespace {
 
@@ -137,6 +138,15 @@ TEST(StackFile, IsTheSliceListWhenGivenAsTheDirectory) {
                          "order) as the name file.")
             << option;
     }
+    // A file of reduced-resolution images only has no slice.
+    tifftest::TiffBuilder reduced;
+    reduced.Long(254, 1).Long(256, 2).Long(257, 2).Short(258, 8).Short(262, 1);
+    reduced.Long(273, reduced.Data({1, 2, 3, 4})).Long(278, 2).Long(279, 4);
+    const std::string thumbs = tifftest::WriteFile("thumbs.tif", reduced.Bytes());
+    EXPECT_EQ(FailureText([&] {
+                  CheckSliceImages(thumbs.c_str(), "-", nullptr, nullptr, nullptr, nullptr, &pages);
+              }),
+              thumbs + " : no image file name.");
     // Slices of a directory get the first image of their files.
     CheckSliceImages((DataDir + ".").c_str(), "-g8_lzw.tif im1.tif", nullptr, nullptr, nullptr,
                      nullptr, &pages);
