@@ -1417,6 +1417,13 @@ TEST(HeaderPass, ALyingLastSliceStopsTheRunUnderAMemoryLimit) {
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, dir + "/z.tif : too few codes.\n");
+    // The lying file alone, named inline.
+    const RunResult alone = RunVoxwrap({dir, "-z.tif", "1-255", dir + "/out.stl"}, "", [] {
+        const rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(alone.status, 1);
+    EXPECT_EQ(alone.err, dir + "/z.tif : too few codes.\n");
 }
 
 }  // namespace
