@@ -56,6 +56,13 @@ TEST_P(FixtureDecode, DeliversTheEncodedSamples) {
     EXPECT_EQ(width, 37);
     EXPECT_EQ(height, 23);
     EXPECT_EQ(bits, c.bits);
+    // The header pass finds nothing wrong with a sound file: the bounds it checks are true ones.
+    std::string warnings;
+    width = height = bits = -1;
+    CheckImageFile(path.c_str(), &width, &height, &bits, &warnings);
+    EXPECT_EQ(width * 100 + height, 3723);
+    EXPECT_EQ(bits, c.bits);
+    EXPECT_EQ(warnings, "");
 
     RowTable rows;
     width = height = -1;
