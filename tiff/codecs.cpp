@@ -1,5 +1,6 @@
-// The strip decoders of the reader: copying, PackBits and LZW. Each turns the current strip's raw
-// bytes into exactly the decoded bytes a row asks for; see tiff/reader.h.
+// The strip decoders of the reader: copying, PackBits, LZW, Deflate and Zstd (a tile is decoded as
+// a strip). Each turns the current strip's raw bytes into exactly the decoded bytes a row asks
+// for; see tiff/reader.h. Also the largest expansion of each compression, for the header pass.
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>

@@ -3,10 +3,11 @@
 // the rows and ReadImageFile) and codecs.cpp (the strip decoders). Private to tiff/.
 //
 // Bytes come from a block buffer over a POSIX file descriptor read with pread, so any offset up to
-// 2^32 - 1 works, and a row is decoded as a whole into its own storage. The decoders still act as
-// if every byte were pulled one at a time: each raw byte first checks the strip's byte budget and
-// then the end of the file, so a failure names exactly the byte that a byte-wise reader would have
-// stopped at, and no byte beyond the ones a row needs is ever decoded.
+// 2^63 - 1 works (BigTIFF), and a row is decoded as a whole into its own storage. The copying,
+// PackBits and LZW decoders still act as if every byte were pulled one at a time: each raw byte
+// first checks the strip's byte budget and then the end of the file, so a failure names exactly
+// the byte that a byte-wise reader would have stopped at, and no byte beyond the ones a row needs
+// is ever decoded. Deflate and Zstd strips are decompressed whole, as their libraries require.
 //
 // All state of a read lives in one Reader per call (the file, the buffer, the byte order, the
 // decoders and their tables); what stays at file scope is constant. Two files can therefore be

@@ -1,5 +1,6 @@
-// Reader of gray-scale TIFF 6.0 images: the header, the image file directory, the strip tables
-// and the rows; the strip decoders are in codecs.cpp, the reader's state in reader.h.
+// Reader of gray-scale TIFF images: the header, the image file directories and their chain, the
+// strip and tile tables, the rows, the refusals and the header pass's check; the strip decoders
+// are in codecs.cpp, the reader's state in reader.h.
 #include "tiff/rif.h"
 
 #include <fcntl.h>

@@ -1,6 +1,7 @@
 #pragma once
-// Reader of the first image of a gray-scale TIFF 6.0 file: one channel of 1 to 16 bits per sample,
-// in strips, uncompressed, LZW or PackBits. A malformed file throws a Failure whose text is
+// Reader of gray-scale TIFF files (TIFF 6.0 and BigTIFF): one channel of 1 to 16 bits per sample,
+// in strips or tiles, uncompressed, LZW, PackBits, Deflate or Zstd; any image of a multi-image
+// file (the first unless told otherwise). A malformed or unsupported file throws a Failure whose text is
 // "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
 // state in an object of its own: calls on different threads do not meet.
 #include <cstdint>
