@@ -34,6 +34,8 @@ void DecodeSlice(benchmark::State& state, const char* name) {
 void BM_DecodeUncompressed(benchmark::State& state) { DecodeSlice(state, "slice_none.tif"); }
 void BM_DecodeLzwPredictor(benchmark::State& state) { DecodeSlice(state, "slice_lzw2.tif"); }
 void BM_DecodePackBits(benchmark::State& state) { DecodeSlice(state, "slice_packbits.tif"); }
+void BM_DecodeDeflatePredictor(benchmark::State& state) { DecodeSlice(state, "slice_zip2.tif"); }
+void BM_DecodeZstd(benchmark::State& state) { DecodeSlice(state, "slice_zstd.tif"); }
 void BM_HeaderOnly(benchmark::State& state) {
     const char* dir = std::getenv("VOXWRAP_BENCH_DATA");
     const std::string path = std::string(dir ? dir : "/tmp/voxwrap-bench") + "/slice_lzw2.tif";
@@ -50,6 +52,8 @@ BENCHMARK(BM_DecodeLzwPredictor)->Unit(benchmark::kMillisecond)->UseRealTime();
 // the samples per second should about double.
 BENCHMARK(BM_DecodeLzwPredictor)->Unit(benchmark::kMillisecond)->UseRealTime()->Threads(2);
 BENCHMARK(BM_DecodePackBits)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeDeflatePredictor)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeZstd)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HeaderOnly)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Decode throughput of the TIFF reader on 2048 x 2048 16-bit slices: uncompressed, LZW with
-# Predictor 2 and PackBits (tiffcp), beside `cat` of the same files to /dev/null as the floor.
+# Predictor 2, PackBits, Deflate with Predictor 2 and Zstd (tiffcp), beside `cat` of the same files to /dev/null as the floor.
 #   bench/tiff_decode.sh [build-dir]   (default build-bench; slices in $VOXWRAP_BENCH_DATA,
 #                                       default /tmp/voxwrap-bench)
 # Throughput is MB (10^6 bytes) of decoded 16-bit samples per second: 8.39 MB per slice.
@@ -10,7 +10,7 @@ build=${1:-build-bench}
 export VOXWRAP_BENCH_DATA=${VOXWRAP_BENCH_DATA:-/tmp/voxwrap-bench}
 mkdir -p "$VOXWRAP_BENCH_DATA"
 
-if [ ! -f "$VOXWRAP_BENCH_DATA/slice_packbits.tif" ]; then
+if [ ! -f "$VOXWRAP_BENCH_DATA/slice_zstd.tif" ]; then
   # A CT-like slice: a disc of smooth 12-bit tissue values with noise on a dark background.
   /usr/bin/python3 - "$VOXWRAP_BENCH_DATA/slice_src.tif" <<'PY'
 import sys
@@ -27,8 +27,10 @@ PY
   tiffcp -c none -r 16 "$VOXWRAP_BENCH_DATA/slice_src.tif" "$VOXWRAP_BENCH_DATA/slice_none.tif"
   tiffcp -c lzw:2 -r 16 "$VOXWRAP_BENCH_DATA/slice_src.tif" "$VOXWRAP_BENCH_DATA/slice_lzw2.tif"
   tiffcp -c packbits -r 16 "$VOXWRAP_BENCH_DATA/slice_src.tif" "$VOXWRAP_BENCH_DATA/slice_packbits.tif"
+  tiffcp -c zip:2 -r 16 "$VOXWRAP_BENCH_DATA/slice_src.tif" "$VOXWRAP_BENCH_DATA/slice_zip2.tif"
+  tiffcp -c zstd -r 16 "$VOXWRAP_BENCH_DATA/slice_src.tif" "$VOXWRAP_BENCH_DATA/slice_zstd.tif"
 fi
-ls -l "$VOXWRAP_BENCH_DATA"/slice_{none,lzw2,packbits}.tif
+ls -l "$VOXWRAP_BENCH_DATA"/slice_{none,lzw2,packbits,zip2,zstd}.tif
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_BENCH=ON -DVOXWRAP_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target voxwrap_bench >/dev/null
@@ -52,7 +54,7 @@ for b in json.load(open(sys.argv[1]))['benchmarks']:
 PY
 
 # The floor: reading the same bytes from the page cache with cat.
-for f in none lzw2 packbits; do
+for f in none lzw2 packbits zip2 zstd; do
   hyperfine -N --warmup 3 --runs 20 --export-json "$VOXWRAP_BENCH_DATA/cat_$f.json" \
     "cat $VOXWRAP_BENCH_DATA/slice_$f.tif" >/dev/null 2>&1 ||
     hyperfine --warmup 3 --runs 20 --export-json "$VOXWRAP_BENCH_DATA/cat_$f.json" \

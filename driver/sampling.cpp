@@ -116,7 +116,8 @@ std::int32_t Append(std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32
 }
 
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable, SamplingWatch* watch) {
+                            const unsigned char* grayTable, SamplingWatch* watch,
+                            const std::vector<TiffPage>* pages) {
     const std::int64_t N = static_cast<std::int64_t>(paths.size());
     const std::int64_t area = Product(W, H);
     auto flags = AllocateRaw<unsigned char>(area);
@@ -138,7 +139,8 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
     // slice k's: the flag becomes the table entry whatever it was.
     std::int64_t voxels = 0;  // table entries are 0 or 1
     for (std::int64_t k = 0; k < N; ++k) {
-        ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get());
+        ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get(), nullptr,
+                       pages ? &(*pages)[static_cast<std::size_t>(k)] : nullptr);
         sampler.StartPlane();
         for (std::int32_t y = 0; y < H; ++y) {
             unsigned char* flag = flags.get() + std::int64_t{y} * W;

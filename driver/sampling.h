@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tiff/rif.h"
+
 // Sampling points: column, row and plane of every corner that can be a hull vertex, in
 // collection order (plane by plane, by row, left end before right end). The order decides the
 // hull's tie-breaking, so it is part of the output.
@@ -24,7 +26,8 @@ struct SamplingWatch {
 // Loads every slice in turn into a W x H grid and reduces each of the planes z = 0..N to the
 // corners of its convex chains. Allocation failures fail with the sampling message.
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable, SamplingWatch* watch = nullptr);
+                            const unsigned char* grayTable, SamplingWatch* watch = nullptr,
+                            const std::vector<TiffPage>* pages = nullptr);
 
 // Adds the row end (x, y) to a convex chain whose last point has index n (n >= 1): the points
 // (x, y) and (x, y+1) enter, every point that no longer turns strictly clockwise leaves. Returns

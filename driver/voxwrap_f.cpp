@@ -66,8 +66,9 @@ int Run(int argc, char** argv) {
     if (o.help) return Say(HelpText());
     if (o.version) return Say(std::string("voxwrap ") + kVersion + "\n");
     std::int32_t W = 0, H = 0;
+    std::vector<TiffPage> pages;  // each slice's image within its file (a stack file's pages)
     const std::vector<std::string> paths =
-        CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr);
+        CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr, &pages);
     std::vector<unsigned char> grayTable(65536);
     RangeList(o.args[2].c_str(), 65535, grayTable.data());
     // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
@@ -94,7 +95,7 @@ int Run(int argc, char** argv) {
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
     SamplingWatch watch;
     watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch);
+    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, &pages);
     progress.Erase();
     if (points.n == 0) Error("no object.");
     HullStorage hull;

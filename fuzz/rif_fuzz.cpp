@@ -1,8 +1,11 @@
 // In-process harness for ReadImageFile (libFuzzer's entry point, which AFL++ can drive as well).
-// Each input is written to one scratch file and read the two ways the program does: the
-// header-only call (with the description), then the call that decodes every row, reading every
-// sample. A malformed file throws a Failure, which is the normal end of an input; crashes,
-// sanitizer reports, leaks and timeouts are the findings.
+// Each input is written to one scratch file and read the ways the program does: the header-only
+// call (with the description), the slice list's header pass (CheckImageFile, which decodes the
+// strips without keeping them when they cannot hold the claimed rows), then the call that decodes
+// every row, reading every sample; last the file's list of images (ListTiffPages) and its first
+// four images, each checked and read as a stack file's slices are. A malformed file throws a
+// Failure, which is the normal end of an input; crashes, sanitizer reports, leaks and timeouts
+// are the findings.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/failure.h"
 #include "tiff/rif.h"
@@ -64,6 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadImageFile(path, &width, &height, &bits, nullptr, &description, &warnings);
     } catch (const Failure&) {
     }
+    try {  // the header pass of the slice list, with its check of the claimed size
+        std::int32_t width = 0, height = 0, bits = 0;
+        CheckImageFile(path, &width, &height, &bits, &warnings);
+    } catch (const Failure&) {
+    }
     try {
         std::int32_t width = 0, height = 0;
         RowTable rows;
@@ -74,6 +83,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (std::int32_t x = 0; x < width; ++x)
                 sum += row[x];
         if (sum == 0xFFFFFFFFu) std::fputc('.', stderr);  // keeps the reads from being dropped
+    } catch (const Failure&) {
+    }
+    try {  // a stack file: its images, each checked and read as a slice is (the first few)
+        const std::vector<TiffPage> pages = ListTiffPages(path);
+        for (std::size_t k = 0; k < pages.size() && k < 4; ++k) {
+            try {
+                std::int32_t width = 0, height = 0, bits = 0;
+                CheckImageFile(path, &width, &height, &bits, &warnings, &pages[k]);
+                RowTable rows;
+                ReadImageFile(path, &width, &height, nullptr, &rows, nullptr, &warnings, &pages[k]);
+            } catch (const Failure&) {
+            }
+        }
     } catch (const Failure&) {
     }
     return 0;

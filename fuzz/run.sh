@@ -14,7 +14,7 @@ if [ "${1:-}" = csi ]; then
   mkdir -p build-fuzz
   clang++ -std=c++17 -O1 -g -I. -DCSI_FUZZ_SLICES="\"$PWD/fuzz/slices\"" \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer \
-    slices/csi.cpp tiff/rif.cpp fuzz/csi_fuzz.cpp -o "$bin"
+    slices/csi.cpp tiff/rif.cpp tiff/codecs.cpp fuzz/csi_fuzz.cpp -ldeflate -lzstd -o "$bin"
   export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=1
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
   if [ "${1:-}" = replay ]; then
@@ -32,7 +32,7 @@ mkdir -p build-fuzz
 # A small LZW window (2^13 bytes) lets small inputs reach the code that starts the window over.
 clang++ -std=c++17 -O1 -g -I. -DVOXWRAP_LZW_WINDOW_BITS=13 \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer \
-  tiff/rif.cpp fuzz/rif_fuzz.cpp -o "$bin"
+  tiff/rif.cpp tiff/codecs.cpp fuzz/rif_fuzz.cpp -ldeflate -lzstd -o "$bin"
 # allocator_may_return_null with max_allocation_size_mb: a huge size taken from a header comes
 # back as a failed allocation, which the reader reports as its "no allocatable memory" message,
 # instead of a sanitizer report; libFuzzer's own limits lie above it, so they catch only real

@@ -49,6 +49,8 @@ class SliceList {
     std::vector<std::string> FromNameFile(const char* nameFile);
     std::vector<std::string> FromInlineList(const char* text);
     std::vector<std::string> FromListing(const char* directory, const char* option);
+    std::vector<std::string> FromStackFile(const char* file, const char* option,
+                                           std::vector<TiffPage>& pages);
 
     std::int32_t nx = 0, ny = 0, bps = 0;  // largest width, height and bits per sample seen
 
@@ -111,11 +113,39 @@ std::string SliceList::Peep(const char* name, std::size_t length) {
     path.append(Directory);
     path.append(name, length);
     std::int32_t w = 0, h = 0, b = 0;
-    ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr);
+    CheckImageFile(path.c_str(), &w, &h, &b);
+    const std::size_t images = ListTiffPages(path.c_str()).size();
+    if (images > 1)
+        Error(path, ("holds " + std::to_string(images) +
+                     " images; give the file itself as the directory to read it as a stack")
+                        .c_str());
     nx = std::max(nx, w);
     ny = std::max(ny, h);
     bps = std::max(bps, b);
     return path;
+}
+
+// A stack file: its full-resolution images, each checked as a slice is, in file order or in
+// reverse. Only the page list is kept; the images are read one at a time when loaded.
+std::vector<std::string> SliceList::FromStackFile(const char* file, const char* option,
+                                                  std::vector<TiffPage>& pages) {
+    const bool reverse = std::strcmp(option, "--r") == 0;
+    if (!reverse && std::strcmp(option, "-") != 0)
+        Error(file, "is a stack file: give - (images in file order) or --r (reverse order) as "
+                    "the name file");
+    pages = ListTiffPages(file);
+    if (pages.empty()) Error(file, "no image file name");  // reduced-resolution images only
+    if (reverse) std::reverse(pages.begin(), pages.end());
+    std::vector<std::string> list = Alloc(pages.size());
+    for (const TiffPage& page : pages) {
+        std::int32_t w = 0, h = 0, b = 0;
+        CheckImageFile(file, &w, &h, &b, nullptr, &page);
+        nx = std::max(nx, w);
+        ny = std::max(ny, h);
+        bps = std::max(bps, b);
+        list.emplace_back(file);
+    }
+    return list;
 }
 
 // ---- name file ----
@@ -358,16 +388,21 @@ std::vector<std::string> SliceList::FromListing(const char* directory, const cha
 
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
-                                          std::int32_t* count, std::int32_t* bitsPerSample) {
+                                          std::int32_t* count, std::int32_t* bitsPerSample,
+                                          std::vector<TiffPage>* pages) {
     SliceList slices(directory);
     std::vector<std::string> list;
-    if (nameFile[0] != '-')
+    struct stat status;
+    if (pages != nullptr && stat(directory, &status) == 0 && S_ISREG(status.st_mode))
+        list = slices.FromStackFile(directory, nameFile, *pages);
+    else if (nameFile[0] != '-')
         list = slices.FromNameFile(nameFile);
     else if (nameFile[1] != '-' && nameFile[1] != '\0')
         list = slices.FromInlineList(nameFile + 1);
     else
         list = slices.FromListing(directory, nameFile);
 
+    if (pages != nullptr && pages->size() != list.size()) pages->assign(list.size(), TiffPage{});
     if (width) *width = slices.nx;
     if (height) *height = slices.ny;
     if (count) *count = static_cast<std::int32_t>(list.size());

@@ -6,11 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "tiff/rif.h"
+
 // Returns the full path of every slice in slice order and stores, through the non-null pointers,
 // the largest width, the largest height, the slice count and the largest bits per sample.
+//
+// With pages given, it also receives the image of each slice within its file, and directory may
+// name a stack file: a TIFF file whose full-resolution images are the slices, in file order for
+// nameFile "-" and in reverse order for "--r" (every path is then the file itself). A file of a
+// slice list that holds more than one full-resolution image stops the run, whether pages is given
+// or not: only its first would be read.
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
-                                          std::int32_t* count, std::int32_t* bitsPerSample);
+                                          std::int32_t* count, std::int32_t* bitsPerSample,
+                                          std::vector<TiffPage>* pages = nullptr);
 
 // The order of a directory listing under a sorting option ("-", "--r", "--n", "--rn..." or
 // "--nr...", "--v", "--rv"), comparing two names: negative when a comes first, positive when b

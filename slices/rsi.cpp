@@ -10,10 +10,10 @@
 // grid becomes 0, so nothing of an earlier, larger slice survives. Each image row is released as
 // soon as it is copied, so at most one copy of the image's bulk is held beyond the grid.
 void ReadSliceImage(const char* path, std::int32_t W, std::int32_t H, std::uint16_t* const* rows,
-                    std::string* warnings) {
+                    std::string* warnings, const TiffPage* page) {
     std::int32_t w = 0, h = 0;
     RowTable image;
-    ReadImageFile(path, &w, &h, nullptr, &image, nullptr, warnings);
+    ReadImageFile(path, &w, &h, nullptr, &image, nullptr, warnings, page);
     // The common size is the largest over the same files, so this means a file changed after the
     // slice list was built; copying it would write past the grid.
     if (w > W || h > H) Fail(std::string(path) + " : bad image size.");

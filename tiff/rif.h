@@ -1,6 +1,7 @@
 #pragma once
-// Reader of the first image of a gray-scale TIFF 6.0 file: one channel of 1 to 16 bits per sample,
-// in strips, uncompressed, LZW or PackBits. A malformed file throws a Failure whose text is
+// Reader of gray-scale TIFF files (TIFF 6.0 and BigTIFF): one channel of 1 to 16 bits per sample,
+// in strips or tiles, uncompressed, LZW, PackBits, Deflate or Zstd; any image of a multi-image
+// file (the first unless told otherwise). A malformed or unsupported file throws a Failure whose text is
 // "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
 // state in an object of its own: calls on different threads do not meet.
 #include <cstdint>
@@ -8,11 +9,19 @@
 #include <string>
 #include <vector>
 
+// One image of a file: the file offset of its directory (0: the file's first directory) and the
+// image's number within a run of images that one directory describes (ImageJ's stacks beyond
+// 4 GiB; 0 otherwise).
+struct TiffPage {
+    std::uint64_t ifd = 0;
+    std::uint64_t image = 0;
+};
+
 // The decoded image: entry y is row y, an array of width samples, each the stored value
 // zero-extended. The caller owns the rows and may release them one at a time.
 using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 
-// Reads what the non-null outputs ask for: width and height (for width, height or rows), bits per
+// Reads what the non-null outputs ask for, from the image page names (null: the first): width and height (for width, height or rows), bits per
 // sample (for bitsPerSample or rows), the ImageDescription (null when there is none), and all
 // sample data only when rows is given.
 //
@@ -22,7 +31,25 @@ using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 // order). Warnings issued before a failure stay in *warnings.
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,
-                   std::unique_ptr<char[]>* description, std::string* warnings = nullptr);
+                   std::unique_ptr<char[]>* description, std::string* warnings = nullptr,
+                   const TiffPage* page = nullptr);
+
+// The header pass of a slice list: width, height and bits per sample as ReadImageFile gives them,
+// and one more check that costs no more than the file's size. When the strips cannot decode to
+// the rows the header claims (a strip table that loading would refuse, or strips whose byte
+// counts, cut at the end of the file, are too few even at the compression's largest expansion),
+// the failure that loading the image would give comes at once, after the warnings loading would
+// issue before it; memory and time stay bounded by the file, whatever size it claims. Unknown
+// compressions are left to loading.
+void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
+                    std::int32_t* bitsPerSample, std::string* warnings = nullptr,
+                    const TiffPage* page = nullptr);
+
+// The file's full-resolution images in file order: every directory of the chain whose
+// NewSubfileType has bit 0 clear (reduced-resolution images and thumbnails are skipped). The
+// chain ends at a zero offset, at a directory already seen, or at one that does not lie within
+// the file. Header failures are ReadImageFile's.
+std::vector<TiffPage> ListTiffPages(const char* path);
 
 // The resolution tags of the first image: XResolution and YResolution (pixels per unit, a
 // RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit (1 none, 2 inch,

@@ -18,7 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <libdeflate.h>
 #include <sys/resource.h>
+#include <zstd.h>
 
 #include "support.h"
 #include "tiff/tiff_builder.h"
@@ -54,6 +56,13 @@ TEST_P(FixtureDecode, DeliversTheEncodedSamples) {
     EXPECT_EQ(width, 37);
     EXPECT_EQ(height, 23);
     EXPECT_EQ(bits, c.bits);
+    // The header pass finds nothing wrong with a sound file: the bounds it checks are true ones.
+    std::string warnings;
+    width = height = bits = -1;
+    CheckImageFile(path.c_str(), &width, &height, &bits, &warnings);
+    EXPECT_EQ(width * 100 + height, 3723);
+    EXPECT_EQ(bits, c.bits);
+    EXPECT_EQ(warnings, "");
 
     RowTable rows;
     width = height = -1;
@@ -91,7 +100,23 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"im12_lzw_be.tif", 12, "im12.raw"},
         FixtureCase{"im12_packbits_le.tif", 12, "im12.raw"},
         FixtureCase{"im12_none_be.tif", 12, "im12.raw"}, FixtureCase{"im16.tif", 16, nullptr},
-        FixtureCase{"multipage.tif", 8, nullptr}),
+        FixtureCase{"multipage.tif", 8, nullptr}, FixtureCase{"g8_zip.tif", 8, nullptr},
+        FixtureCase{"g8_zip_pred_fill2.tif", 8, nullptr}, FixtureCase{"g8_zstd.tif", 8, nullptr},
+        FixtureCase{"g16_zip_pred_be.tif", 16, nullptr},
+        FixtureCase{"g16_zstd_pred_le.tif", 16, nullptr},
+        FixtureCase{"g16_zstd_be.tif", 16, nullptr}, FixtureCase{"im1_zip.tif", 1, nullptr},
+        FixtureCase{"im4_zstd_fill2.tif", 4, nullptr},
+        FixtureCase{"im12_zip_be.tif", 12, "im12.raw"},
+        FixtureCase{"g16_tifffile_zlib_pred.tif", 16, nullptr},
+        FixtureCase{"g8_tifffile_deflate.tif", 8, nullptr}, FixtureCase{"im8_zip.tif", 8, nullptr},
+        FixtureCase{"big16_none_be.tif", 16, nullptr},
+        FixtureCase{"big16_zlib_pred_le.tif", 16, nullptr},
+        FixtureCase{"big8_lzw_pred.tif", 8, nullptr}, FixtureCase{"tile8_none.tif", 8, nullptr},
+        FixtureCase{"tile16_lzw_pred_be.tif", 16, nullptr},
+        FixtureCase{"tile12_packbits.tif", 12, "im12.raw"},
+        FixtureCase{"tile1_zip.tif", 1, nullptr}, FixtureCase{"tile4_zstd_fill2.tif", 4, nullptr},
+        FixtureCase{"tile16_tifffile_zlib_pred_big.tif", 16, nullptr},
+        FixtureCase{"tile8_im.tif", 8, nullptr}),
     [](const ::testing::TestParamInfo<FixtureCase>& param) {
         std::string name = param.param.file;
         name = name.substr(0, name.find('.'));
@@ -188,6 +213,21 @@ Decoded Decode(const std::string& path) {
     return d;
 }
 
+std::string CheckText(const std::string& path) {
+    return FailureText([&] {
+        std::int32_t w = 0, h = 0, b = 0;
+        CheckImageFile(path.c_str(), &w, &h, &b);
+    });
+}
+
+std::string LoadText(const std::string& path) {
+    return FailureText([&] {
+        RowTable rows;
+        std::string warnings;
+        ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr, &warnings);
+    });
+}
+
 std::vector<std::uint16_t> Row(const Decoded& d, int y) {
     return std::vector<std::uint16_t>(d.rows.at(y).get(), d.rows.at(y).get() + d.width);
 }
@@ -263,17 +303,19 @@ TEST_P(HeaderFailure, StopsWithTheMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Header, HeaderFailure,
-    ::testing::Values(HeaderCase{"empty", {}, "unexpected end of file."},
-                      HeaderCase{"bytes1", {'I'}, "unexpected end of file."},
-                      HeaderCase{"x", {'X', 'X', 42, 0, 8, 0, 0, 0}, "bad magic number."},
-                      HeaderCase{"im", {'I', 'M', 42, 0, 8, 0, 0, 0}, "bad magic number."},
-                      HeaderCase{"imshort", {'I', 'M'}, "bad magic number."},
-                      HeaderCase{"ii43", {'I', 'I', 43, 0, 8, 0, 0, 0}, "bad magic number."},
-                      HeaderCase{"mm42le", {'M', 'M', 42, 0, 0, 0, 0, 8}, "bad magic number."},
-                      HeaderCase{"ii42short", {'I', 'I', 42}, "unexpected end of file."},
-                      HeaderCase{"ifdshort", {'I', 'I', 42, 0, 8, 0, 0}, "unexpected end of file."},
-                      HeaderCase{
-                          "ifd0", {'M', 'M', 0, 42, 0, 0, 0, 0}, "no image file directory."}),
+    ::testing::Values(
+        HeaderCase{"empty", {}, "unexpected end of file."},
+        HeaderCase{"bytes1", {'I'}, "unexpected end of file."},
+        HeaderCase{"x", {'X', 'X', 42, 0, 8, 0, 0, 0}, "bad magic number."},
+        HeaderCase{"im", {'I', 'M', 42, 0, 8, 0, 0, 0}, "bad magic number."},
+        HeaderCase{"imshort", {'I', 'M'}, "bad magic number."},
+        HeaderCase{"ii43", {'I', 'I', 43, 0, 8, 0, 0, 0}, "unexpected end of file."},
+        HeaderCase{"ii43size4", {'I', 'I', 43, 0, 4, 0, 0, 0, 8, 0, 0, 0}, "bad magic number."},
+        HeaderCase{"ii43pad", {'I', 'I', 43, 0, 8, 0, 1, 0}, "bad magic number."},
+        HeaderCase{"mm42le", {'M', 'M', 42, 0, 0, 0, 0, 8}, "bad magic number."},
+        HeaderCase{"ii42short", {'I', 'I', 42}, "unexpected end of file."},
+        HeaderCase{"ifdshort", {'I', 'I', 42, 0, 8, 0, 0}, "unexpected end of file."},
+        HeaderCase{"ifd0", {'M', 'M', 0, 42, 0, 0, 0, 0}, "no image file directory."}),
     [](const ::testing::TestParamInfo<HeaderCase>& param) {
         return std::string(param.param.name);
     });
@@ -378,31 +420,32 @@ INSTANTIATE_TEST_SUITE_P(
                   "missing image size."},
         FieldCase{"bits0", [](TiffBuilder& f) { f.Short(258, 0); }, "bad bits per sample."},
         FieldCase{"bits17", [](TiffBuilder& f) { f.Short(258, 17); }, "bad bits per sample."},
-        FieldCase{"compression2", [](TiffBuilder& f) { f.Short(259, 2); },
+        FieldCase{"compression2", [](TiffBuilder& f) { f.Short(259, 12345); },
                   "unknown image compression method."},
-        FieldCase{"compressionlong", [](TiffBuilder& f) { f.Long(259, 5); }, nullptr},
+        FieldCase{"compressionlong", [](TiffBuilder& f) { f.Long(259, 5); },
+                  "LZW too few codes."},
         FieldCase{"nophotometric", [](TiffBuilder& f) { f.Remove(262); },
                   "bad photometric interpretation."},
         FieldCase{"photometric2", [](TiffBuilder& f) { f.Short(262, 2); },
                   "bad photometric interpretation."},
         FieldCase{"photometric5", [](TiffBuilder& f) { f.Short(262, 5); },
                   "bad photometric interpretation."},
-        FieldCase{"photometriclong", [](TiffBuilder& f) { f.Long(262, 1); },
-                  "bad photometric interpretation."},
+        FieldCase{"photometriclong", [](TiffBuilder& f) { f.Long(262, 1); }, nullptr},
         FieldCase{"photometric0", [](TiffBuilder& f) { f.Short(262, 0); }, nullptr},
         FieldCase{"photometric3", [](TiffBuilder& f) { f.Short(262, 3); }, nullptr},
         FieldCase{"photometric4", [](TiffBuilder& f) { f.Short(262, 4); }, nullptr},
         FieldCase{"fill0", [](TiffBuilder& f) { f.Short(266, 0); }, "unknown fill order."},
         FieldCase{"fill3", [](TiffBuilder& f) { f.Short(266, 3); }, "unknown fill order."},
-        FieldCase{"spp2", [](TiffBuilder& f) { f.Short(277, 2); }, "bad samples per pixel."},
-        FieldCase{"spplong", [](TiffBuilder& f) { f.Long(277, 3); }, nullptr},
+        FieldCase{"spp0", [](TiffBuilder& f) { f.Short(277, 0); }, "bad samples per pixel."},
+        FieldCase{"spplong", [](TiffBuilder& f) { f.Long(277, 3); },
+                  "3 samples per pixel are not supported."},
         FieldCase{"rps0", [](TiffBuilder& f) { f.Long(278, 0); }, "bad rows per strip."},
         FieldCase{"rps0short", [](TiffBuilder& f) { f.Short(278, 0); }, "bad rows per strip."},
         FieldCase{"rpsmax", [](TiffBuilder& f) { f.Long(278, 4294967295u); }, nullptr},
         FieldCase{"rpsabsent", [](TiffBuilder& f) { f.Remove(278); }, nullptr},
-        FieldCase{"planar2", [](TiffBuilder& f) { f.Short(284, 2); }, "bad planar configuration."},
+        FieldCase{"planar3", [](TiffBuilder& f) { f.Short(284, 3); }, "bad planar configuration."},
         FieldCase{"planar1", [](TiffBuilder& f) { f.Short(284, 1); }, nullptr},
-        FieldCase{"predictor3", [](TiffBuilder& f) { f.Short(317, 3); },
+        FieldCase{"predictor4", [](TiffBuilder& f) { f.Short(317, 4); },
                   "unknown differencing predictor."},
         FieldCase{"nooffsets", [](TiffBuilder& f) { f.Remove(273); }, "missing strip offset."},
         FieldCase{"asciioffsets", [](TiffBuilder& f) { f.Ascii(273, "a"); },
@@ -429,8 +472,8 @@ INSTANTIATE_TEST_SUITE_P(
 // all of them wrong but the ones already reported, so every message names the first failing one.
 TEST(ReadImageFileFailure, ChecksTheRowFieldsInOrder) {
     TiffBuilder t = Sound();
-    t.Short(259, 2).Short(262, 2).Short(266, 3).Short(277, 2).Long(278, 0).Short(284, 2);
-    t.Short(317, 3).Remove(273);
+    t.Short(259, 12345).Short(262, 2).Short(266, 3).Short(277, 0).Long(278, 0).Short(284, 3);
+    t.Short(317, 4).Remove(273);
     const struct {
         const char* message;
         void (*fix)(TiffBuilder&);
@@ -461,6 +504,76 @@ TEST(ReadImageFileFailure, ChecksTheRowFieldsInOrder) {
     }
 }
 
+// Writers store these fields as LONG too; read as absent, an LZW strip would be copied as if
+// uncompressed. Here every one of them is LONG: LZW, FillOrder 2, Predictor 2, 8 bits.
+TEST(ReadImageFile, TakesEveryFieldAsLongWithCountOne) {
+    Bytes codes = Lzw({256, 1, 1, 1, 257});
+    for (std::uint8_t& v : codes) {
+        std::uint8_t r = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (v & (1u << bit)) r = static_cast<std::uint8_t>(r | (0x80u >> bit));
+        v = r;
+    }
+    TiffBuilder t = Gray(3, 1, 8, {codes}, 1);
+    t.Long(258, 8).Long(259, 5).Long(262, 1).Long(266, 2).Long(277, 1).Long(284, 1).Long(317, 2);
+    const std::string path = tifftest::WriteFile("alllong.tif", t.Bytes());
+    std::int32_t b = 0;
+    ReadImageFile(path.c_str(), nullptr, nullptr, &b, nullptr, nullptr);
+    EXPECT_EQ(b, 8);
+    const Decoded d = Decode(path);
+    EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{1, 2, 3}));
+    EXPECT_EQ(d.warnings, "");
+}
+
+// What stays unsupported is refused by name, both by loading and by the header pass, before the
+// bits per sample are looked at (a 32-bit floating-point file is named as such).
+TEST(ReadImageFileFailure, RefusesUnsupportedVariantsByName) {
+    const struct {
+        const char* name;
+        void (*edit)(TiffBuilder&);
+        const char* message;
+    } cases[] = {
+        {"float", [](TiffBuilder& t) { t.Short(339, 3).Short(258, 32); },
+         "floating-point samples are not supported."},
+        {"complex", [](TiffBuilder& t) { t.Short(339, 6); }, "complex samples are not supported."},
+        {"rgb",
+         [](TiffBuilder& t) {
+             t.Short(277, 3).Set(258, SHORT, {8, 8, 8});
+         },
+         "3 samples per pixel are not supported."},
+        {"planar", [](TiffBuilder& t) { t.Short(284, 2); },
+         "separate planes (planar configuration 2) are not supported."},
+        {"jpeg", [](TiffBuilder& t) { t.Short(259, 7); }, "JPEG compression is not supported."},
+        {"oldjpeg", [](TiffBuilder& t) { t.Short(259, 6); },
+         "old-style JPEG compression is not supported."},
+        {"lerc", [](TiffBuilder& t) { t.Long(259, 34887); }, "LERC compression is not supported."},
+        {"fax", [](TiffBuilder& t) { t.Short(259, 4); },
+         "CCITT Group 4 fax compression is not supported."},
+        {"floatpredictor", [](TiffBuilder& t) { t.Short(317, 3); },
+         "floating-point predictor is not supported."},
+        {"signed", [](TiffBuilder& t) { t.Short(339, 2); }, nullptr},  // read as stored bits
+    };
+    for (const auto& c : cases) {
+        TiffBuilder t = Gray(2, 2, 8, {{1, 2, 0xFF, 0x80}}, 2);
+        c.edit(t);
+        const std::string path =
+            tifftest::WriteFile(std::string("refuse_") + c.name + ".tif", t.Bytes());
+        const std::string expected = c.message ? Fatal(path, c.message) : "(no failure)";
+        EXPECT_EQ(LoadText(path), expected) << c.name;
+        EXPECT_EQ(CheckText(path), expected) << c.name;
+    }
+    for (const auto& [file, message] : std::vector<std::pair<std::string, std::string>>{
+             {"refuse_jpeg.tif", "JPEG compression is not supported."},
+             {"refuse_rgb.tif", "3 samples per pixel are not supported."},
+             {"refuse_float.tif", "floating-point samples are not supported."}}) {
+        EXPECT_EQ(LoadText(DataDir + file), Fatal(DataDir + file, message));
+        EXPECT_EQ(CheckText(DataDir + file), Fatal(DataDir + file, message));
+    }
+    const Decoded d = Decode(tifftest::WriteFile(
+        "signed.tif", Gray(2, 2, 8, {{1, 2, 0xFF, 0x80}}, 2).Short(339, 2).Bytes()));
+    EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{0xFF, 0x80}));
+}
+
 TEST(ReadImageFile, TakesShortValuesFromTheFirstBytesOfTheField) {
     // Big-endian SHORT width 37 in the first two bytes of the value field, junk in the others.
     TiffBuilder t(true);
@@ -477,21 +590,22 @@ TEST(ReadImageFile, TakesShortValuesFromTheFirstBytesOfTheField) {
 TEST(ReadImageFile, TakesTheFirstEntryOfATag) {
     TiffBuilder t;
     t.Add(257, SHORT, {3}).Add(256, SHORT, {2}).Add(256, SHORT, {5}).Add(258, LONG, {8});
-    t.Add(258, SHORT, {4});  // the first BitsPerSample entry is a LONG: treated as absent
+    t.Add(258, SHORT, {4});  // the first BitsPerSample entry, a LONG, is the one taken
     const std::string path = tifftest::WriteFile("duplicates.tif", t.Bytes());
     std::int32_t w = 0, h = 0, b = 0;
     ReadImageFile(path.c_str(), &w, &h, &b, nullptr, nullptr);
     EXPECT_EQ(w, 2);
     EXPECT_EQ(h, 3);
-    EXPECT_EQ(b, 1);
+    EXPECT_EQ(b, 8);
 }
 
 TEST(ReadImageFile, DefaultsToOneBitPerSample) {
-    // Without BitsPerSample (or with one of type LONG) a byte 0xA5 holds eight 1-bit samples.
-    for (bool asLong : {false, true}) {
+    // Without BitsPerSample (or with one of neither SHORT nor LONG type) a byte 0xA5 holds eight
+    // 1-bit samples.
+    for (bool asAscii : {false, true}) {
         TiffBuilder t = Gray(9, 2, 1, {{0xA5, 0xFF, 0x00, 0x80}}, 2);
-        if (asLong) {
-            t.Long(258, 8);
+        if (asAscii) {
+            t.Ascii(258, "8");
         } else {
             t.Remove(258);
         }
@@ -949,6 +1063,221 @@ TEST(LzwDecode, RoundTripsLongStripsInOneOrManyStrips) {
 
 // ---------------------------------------------------------------- large offsets and sizes
 
+// ---------------------------------------------------------------- Deflate and Zstd
+
+Bytes Zlib(const Bytes& data) {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    Bytes out(libdeflate_zlib_compress_bound(c, data.size()));
+    out.resize(libdeflate_zlib_compress(c, data.data(), data.size(), out.data(), out.size()));
+    libdeflate_free_compressor(c);
+    return out;
+}
+
+Bytes Zstd(const Bytes& data) {
+    Bytes out(ZSTD_compressBound(data.size()));
+    out.resize(ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3));
+    return out;
+}
+
+// The first block of a one-segment frame with a one-byte content size gets the reserved block
+// type 3 (bits 1-2 of the block header's first byte, after the 6 bytes of the frame header).
+Bytes ReservedBlock(Bytes frame) {
+    frame.at(6) |= 0x06;
+    return frame;
+}
+
+Bytes Cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A 4 x 2 8-bit image in one strip that must decode to 8 bytes: the strip's stream decodes to
+// too few, too many or exactly 8 bytes, is followed by stray bytes, is corrupt, or is cut by the
+// end of the file (its byte count then runs past the end).
+TEST(UnpackedDecode, ChecksTheStripLikeAnLzwStrip) {
+    const Bytes eight{1, 2, 3, 4, 5, 6, 7, 8}, ten{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const Bytes six{1, 2, 3, 4, 5, 6};
+    struct Case {
+        const char* name;
+        unsigned compression;
+        Bytes strip;
+        const char* warning;  // null: none
+        const char* message;  // null: the image is read
+        bool cut;
+    };
+    const Case cases[] = {
+        {"zlibexact", 8, Zlib(eight), nullptr, nullptr, false},
+        {"zlibold", 32946, Zlib(eight), nullptr, nullptr, false},
+        {"zlibshort", 8, Zlib(six), nullptr, "Deflate too few codes.", false},
+        {"zliblong", 8, Zlib(ten), "Deflate too many data", nullptr, false},
+        {"zlibstray", 8, Cat(Zlib(eight), {0, 0}), "Deflate too many code", nullptr, false},
+        {"zlibcorrupt",
+         8,
+         {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF},
+         nullptr,
+         "Deflate data corrupt.",
+         false},
+        {"zlibcut", 8, Zlib(eight), nullptr, "unexpected end of file.", true},
+        {"zlibempty", 8, {}, nullptr, "Deflate data corrupt.", false},  // a fuzzing find
+        {"zstdempty", 50000, {}, nullptr, "Zstd too few codes.", false},
+        {"zstdexact", 50000, Zstd(eight), nullptr, nullptr, false},
+        {"zstdtwoframes", 50000, Cat(Zstd(six), Zstd({7, 8})), nullptr, nullptr, false},
+        {"zstdshort", 50000, Zstd(six), nullptr, "Zstd too few codes.", false},
+        {"zstdlong", 50000, Zstd(ten), "Zstd too many data", nullptr, false},
+        {"zstdstray", 50000, Cat(Zstd(eight), {0, 0, 0, 0}), "Zstd too many code", nullptr, false},
+        {"zstdcorrupt", 50000, ReservedBlock(Zstd(eight)), nullptr, "Zstd data corrupt.", false},
+        {"zstdcut", 50000, Zstd(eight), nullptr, "unexpected end of file.", true},
+    };
+    for (const Case& c : cases) {
+        // The strip goes after the directory, so that a cut strip ends the file; setting a LONG
+        // in place changes no size.
+        TiffBuilder t = Gray(4, 2, 8, {}, 2, c.compression);
+        t.Long(273, 0).Long(279, static_cast<std::uint32_t>(c.strip.size()));
+        t.Long(273, static_cast<std::uint32_t>(t.Bytes().size()));
+        std::vector<std::uint8_t> file = t.Bytes();
+        Bytes strip = c.strip;
+        if (c.cut) strip.resize(strip.size() - 3);
+        file.insert(file.end(), strip.begin(), strip.end());
+        const std::string path = tifftest::WriteFile(std::string(c.name) + ".tif", file);
+        if (c.message != nullptr) {
+            RowTable rows;
+            EXPECT_EQ(FailureText([&] {
+                          ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr,
+                                        nullptr);
+                      }),
+                      Fatal(path, c.message))
+                << c.name;
+            continue;
+        }
+        const Decoded d = Decode(path);
+        EXPECT_EQ(Row(d, 0), (std::vector<std::uint16_t>{1, 2, 3, 4})) << c.name;
+        EXPECT_EQ(Row(d, 1), (std::vector<std::uint16_t>{5, 6, 7, 8})) << c.name;
+        EXPECT_EQ(d.warnings, c.warning ? Warned(path, c.warning) : "") << c.name;
+    }
+}
+
+// ---------------------------------------------------------------- the header pass
+
+// A header claiming 65535 x 65535 samples over a few bytes of data: the header pass gives the
+// message loading gives, for every compression; an unknown one and a sound file pass.
+TEST(HeaderPass, GivesTheLoadingMessageForStripsTooShortForTheClaim) {
+    const Bytes eight{1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        const char* name;
+        unsigned compression;
+        Bytes strip;
+        const char* message;  // null: the header pass does not fail
+    } cases[] = {
+        {"none", 1, eight, "too few codes."},
+        {"packbits", 32773, {0xFE, 7}, "MPB too few codes."},
+        {"lzw", 5, Lzw({256, 1, 2, 258, 259}), "LZW too few codes."},
+        {"deflate", 8, Zlib(eight), "Deflate too few codes."},
+        {"zstd", 50000, Zstd(eight), "Zstd too few codes."},
+        {"unknown", 12345, eight, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string path =
+            tifftest::WriteFile(std::string("claim_") + c.name + ".tif",
+                                Gray(65535, 65535, 8, {c.strip}, 65535, c.compression).Bytes());
+        EXPECT_EQ(CheckText(path), c.message ? Fatal(path, c.message) : "(no failure)") << c.name;
+        if (c.message) {
+            EXPECT_EQ(LoadText(path), Fatal(path, c.message)) << c.name;
+        }
+    }
+    // A byte count past the end of the file is cut there; strip tables loading would refuse.
+    const struct {
+        const char* name;
+        void (*edit)(TiffBuilder&);
+        const char* message;
+    } tables[] = {
+        {"pastend", [](TiffBuilder& t) { t.Long(279, 100000); }, "unexpected end of file."},
+        {"nooffsets", [](TiffBuilder& t) { t.Remove(273); }, "missing strip offset."},
+        {"fewcounts", [](TiffBuilder& t) { t.Long(278, 2); }, "bad number of strip offset."},
+        {"tablepastend",
+         [](TiffBuilder& t) {
+             t.Long(278, 1).Raw(273, LONG, 65535, {8, 0, 0, 0});
+         },
+         "unexpected end of file."},
+        {"badfield", [](TiffBuilder& t) { t.Remove(279).Short(262, 9); },
+         "bad photometric interpretation."},
+    };
+    for (const auto& c : tables) {
+        TiffBuilder t = Gray(65535, 65535, 8, {eight}, 65535);
+        c.edit(t);
+        const std::string path =
+            tifftest::WriteFile(std::string("claim_") + c.name + ".tif", t.Bytes());
+        EXPECT_EQ(CheckText(path), Fatal(path, c.message)) << c.name;
+    }
+    for (const char* sound : {"g8_lzw.tif", "g16_zstd_be.tif", "im12_zip_be.tif", "im1.tif"}) {
+        std::int32_t w = 0, h = 0, b = 0;
+        CheckImageFile((DataDir + sound).c_str(), &w, &h, &b);
+        EXPECT_EQ(w * 10000 + h, 37 * 10000 + 23) << sound;
+    }
+}
+
+// Tiled images: the tile fields are checked like the strip fields, and a tile too short for its
+// rows gives the message of its compression in the header pass as in loading.
+TEST(TileDecode, ChecksTheTileFields) {
+    const Bytes tile(16 * 16, 7);
+    const struct {
+        const char* name;
+        void (*edit)(TiffBuilder&);
+        const char* message;  // null: read, every sample 7
+    } cases[] = {
+        {"sound", [](TiffBuilder&) {}, nullptr},
+        {"nowidth", [](TiffBuilder& t) { t.Remove(322); }, "bad tile size."},
+        {"nooffsets", [](TiffBuilder& t) { t.Remove(324); }, "missing tile offset."},
+        {"twocounts",
+         [](TiffBuilder& t) {
+             t.Set(325, LONG, {256, 256});
+         },
+         "bad number of tile bytes count."},
+        {"short", [](TiffBuilder& t) { t.Long(325, 200); }, "too few codes."},
+        {"long", [](TiffBuilder& t) { t.Long(323, 64); }, "too few codes."},
+    };
+    for (const auto& c : cases) {
+        TiffBuilder t = Gray(10, 12, 8, {}, 12);
+        t.Remove(273).Remove(278).Remove(279);
+        t.Long(322, 16).Long(323, 16).Long(324, t.Data(tile)).Long(325, 256);
+        c.edit(t);
+        const std::string path =
+            tifftest::WriteFile(std::string("tile_") + c.name + ".tif", t.Bytes());
+        if (c.message == nullptr) {
+            const Decoded d = Decode(path);
+            ASSERT_EQ(d.rows.size(), 12u);
+            EXPECT_EQ(Row(d, 11), std::vector<std::uint16_t>(10, 7));
+            EXPECT_EQ(CheckText(path), "(no failure)");
+            continue;
+        }
+        EXPECT_EQ(LoadText(path), Fatal(path, c.message)) << c.name;
+        EXPECT_EQ(CheckText(path), Fatal(path, c.message)) << c.name;
+    }
+}
+
+// A real slice with one byte of its height flipped (23 becomes 268,435,479 rows): its strip
+// table no longer matches, which the header pass reports as loading would.
+TEST(HeaderPass, ReportsARealSliceWithAFlippedHeightByte) {
+    std::string bytes = ReadFile(DataDir + "g8_tifffile_deflate.tif");
+    ASSERT_EQ(bytes[30], 23);  // ImageLength, a LONG in the directory's second entry
+    bytes[33] = static_cast<char>(bytes[33] ^ 0x10);
+    const std::string path =
+        tifftest::WriteFile("flipped.tif", std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(CheckText(path), Fatal(path, "bad number of strip offset."));
+}
+
+TEST(HeaderPass, KeepsTheWarningsLoadingGivesBeforeTheFailure) {
+    // Two strips: the first has a byte too many, the second too few for its row.
+    const TiffBuilder t = Gray(4, 3, 8, {{1, 2, 3, 4, 5, 6, 7, 8, 9}, {5, 6}}, 2);
+    const std::string path = tifftest::WriteFile("warnfirst.tif", t.Bytes());
+    std::string warnings;
+    EXPECT_EQ(FailureText([&] {
+                  std::int32_t w = 0, h = 0, b = 0;
+                  CheckImageFile(path.c_str(), &w, &h, &b, &warnings);
+              }),
+              Fatal(path, "too few codes."));
+    EXPECT_EQ(warnings, Warned(path, "too many codes"));
+}
+
 TEST(LargeFile, ReadsDirectoryValuesAndStripsAbove2To31) {
     // A sparse file: the directory at 2^31 + 8, the description at 2^32 - 16, the strip at 3 GiB.
     constexpr std::uint32_t ifdAt = 0x80000008u, textAt = 0xFFFFFFF0u, stripAt = 0xC0000000u;
@@ -1064,6 +1393,44 @@ TEST(AllocationDeathTest, ReportsAStripTableThatCannotBeHad) {
     ExpectFailureUnderLimit(
         20 * GiB, [&] { ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr); },
         Fatal(path, "no allocatable memory for strip offset."));
+}
+
+// The claim of 65535 x 65535 samples is checked within a small address space, in process and
+// through the program: a lying last slice of a good stack stops the run before any grid for the
+// claimed size is allocated, with the reader's own message.
+TEST(AllocationDeathTest, HeaderPassNeedsNoMemoryForTheClaim) {
+    const std::string path = tifftest::WriteFile(
+        "claim_limit.tif", Gray(65535, 65535, 8, {{1, 2, 3, 4}}, 65535).Bytes());
+    ExpectFailureUnderLimit(
+        256 << 20,
+        [&] {
+            std::int32_t w = 0, h = 0, b = 0;
+            CheckImageFile(path.c_str(), &w, &h, &b);
+        },
+        Fatal(path, "too few codes."));
+}
+
+TEST(HeaderPass, ALyingLastSliceStopsTheRunUnderAMemoryLimit) {
+    if (VOXWRAP_ASAN) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+    const std::string dir = TempDir();
+    const std::string good = ReadFile(DataDir + "g8_none_le.tif");
+    for (const char* name : {"a.tif", "b.tif", "c.tif"})
+        ::WriteFile(dir + "/" + name, good);
+    const Bytes lie = Gray(65535, 65535, 8, {{1, 2, 3, 4}}, 65535).Bytes();
+    ::WriteFile(dir + "/z.tif", std::string(lie.begin(), lie.end()));
+    const RunResult r = RunVoxwrap({dir, "-", "1-255", dir + "/out.stl"}, "", [] {
+        const rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir + "/z.tif : too few codes.\n");
+    // The lying file alone, named inline.
+    const RunResult alone = RunVoxwrap({dir, "-z.tif", "1-255", dir + "/out.stl"}, "", [] {
+        const rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(alone.status, 1);
+    EXPECT_EQ(alone.err, dir + "/z.tif : too few codes.\n");
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ tiffcp -c none -B im12.tif im12_none_be.tif
 tiffcp g8_none_le.tif g16_none_le.tif multipage.tif
 
 rm -f src*.pgm src8.tif src16.tif
+./make_codec_fixtures.sh
 for f in *.tif; do
   tiffinfo "$f" >/dev/null  # every fixture must be a valid TIFF for libtiff itself
 done
