@@ -1,8 +1,9 @@
 #include "driver/sampling.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <new>
+#include <utility>
 
 #include "driver/error.h"
 #include "slices/rsi.h"
@@ -87,6 +88,56 @@ class PlaneSampler {
     bool started_ = false;
 };
 
+// The first and last object column of every row of one slice; -1 in both for a row without
+// object samples.
+struct RowExtents {
+    explicit RowExtents(std::int32_t H)
+        : first(AllocateRaw<std::int32_t>(H)), last(AllocateRaw<std::int32_t>(H)) {
+        std::fill(first.get(), first.get() + H, -1);
+        std::fill(last.get(), last.get() + H, -1);
+    }
+    std::unique_ptr<std::int32_t[]> first, last;
+};
+
+// The gray-level test: a sample belongs to the object when its table entry is not 0.
+class ObjectTest {
+  public:
+    explicit ObjectTest(const unsigned char* table) : table_(table) {}
+
+    // The first column in [from, to) whose sample is an object sample; to when there is none.
+    std::int32_t First(const std::uint16_t* row, std::int32_t from, std::int32_t to) const {
+        std::int32_t x = from;
+        while (x < to && table_[row[x]] == 0)
+            ++x;
+        return x;
+    }
+    // The last column in [from, to) whose sample is an object sample; from - 1 when there is none.
+    std::int32_t Last(const std::uint16_t* row, std::int32_t from, std::int32_t to) const {
+        std::int32_t x = to - 1;
+        while (x >= from && table_[row[x]] == 0)
+            --x;
+        return x;
+    }
+
+  private:
+    const unsigned char* table_;
+};
+
+// Each row is scanned from both ends, and each scan stops at its first object sample: the
+// samples between the two ends play no part in the plane's polygon.
+void ReduceRows(const std::uint16_t* const* rows, std::int32_t W, std::int32_t H,
+                const ObjectTest& test, RowExtents& out) {
+    for (std::int32_t y = 0; y < H; ++y) {
+        const std::int32_t u = test.First(rows[y], 0, W);
+        if (u == W) {
+            out.first[y] = out.last[y] = -1;
+            continue;
+        }
+        out.first[y] = u;
+        out.last[y] = test.Last(rows[y], u, W);
+    }
+}
+
 }  // namespace
 
 std::int32_t Append(std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32_t x,
@@ -119,12 +170,12 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
                             const unsigned char* grayTable) {
     const std::int64_t N = static_cast<std::int64_t>(paths.size());
     const std::int64_t area = Product(W, H);
-    auto flags = AllocateRaw<unsigned char>(area);
     auto samples = AllocateRaw<std::uint16_t>(area);
     auto rows = AllocateRaw<std::uint16_t*>(H);
     for (std::int32_t y = 0; y < H; ++y)
         rows[y] = samples.get() + std::int64_t{y} * W;
-    std::memset(flags.get(), 0, static_cast<std::size_t>(area));
+    const ObjectTest test(grayTable);
+    RowExtents previous(H), current(H);
 
     SamplingPoints points;
     PlaneSampler sampler(H, points);
@@ -134,40 +185,27 @@ SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t 
     points.IZ = AllocateRaw<std::int32_t>(capacity);
 
     // Plane k holds the bottom faces of slice k and the top faces of slice k-1: a pixel counts
-    // when either slice has it. The flags carry slice k-1's classification and afterwards hold
-    // slice k's: the flag becomes the table entry whatever it was.
+    // when either slice has it, so a row's extent in the plane is the union of its extents in
+    // the two slices. Before slice 0 no row has an extent.
     for (std::int64_t k = 0; k < N; ++k) {
         ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get());
+        ReduceRows(rows.get(), W, H, test, current);
         sampler.StartPlane();
         for (std::int32_t y = 0; y < H; ++y) {
-            unsigned char* flag = flags.get() + std::int64_t{y} * W;
-            const std::uint16_t* sample = rows[y];
-            std::int32_t u = -1, v = -1;
-            for (std::int32_t x = 0; x < W; ++x) {
-                const unsigned char t = grayTable[sample[x]];
-                const unsigned char counts = flag[x] | t;
-                flag[x] = t;
-                if (counts != 0) {
-                    if (u < 0) u = x;
-                    v = x;
-                }
+            std::int32_t u = current.first[y], v = current.last[y];
+            if (previous.first[y] >= 0) {
+                if (u < 0 || previous.first[y] < u) u = previous.first[y];
+                if (previous.last[y] > v) v = previous.last[y];
             }
             if (u >= 0) sampler.Row(u, v, y);
         }
         sampler.Collect(static_cast<std::int32_t>(k));
+        std::swap(previous, current);
     }
-    // The last plane z = N holds the top faces of the last slice, from the flags alone.
+    // The last plane z = N holds the top faces of the last slice alone.
     sampler.StartPlane();
     for (std::int32_t y = 0; y < H; ++y) {
-        const unsigned char* flag = flags.get() + std::int64_t{y} * W;
-        std::int32_t u = -1, v = -1;
-        for (std::int32_t x = 0; x < W; ++x) {
-            if (flag[x] != 0) {
-                if (u < 0) u = x;
-                v = x;
-            }
-        }
-        if (u >= 0) sampler.Row(u, v, y);
+        if (previous.first[y] >= 0) sampler.Row(previous.first[y], previous.last[y], y);
     }
     sampler.Collect(static_cast<std::int32_t>(N));
     return points;

@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "driver/rl.h"
+#include "support.h"
+#include "tiff/tiff_builder.h"
 
 namespace {
 
@@ -90,6 +97,127 @@ TEST(AppendChain, WideCoordinatesDoNotOverflow) {
     const std::int32_t big = 2000000000;
     EXPECT_EQ(Build({{big, 0}, {-big, 100000}, {big, 200000}}),
               (Chain{{big, 0}, {-big, 100000}, {-big, 100001}, {big, 200001}}));
+}
+
+// A random stack: slices of their own sizes, some without any object sample, written as
+// uncompressed 16-bit TIFF files; grid[k] is slice k padded with zeros to the common size.
+struct Stack {
+    std::int32_t W = 0, H = 0;
+    std::vector<std::string> paths;
+    std::vector<std::vector<std::uint16_t>> grid;
+};
+
+std::string SliceFile(std::int32_t w, std::int32_t h, const std::vector<std::uint16_t>& samples) {
+    tifftest::TiffBuilder tiff;
+    std::vector<std::uint8_t> data;
+    for (const std::uint16_t s : samples)
+        tiff.Put16(data, s);
+    const std::uint32_t at = tiff.Data(data);
+    tiff.Short(256, w).Short(257, h).Short(258, 16).Short(259, 1).Short(262, 1);
+    tiff.Long(273, at).Short(277, 1).Long(278, h).Long(279,
+                                                       static_cast<std::uint32_t>(data.size()));
+    const std::vector<std::uint8_t> bytes = tiff.Bytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+Stack RandomStack(std::mt19937& rng, const std::string& dir) {
+    static const std::uint16_t values[] = {0, 7, 999, 1000, 2000, 4095, 4096, 65535};
+    const int N = 1 + static_cast<int>(rng() % 7);
+    std::vector<std::array<std::int32_t, 2>> sizes;
+    for (int k = 0; k < N; ++k) {
+        sizes.push_back(
+            {1 + static_cast<std::int32_t>(rng() % 13), 1 + static_cast<std::int32_t>(rng() % 11)});
+    }
+    Stack stack;
+    for (const auto& [w, h] : sizes) {
+        stack.W = std::max(stack.W, w);
+        stack.H = std::max(stack.H, h);
+    }
+    for (int k = 0; k < N; ++k) {
+        const auto [w, h] = sizes[static_cast<std::size_t>(k)];
+        const unsigned density = rng() % 4 == 0 ? 0 : 1 + rng() % 8;  // a quarter: no object
+        std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * h);
+        std::vector<std::uint16_t> grid(static_cast<std::size_t>(stack.W) * stack.H);
+        for (std::int32_t y = 0; y < h; ++y) {
+            for (std::int32_t x = 0; x < w; ++x) {
+                const bool object = rng() % 8 < density;
+                const std::uint16_t s = values[(object ? 2 : 0) + rng() % 6];
+                samples[static_cast<std::size_t>(y) * w + x] = s;
+                grid[static_cast<std::size_t>(y) * stack.W + x] = s;
+            }
+        }
+        stack.paths.push_back(dir + "/s" + std::to_string(k) + ".tif");
+        WriteFile(stack.paths.back(), SliceFile(w, h, samples));
+        stack.grid.push_back(std::move(grid));
+    }
+    return stack;
+}
+
+// The sampling points as defined pixel by pixel: in plane z a pixel counts when it is an object
+// pixel of slice z or of slice z - 1; per row the first and last counted column enter the chains.
+std::vector<std::array<std::int32_t, 3>> ReferencePoints(const Stack& s,
+                                                         const unsigned char* table) {
+    const auto N = static_cast<std::int32_t>(s.grid.size());
+    auto object = [&](std::int32_t k, std::int32_t x, std::int32_t y) {
+        return k >= 0 && k < N &&
+               table[s.grid[static_cast<std::size_t>(k)][static_cast<std::size_t>(y) * s.W + x]];
+    };
+    std::vector<std::array<std::int32_t, 3>> points;
+    std::vector<std::int32_t> LX(s.H + 1), LY(s.H + 1), RX(s.H + 1), RY(s.H + 1);
+    for (std::int32_t z = 0; z <= N; ++z) {
+        std::int32_t nL = -1, nR = -1;
+        for (std::int32_t y = 0; y < s.H; ++y) {
+            std::int32_t u = -1, v = -1;
+            for (std::int32_t x = 0; x < s.W; ++x) {
+                if (!object(z, x, y) && !object(z - 1, x, y)) continue;
+                if (u < 0) u = x;
+                v = x;
+            }
+            if (u < 0) continue;
+            if (nL < 0) {
+                LX[0] = LX[1] = u;
+                RX[0] = RX[1] = -v;
+                LY[0] = RY[0] = y;
+                LY[1] = RY[1] = y + 1;
+                nL = nR = 1;
+            } else {
+                nL = Append(nL, LX.data(), LY.data(), u, y);
+                nR = Append(nR, RX.data(), RY.data(), -v, y);
+            }
+        }
+        for (std::int32_t j = 0, i = 0; nL >= 0 && (j <= nL || i <= nR);) {
+            if (i > nR || (j <= nL && LY[j] <= RY[i])) {
+                points.push_back({LX[j], LY[j], z});
+                ++j;
+            } else {
+                points.push_back({1 - RX[i], RY[i], z});
+                ++i;
+            }
+        }
+    }
+    return points;
+}
+
+// Random stacks under range lists that do and do not mark the padding value 0, of one interval
+// and of many: the points, and their order, are those of the pixel-by-pixel definition.
+TEST(SampleSlices, GivesThePointsOfEveryPixelInOrder) {
+    std::mt19937 rng(4242);
+    const char* lists[] = {"1000-4095", "0-999",   "7,1000,2000-2000,4096-",
+                           "-",         "1-65534", "1,3,5,7,9,11,13,999-1001,2000,4095-4097,65535"};
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::string dir = TempDir();
+        const Stack stack = RandomStack(rng, dir);
+        for (const char* list : lists) {
+            std::vector<unsigned char> table(65536);
+            RangeList(list, 65535, table.data());
+            const auto expected = ReferencePoints(stack, table.data());
+            const SamplingPoints got = SampleSlices(stack.paths, stack.W, stack.H, table.data());
+            std::vector<std::array<std::int32_t, 3>> points;
+            for (std::int64_t i = 0; i < got.n; ++i)
+                points.push_back({got.IX[i], got.IY[i], got.IZ[i]});
+            ASSERT_EQ(points, expected) << "trial " << trial << ", range list " << list;
+        }
+    }
 }
 
 }  // namespace
