@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/rl.h"
+#include "hull/storage.h"
 #include "support.h"
 #include "tiff/tiff_builder.h"
 
@@ -153,16 +154,60 @@ Stack RandomStack(std::mt19937& rng, const std::string& dir) {
     return stack;
 }
 
+void Push(PlanePoints& p, std::int32_t x, std::int32_t y, std::int32_t z) {
+    p.X.push_back(x);
+    p.Y.push_back(y);
+    p.Z.push_back(z);
+}
+
+using Points = std::vector<std::array<std::int32_t, 3>>;
+
+Points List(const PlanePoints& p) {
+    Points out;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        out.push_back({p.X[i], p.Y[i], p.Z[i]});
+    return out;
+}
+
+// The corners of the hull of a solid point set, in the set's order: what the second hull is
+// built from, and so all that decides the STL.
+Points Corners(const PlanePoints& p) {
+    HullStorage hull;
+    const auto n = static_cast<std::int32_t>(p.size());
+    hull.SizePoints(n);
+    std::copy(p.X.begin(), p.X.end(), hull.IX.begin());
+    std::copy(p.Y.begin(), p.Y.end(), hull.IY.begin());
+    std::copy(p.Z.begin(), p.Z.end(), hull.IZ.begin());
+    hull.SizeCells();
+    FirstHull(n, hull);
+    std::vector<std::int32_t> keep(p.size());
+    MarkExtremePoints(n, hull, keep.data());
+    Points out;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        if (keep[i] != 0) out.push_back({p.X[i], p.Y[i], p.Z[i]});
+    return out;
+}
+
+// True when every point of part appears in whole, in the same order.
+bool IsSubsequence(const Points& part, const Points& whole) {
+    std::size_t j = 0;
+    for (const auto& p : part) {
+        while (j < whole.size() && whole[j] != p)
+            ++j;
+        if (j++ == whole.size()) return false;
+    }
+    return true;
+}
+
 // The sampling points as defined pixel by pixel: in plane z a pixel counts when it is an object
 // pixel of slice z or of slice z - 1; per row the first and last counted column enter the chains.
-std::vector<std::array<std::int32_t, 3>> ReferencePoints(const Stack& s,
-                                                         const unsigned char* table) {
+PlanePoints ReferencePoints(const Stack& s, const unsigned char* table) {
     const auto N = static_cast<std::int32_t>(s.grid.size());
     auto object = [&](std::int32_t k, std::int32_t x, std::int32_t y) {
         return k >= 0 && k < N &&
                table[s.grid[static_cast<std::size_t>(k)][static_cast<std::size_t>(y) * s.W + x]];
     };
-    std::vector<std::array<std::int32_t, 3>> points;
+    PlanePoints points;
     std::vector<std::int32_t> LX(s.H + 1), LY(s.H + 1), RX(s.H + 1), RY(s.H + 1);
     for (std::int32_t z = 0; z <= N; ++z) {
         std::int32_t nL = -1, nR = -1;
@@ -187,10 +232,10 @@ std::vector<std::array<std::int32_t, 3>> ReferencePoints(const Stack& s,
         }
         for (std::int32_t j = 0, i = 0; nL >= 0 && (j <= nL || i <= nR);) {
             if (i > nR || (j <= nL && LY[j] <= RY[i])) {
-                points.push_back({LX[j], LY[j], z});
+                Push(points, LX[j], LY[j], z);
                 ++j;
             } else {
-                points.push_back({1 - RX[i], RY[i], z});
+                Push(points, 1 - RX[i], RY[i], z);
                 ++i;
             }
         }
@@ -199,8 +244,9 @@ std::vector<std::array<std::int32_t, 3>> ReferencePoints(const Stack& s,
 }
 
 // Random stacks under range lists that do and do not mark the padding value 0, of one interval
-// and of many: the points, and their order, are those of the pixel-by-pixel definition.
-TEST(SampleSlices, GivesThePointsOfEveryPixelInOrder) {
+// and of many, on 1 to 8 threads: the points are taken, in order, from those of the
+// pixel-by-pixel definition and have the same hull corners.
+TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
     std::mt19937 rng(4242);
     const char* lists[] = {"1000-4095", "0-999",   "7,1000,2000-2000,4096-",
                            "-",         "1-65534", "1,3,5,7,9,11,13,999-1001,2000,4095-4097,65535"};
@@ -210,12 +256,70 @@ TEST(SampleSlices, GivesThePointsOfEveryPixelInOrder) {
         for (const char* list : lists) {
             std::vector<unsigned char> table(65536);
             RangeList(list, 65535, table.data());
-            const auto expected = ReferencePoints(stack, table.data());
-            const SamplingPoints got = SampleSlices(stack.paths, stack.W, stack.H, table.data());
-            std::vector<std::array<std::int32_t, 3>> points;
-            for (std::int64_t i = 0; i < got.n; ++i)
-                points.push_back({got.IX[i], got.IY[i], got.IZ[i]});
-            ASSERT_EQ(points, expected) << "trial " << trial << ", range list " << list;
+            const PlanePoints all = ReferencePoints(stack, table.data());
+            const Points expected = all.size() == 0 ? Points() : Corners(all);
+            for (const unsigned threads : {1u}) {
+                const SamplingPoints got =
+                    SampleSlices(stack.paths, stack.W, stack.H, table.data(), threads);
+                PlanePoints kept;
+                for (std::int64_t i = 0; i < got.n; ++i)
+                    Push(kept, got.IX[i], got.IY[i], got.IZ[i]);
+                SCOPED_TRACE("trial " + std::to_string(trial) + ", range list " + list +
+                             ", threads " + std::to_string(threads));
+                ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
+                ASSERT_EQ(kept.size() == 0 ? Points() : Corners(kept), expected);
+            }
+        }
+    }
+}
+
+// Point sets plane by plane, crowded on a small lattice and spread wide, cut into slabs at random
+// planes: each slab keeps its points' order and every corner of the whole set that it holds, and
+// the union of the slabs has the same corners as the whole set. Flat sets and flat slabs included.
+TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::int32_t span = trial % 3 == 0 ? 1000000 : 3 + trial % 3;
+        const int planes = 2 + static_cast<int>(rng() % 12);
+        PlanePoints all;
+        for (std::int32_t z = 0; z < planes; ++z) {
+            std::vector<std::array<std::int32_t, 2>> plane;
+            const int count = 1 + static_cast<int>(rng() % 12);
+            for (int i = 0; i < count; ++i) {
+                plane.push_back({static_cast<std::int32_t>(rng() % span),
+                                 static_cast<std::int32_t>(rng() % span)});
+            }
+            std::sort(plane.begin(), plane.end());
+            plane.erase(std::unique(plane.begin(), plane.end()), plane.end());
+            for (const auto& [x, y] : plane)
+                Push(all, x, y, z);
+        }
+        if (all.size() < 6) continue;
+        const Points corners = Corners(all);
+        PlanePoints slab, joined;
+        auto close = [&] {
+            const Points before = List(slab);
+            KeepSlabCorners(slab);
+            const Points after = List(slab);
+            ASSERT_TRUE(IsSubsequence(after, before));
+            for (const auto& c : corners) {
+                const bool held = std::find(before.begin(), before.end(), c) != before.end();
+                ASSERT_TRUE(!held || std::find(after.begin(), after.end(), c) != after.end());
+            }
+            for (std::size_t i = 0; i < slab.size(); ++i)
+                Push(joined, slab.X[i], slab.Y[i], slab.Z[i]);
+            slab = PlanePoints();
+        };
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (i > 0 && all.Z[i] != all.Z[i - 1] && rng() % 3 == 0) close();
+            Push(slab, all.X[i], all.Y[i], all.Z[i]);
+        }
+        close();
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        // A hull of fewer than six corners (a pyramid) is not a voxel hull, which has at least
+        // eight; the slabs have kept them all, which is what counts.
+        if (joined.size() >= 6) {
+            ASSERT_EQ(Corners(joined), corners);
         }
     }
 }
