@@ -126,8 +126,9 @@ Stack RandomStack(std::mt19937& rng, const std::string& dir) {
     const int N = 1 + static_cast<int>(rng() % 7);
     std::vector<std::array<std::int32_t, 2>> sizes;
     for (int k = 0; k < N; ++k) {
+        // Rows up to 40 wide: the gray test takes eight samples at a time.
         sizes.push_back(
-            {1 + static_cast<std::int32_t>(rng() % 13), 1 + static_cast<std::int32_t>(rng() % 11)});
+            {1 + static_cast<std::int32_t>(rng() % 40), 1 + static_cast<std::int32_t>(rng() % 11)});
     }
     Stack stack;
     for (const auto& [w, h] : sizes) {
@@ -136,12 +137,12 @@ Stack RandomStack(std::mt19937& rng, const std::string& dir) {
     }
     for (int k = 0; k < N; ++k) {
         const auto [w, h] = sizes[static_cast<std::size_t>(k)];
-        const unsigned density = rng() % 4 == 0 ? 0 : 1 + rng() % 8;  // a quarter: no object
+        const unsigned density = rng() % 4 == 0 ? 0 : 1 + rng() % 32;  // a quarter: no object
         std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * h);
         std::vector<std::uint16_t> grid(static_cast<std::size_t>(stack.W) * stack.H);
         for (std::int32_t y = 0; y < h; ++y) {
             for (std::int32_t x = 0; x < w; ++x) {
-                const bool object = rng() % 8 < density;
+                const bool object = rng() % 64 < density;
                 const std::uint16_t s = values[(object ? 2 : 0) + rng() % 6];
                 samples[static_cast<std::size_t>(y) * w + x] = s;
                 grid[static_cast<std::size_t>(y) * stack.W + x] = s;
