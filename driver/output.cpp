@@ -1,5 +1,6 @@
 #include "driver/output.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,18 @@ bool LittleEndianHost() {
 
 char gBuffer[1 << 16];  // the file's stream buffer: large writes, few system calls
 
+// The signals whose default action ends the process: each removes the temporary file first.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+
+// Writes straight into the target, as the design always did: for what cannot be replaced, and
+// where no temporary file can be made beside it.
+Output InPlace(Output out) {
+    out.stream = std::fopen(out.target.c_str(), "wb");
+    if (out.stream == nullptr) OutputFailed();
+    std::setvbuf(out.stream, gBuffer, _IOFBF, sizeof gBuffer);
+    return out;
+}
+
 }  // namespace
 
 void IgnoreWriteSignals() {
@@ -69,13 +82,12 @@ Output OpenOutput(const char* arg) {
     out.target = ResolveLinks(arg);
     struct stat st;
     const bool exists = stat(out.target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        // A device or a pipe cannot be replaced; write to it as it is.
-        out.stream = std::fopen(out.target.c_str(), "wb");
-        if (out.stream == nullptr) OutputFailed();
-        std::setvbuf(out.stream, gBuffer, _IOFBF, sizeof gBuffer);
-        return out;
-    }
+    // A device or a pipe cannot be replaced, and a file with more than one name must change
+    // under every name: both are written as they are.
+    if (exists && (!S_ISREG(st.st_mode) || st.st_nlink > 1)) return InPlace(out);
+    // A file the user may not write is refused, as writing it in place would be; a rename would
+    // replace it silently.
+    if (exists && faccessat(AT_FDCWD, out.target.c_str(), W_OK, AT_EACCESS) != 0) OutputFailed();
     mode_t mode = 0;
     if (exists) {
         mode = st.st_mode & 07777;
@@ -93,7 +105,7 @@ Output OpenOutput(const char* arg) {
     // moment exists at which an interrupt would leave it behind.
     sigset_t interrupts, previous;
     sigemptyset(&interrupts);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int sig : kInterrupts) {
         sigaddset(&interrupts, sig);
         // A signal the caller ignores (nohup, a background job) stays ignored.
         if (std::signal(sig, RemoveTempAndDie) == SIG_IGN) std::signal(sig, SIG_IGN);
@@ -103,7 +115,12 @@ Output OpenOutput(const char* arg) {
     const int fd = mkstemp(gTempPath.data());
     gTempLive = fd >= 0 ? 1 : 0;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (fd < 0) OutputFailed();
+    // A read-only directory or one without a free inode: the target itself, if it can be written.
+    if (fd < 0) return InPlace(out);
+    // Root replacing someone's file keeps its owner and group; the mode is set afterwards, since
+    // a change of owner clears the set-user-ID and set-group-ID bits. Best effort: the owner of
+    // a new file is no reason to lose the mesh.
+    if (exists && geteuid() == 0) (void)!fchown(fd, st.st_uid, st.st_gid);
     out.temp = gTempPath;
     if (fchmod(fd, mode) != 0) OutputFailed();
     out.stream = fdopen(fd, "wb");

@@ -9,7 +9,8 @@ void PutFloat(std::FILE* stream, float value) { Put(stream, &value, sizeof value
 
 }  // namespace
 
-int FV3(HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b, std::int32_t& c) {
+int FV3(const HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b,
+        std::int32_t& c) {
     std::int32_t p[3];
     hull.FacePoints(f + 1, p);
     a = p[0] - 1;
@@ -18,7 +19,7 @@ int FV3(HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b, std
     return HasArea(hull.IX.data(), hull.IY.data(), hull.IZ.data(), a, b, c) ? 1 : 0;
 }
 
-void WriteStl(std::FILE* stream, HullStorage& h) {
+void WriteStl(std::FILE* stream, const HullStorage& h) {
     for (int i = 0; i < 80; ++i) {
         if (std::fputc(0, stream) == EOF) Error("file not stored.");
     }

@@ -8,6 +8,6 @@
 
 // The points of face slot f (0-based) of a finished hull as 0-based indices a, b, c, counter-
 // clockwise seen from outside; returns 1 when they span a triangle, 0 when they are collinear.
-int FV3(HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b, std::int32_t& c);
+int FV3(const HullStorage& hull, std::int32_t f, std::int32_t& a, std::int32_t& b, std::int32_t& c);
 
-void WriteStl(std::FILE* stream, HullStorage& hull);
+void WriteStl(std::FILE* stream, const HullStorage& hull);

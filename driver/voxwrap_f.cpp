@@ -2,6 +2,8 @@
 // hull of the sampling points and then of its extreme points, and only then the output.
 #include "driver/voxwrap_f.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +22,12 @@
 namespace {
 
 constexpr const char* kUsage = "usage : voxwrap directory nameFile rangeList STL";
+
+// Single precision holds every integer up to 2^24 exactly; a coordinate beyond would be rounded
+// in the STL (a pixel at x = 2^24 + 1 would come out two units wide).
+constexpr std::int64_t kExactFloat = std::int64_t{1} << 24;
+constexpr const char* kTooLarge =
+    "stack too large for exact STL coordinates (at most 16777216 columns, rows and slices).";
 
 // Moves the sampling points into the hull's point arrays; the worst-case sampling arrays are
 // released before the hull's cell arrays are allocated, so the peak is the larger stage alone.
@@ -40,6 +48,10 @@ int Run(int argc, char** argv) {
         CheckSliceImages(argv[1], argv[2], &W, &H, nullptr, nullptr);
     std::vector<unsigned char> grayTable(65536);
     RangeList(argv[3], 65535, grayTable.data());
+    // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
+    if (std::find(grayTable.begin(), grayTable.end(), 1) == grayTable.end()) Error("no object.");
+    if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
+        Error(kTooLarge);
 
     SamplingPoints points = SampleSlices(paths, W, H, grayTable.data());
     if (points.n == 0) Error("no object.");

@@ -3,26 +3,23 @@
 // exact perturbed predicates; every cell through the cell storage. Nothing here recurses or
 // allocates: the merge tree is walked pass by pass, deletions run on the caller's stacks.
 #include "hull/chull3.h"
-#include "hull/cells.h"
-#include "hull/ones.h"
-#include "hull/stop.h"
 
 #include <cstdint>
 #include <initializer_list>
 
+#include "hull/cells.h"
+#include "hull/ones.h"
+#include "hull/stop.h"
+
 namespace {
 
 constexpr std::int32_t COORDMAX = 268435455;  // 2^28 - 1: every difference fits below 2^29
-
-// The other end of edge e from vertex v.
-inline std::int32_t otherEnd(const Cells& C, std::int32_t e, std::int32_t v) {
-    return C.IEVS(e) == v ? C.IEVE(e) : C.IEVS(e);
-}
+constexpr std::int32_t LIFT = 100;            // height of the silhouette's lifted point
 
 // The perturbed orientation of face F (its vertices in face-walk order) and point p on the
 // given coordinate arrays: +1 when p lies outside the plane of F.
-inline std::int32_t faceSign(const Cells& C, std::int32_t F, std::int32_t p, const std::int32_t* X,
-                             const std::int32_t* Y, const std::int32_t* Z,
+inline std::int32_t faceSign(const ConstCells& C, std::int32_t F, std::int32_t p,
+                             const std::int32_t* X, const std::int32_t* Y, const std::int32_t* Z,
                              const std::int32_t* RANK) {
     std::int32_t IV[4];
     vonf3(F, IV, C);
@@ -32,10 +29,10 @@ inline std::int32_t faceSign(const Cells& C, std::int32_t F, std::int32_t p, con
 
 // Rotates around vertex v from edge start to the edge whose face before it has sign +1 and whose
 // face after it has sign -1, and returns that edge; 0 when the rotation comes back to start.
-// Counter-clockwise seen from outside is the vertex walk; clockwise walks the face cycles
-// backwards, so the faces before and after swap and the other neighbour edge comes next.
+// Counter-clockwise seen from outside is the vertex walk; clockwise walks it backwards, so the
+// faces before and after swap.
 template <class Sign>
-std::int32_t signChange(const Cells& C, std::int32_t v, std::int32_t start, bool clockwise,
+std::int32_t signChange(const ConstCells& C, std::int32_t v, std::int32_t start, bool clockwise,
                         Sign sign) {
     auto before = [&](std::int32_t e) {
         return (C.IEVS(e) == v) != clockwise ? C.IEF1(e) : C.IEF2(e);
@@ -48,11 +45,7 @@ std::int32_t signChange(const Cells& C, std::int32_t v, std::int32_t start, bool
     for (;;) {
         const std::int32_t s2 = sign(after(e));
         if (s == 1 && s2 == -1) return e;
-        if (C.IEVS(e) == v) {
-            e = clockwise ? C.IESF1(e) : C.IESF2(e);
-        } else {
-            e = clockwise ? C.IEEF2(e) : C.IEEF1(e);
-        }
+        e = clockwise ? prevAround(C, e, v) : nextAround(C, e, v);
         if (e == start) return 0;
         s = s2;
     }
@@ -64,20 +57,15 @@ std::int32_t signChange(const Cells& C, std::int32_t v, std::int32_t start, bool
 // Silhouette and bridge
 // ======================================================================================
 
-// Traces the outline of the hull's projection on the xy plane from ISTART (a vertex on it) into
-// IVFLAG (clockwise successor seen from above) and ISPREV (predecessor), and returns in IVBEST
-// the outline vertex that comes last in sort order. Faces are judged against the lifted point
-// n+1 at height 100 over the current vertex, with heights IORDER (0 for every hull vertex).
-void shadow(std::int32_t ISTART, std::int32_t* ix, std::int32_t* iy, std::int32_t* irank,
-            std::int32_t& IVBEST, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* iorder, std::int32_t* ivflag, std::int32_t* isprev) {
-    const Cells C{IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1};
-    const Ivec IX(ix), IY(iy), IRANK(irank), IORDER(iorder), IVFLAG(ivflag), ISPREV(isprev);
-    const std::int32_t n = C.IPAR(7);
-    const std::int32_t lift = n + 1;
-    auto facing = [&](std::int32_t F) { return faceSign(C, F, lift, ix, iy, iorder, irank); };
+// Traces the outline into IVFLAG (clockwise successor seen from above) and ISPREV (predecessor).
+// Faces are judged against the lifted point NOFP + 1 at height LIFT over the current vertex, with
+// heights IORDER (0 for every hull vertex).
+std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, const Work& W) {
+    const Ivec IX(P.IX), IY(P.IY), IRANK(P.IRANK);
+    const std::int32_t lift = C.IPAR(slot::NOFP) + 1;
+    auto facing = [&](std::int32_t F) {
+        return faceSign(C, F, lift, P.IX, P.IY, W.IORDER.first, P.IRANK);
+    };
     const std::int32_t u = ISTART;
     std::int32_t best = u;
     std::int32_t IVERT = u;
@@ -85,7 +73,7 @@ void shadow(std::int32_t ISTART, std::int32_t* ix, std::int32_t* iy, std::int32_
         const std::int32_t IESTAR = C.IVEDGE(IVERT);
         IX(lift) = IX(IVERT);
         IY(lift) = IY(IVERT);
-        IORDER(lift) = 100;
+        W.IORDER(lift) = LIFT;
         IRANK(lift) = lift;
         // Counter-clockwise around IVERT seen from outside, the up-facing faces form one fan;
         // its up-to-down change marks the outline edge on the clockwise side.
@@ -94,13 +82,12 @@ void shadow(std::int32_t ISTART, std::int32_t* ix, std::int32_t* iy, std::int32_
             HullStop("Error in SHADOW: No silhouette edge.",
                      "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
         const std::int32_t w = otherEnd(C, e, IVERT);
-        IVFLAG(IVERT) = w;
-        ISPREV(w) = IVERT;
-        if (larger(w, best, ix, irank) == 1) best = w;
-        if (w == u) break;
+        W.IVFLAG(IVERT) = w;
+        W.ISPREV(w) = IVERT;
+        if (larger(w, best, P.IX, P.IRANK) == 1) best = w;
+        if (w == u) return best;
         IVERT = w;
     }
-    IVBEST = best;
 }
 
 // The upper common tangent of the outlines of L (through IVA) and R (through IVB): both outlines
@@ -130,67 +117,73 @@ void comtan(const std::int32_t* ivflag, const std::int32_t* isprev, std::int32_t
 // Merging two hulls
 // ======================================================================================
 
-// Joins the neighbouring hulls L (through IVA) and R (through IVB), every point of L before every
-// point of R in sort order, into the hull of their union; its ring then holds IVA.
-void mergch(std::int32_t IVA, std::int32_t IVB, std::int32_t* IX, std::int32_t* IY,
-            std::int32_t* IZ, std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE,
-            std::int32_t* IFEDGE, std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1,
-            std::int32_t* IEF2, std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2,
-            std::int32_t* IEEF1, std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV,
-            std::int32_t* IVFLAG, std::int32_t* ISPREV, std::int32_t* IEFLAG, std::int32_t* IESTK,
-            std::int32_t* IFFLAG, std::int32_t* IFSTK) {
+// Every point of L comes before every point of R in sort order; the merged ring holds IVA.
+void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
     // The silhouette walks read a height of 0 for every vertex of L and R, and nothing else of
     // IORDER. Zeroing just those entries gives the same heights as clearing all n, at the cost
     // of the two rings instead of the whole point set at every merge.
-    const Ivec ORDER(IORDER), NEXT(IVNEXT);
     for (const std::int32_t start : {IVA, IVB}) {
         std::int32_t v = start;
         do {
-            ORDER(v) = 0;
-            v = NEXT(v);
+            W.IORDER(v) = 0;
+            v = W.IVNEXT(v);
         } while (v != start);
     }
-    std::int32_t aL, bestR;
-    shadow(IVA, IX, IY, IRANK, aL, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2,
-           IEEF2, IEEF1, IORDER, IVFLAG, ISPREV);
-    shadow(IVB, IX, IY, IRANK, bestR, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2,
-           IEEF2, IEEF1, IORDER, IVFLAG, ISPREV);
+    const std::int32_t aL = shadow(IVA, P, C, W);
+    shadow(IVB, P, C, W);
     std::int32_t a, b;
-    comtan(IVFLAG, ISPREV, aL, IVB, IX, IY, IRANK, a, b);
-    gcylin(a, b, IX, IY, IZ, IRANK, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2,
-           IEEF2, IEEF1, IORDER, IVNEXT, IVPREV, IEFLAG, IESTK, IFFLAG, IFSTK);
+    comtan(W.IVFLAG.first, W.ISPREV.first, aL, IVB, P.IX, P.IY, P.IRANK, a, b);
+    gcylin(a, b, P, C, W);
 }
 
-// Wraps the cylinder of new triangles around L and R from the bridge IA (on L) -> IB (on R),
-// deletes what it hides, re-links the horizon to the new triangles and splices the two rings.
-// Cylinder edges always run from their L vertex to their R vertex; the k-th triangle is face 1
-// of the k-th cylinder edge and face 2 of the next, the last one face 2 of the bridge edge.
-void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY, std::int32_t* IZ,
-            std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* iorder, std::int32_t* ivnext, std::int32_t* ivprev, std::int32_t* ieflag,
-            std::int32_t* IESTK, std::int32_t* ifflag, std::int32_t* IFSTK) {
-    const Cells C{IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1};
-    const Ivec IVNEXT(ivnext), IVPREV(ivprev), IEFLAG(ieflag), IFFLAG(ifflag);
-    const std::int32_t a = IA, b = IB;
+namespace {
+
+// The triangle of one wrapping step: a new face, face 1 of the last cylinder edge Ep and face 2
+// of the next one En = IVNOW -> JVNOW (E0 again when the cylinder closes), linked at the end of
+// Ep to the horizon edge h of the side that advanced (R when onR, else L). Returns En. The face
+// is taken before the edge.
+std::int32_t addTriangle(std::int32_t Ep, std::int32_t E0, bool closed, std::int32_t IVNOW,
+                         std::int32_t JVNOW, bool onR, std::int32_t h, const Cells& C,
+                         const Work& W) {
+    const std::int32_t Fn = knewf(C);
+    W.IFFLAG(Fn) = mark::NEW;
+    std::int32_t En = E0;
+    if (!closed) {
+        En = knewe(C);
+        W.IEFLAG(En) = mark::NEW;
+    }
+    C.IEF1(Ep) = Fn;
+    C.IEF2(En) = Fn;
+    C.IFEDGE(Fn) = En;
+    C.IEVS(En) = IVNOW;
+    C.IEVE(En) = JVNOW;
+    if (onR) {
+        C.IEEF1(Ep) = h;
+        C.IESF1(Ep) = En;
+        C.IEEF2(En) = h;
+        C.IESF2(En) = Ep;
+    } else {
+        C.IESF1(Ep) = h;
+        C.IEEF1(Ep) = En;
+        C.IESF2(En) = h;
+        C.IEEF2(En) = Ep;
+    }
+    return En;
+}
+
+// Wraps the cylinder from the bridge edge E0 = a -> b, one triangle per step, each on the last
+// cylinder edge and one horizon edge of L or R, which gets mark::HORIZON. Cylinder edges run from
+// their L vertex to their R vertex; the k-th triangle is face 1 of the k-th cylinder edge and
+// face 2 of the next, the last one face 2 of E0.
+void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work& W) {
+    const std::int32_t a = C.IEVS(E0), b = C.IEVE(E0);
     // Visible: p lies outside the plane of F.
     auto visible = [&](std::int32_t F, std::int32_t p) {
-        return faceSign(C, F, p, IX, IY, IZ, IRANK);
+        return faceSign(C, F, p, P.IX, P.IY, P.IZ, P.IRANK);
     };
-
-    cclear(a, ivnext, ivprev, ieflag, ifflag, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1,
-           IESF2, IEEF2, IEEF1);
-    cclear(b, ivnext, ivprev, ieflag, ifflag, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1,
-           IESF2, IEEF2, IEEF1);
-    const std::int32_t E0 = knewe(C);
-    C.IEVS(E0) = a;
-    C.IEVE(E0) = b;
-    IEFLAG(E0) = 3;
     std::int32_t IVNOW = a, JVNOW = b;
     std::int32_t Ep = E0;
     std::int32_t hL = 0, hR = 0;  // horizon edges of the last step: where the next rotations start
-
     for (;;) {
         // L: clockwise around IVNOW (seen from outside) to the visible-to-hidden change.
         const std::int32_t IESTAR = hL != 0 ? hL : C.IVEDGE(IVNOW);
@@ -212,77 +205,45 @@ void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY
 
         // wL inside the triangle (JVNOW, IVNOW, wR): that triangle is on the merged hull.
         const std::int32_t IV[4] = {JVNOW, IVNOW, wR, wL};
-        const bool onR = jorsss(IV, IX, IY, IZ, IRANK) == -1;
+        const bool onR = jorsss(IV, P.IX, P.IY, P.IZ, P.IRANK) == -1;
         if (onR) {
-            IEFLAG(eR) = 2;
+            W.IEFLAG(eR) = mark::HORIZON;
             JVNOW = wR;
         } else {
-            IEFLAG(eL) = 2;
+            W.IEFLAG(eL) = mark::HORIZON;
             IVNOW = wL;
         }
 
-        const std::int32_t Fn = knewf(C);
-        IFFLAG(Fn) = 3;
         const bool closed = IVNOW == a && JVNOW == b;
-        std::int32_t En = E0;
-        if (!closed) {
-            En = knewe(C);
-            IEFLAG(En) = 3;
-        }
-        C.IEF1(Ep) = Fn;
-        C.IEF2(En) = Fn;
-        C.IFEDGE(Fn) = En;
-        C.IEVS(En) = IVNOW;
-        C.IEVE(En) = JVNOW;
-        if (onR) {
-            C.IEEF1(Ep) = eR;
-            C.IESF1(Ep) = En;
-            C.IEEF2(En) = eR;
-            C.IESF2(En) = Ep;
-        } else {
-            C.IESF1(Ep) = eL;
-            C.IEEF1(Ep) = En;
-            C.IESF2(En) = eL;
-            C.IEEF2(En) = Ep;
-        }
-        if (closed) break;
+        const std::int32_t En = addTriangle(Ep, E0, closed, IVNOW, JVNOW, onR, onR ? eR : eL, C, W);
+        if (closed) return;
         Ep = En;
     }
+}
 
-    // Deletion runs while the horizon edges still name their hidden faces, and their mark 2
-    // stops it from crossing them. A side on which no triangle was built keeps only its bridge
-    // vertex.
-    for (std::int32_t e = C.IESF1(E0);; e = C.IESF1(e)) {
+// Deletes the part of one side that the cylinder hides: from the first horizon edge met walking
+// from E0 around the side's bridge vertex, the region of the hidden face beyond it. A side on
+// which no triangle was built keeps only its bridge vertex.
+void deleteHidden(std::int32_t E0, bool left, const Cells& C, const Work& W) {
+    const std::int32_t v = left ? C.IEVS(E0) : C.IEVE(E0);
+    auto step = [&](std::int32_t e) { return left ? C.IESF1(e) : C.IEEF1(e); };
+    for (std::int32_t e = step(E0);; e = step(e)) {
         if (e == E0) {
-            const std::int32_t e1 = C.IVEDGE(a);
-            delall(a, C.IEF1(e1), iorder, ivnext, ivprev, ieflag, IESTK, ifflag, IFSTK, IPAR,
-                   IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1);
-            break;
+            delall(v, C.IEF1(C.IVEDGE(v)), C, W);
+            return;
         }
-        if (IEFLAG(e) == 2) {
-            delete_(a == C.IEVS(e) ? C.IEF2(e) : C.IEF1(e), iorder, ivnext, ivprev, ieflag, IESTK,
-                    ifflag, IFSTK, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2,
-                    IEEF2, IEEF1);
-            break;
+        if (W.IEFLAG(e) == mark::HORIZON) {
+            // The face of L visible from R (of R visible from L): the one the cylinder replaced.
+            const bool starts = v == C.IEVS(e);
+            delete_(starts == left ? C.IEF2(e) : C.IEF1(e), C, W);
+            return;
         }
     }
-    for (std::int32_t e = C.IEEF1(E0);; e = C.IEEF1(e)) {
-        if (e == E0) {
-            const std::int32_t e1 = C.IVEDGE(b);
-            delall(b, C.IEF1(e1), iorder, ivnext, ivprev, ieflag, IESTK, ifflag, IFSTK, IPAR,
-                   IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1);
-            break;
-        }
-        if (IEFLAG(e) == 2) {
-            delete_(b == C.IEVS(e) ? C.IEF1(e) : C.IEF2(e), iorder, ivnext, ivprev, ieflag, IESTK,
-                    ifflag, IFSTK, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2,
-                    IEEF2, IEEF1);
-            break;
-        }
-    }
+}
 
-    // Re-link each horizon edge to the cylinder triangle built on it, in the order the cylinder
-    // was made, and give every cylinder vertex a cylinder edge.
+// Re-links each horizon edge to the cylinder triangle built on it, in the order the cylinder was
+// made, and gives every cylinder vertex a cylinder edge.
+void relinkHorizon(std::int32_t E0, const Cells& C, const Work& W) {
     std::int32_t e = E0;
     for (;;) {
         const std::int32_t p = C.IEVS(e), q = C.IEVE(e), Fc = C.IEF1(e);
@@ -290,7 +251,8 @@ void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY
         C.IVEDGE(q) = e;
         const std::int32_t g = C.IESF1(e);
         std::int32_t next;
-        if (IEFLAG(g) == 3) {  // made by an advance on R: its old edge ends or starts at q
+        if (W.IEFLAG(g) ==
+            mark::NEW) {  // made by an advance on R: its old edge ends or starts at q
             const std::int32_t h = C.IEEF1(e);
             if (C.IEVS(h) == q) {
                 C.IESF1(h) = e;
@@ -314,15 +276,32 @@ void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY
                 C.IEF1(g) = Fc;
             }
         }
-        if (next == E0) break;
+        if (next == E0) return;
         e = next;
     }
+}
 
-    const std::int32_t na = IVNEXT(a), nb = IVNEXT(b);
-    IVNEXT(a) = nb;
-    IVNEXT(b) = na;
-    IVPREV(na) = b;
-    IVPREV(nb) = a;
+}  // namespace
+
+// The order of the last three steps is fixed: deletion runs while the horizon edges still name
+// their hidden faces, and their mark stops it from crossing them; only then are they re-linked.
+void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W) {
+    const std::int32_t a = IA, b = IB;
+    cclear(a, C, W);
+    cclear(b, C, W);
+    const std::int32_t E0 = knewe(C);
+    C.IEVS(E0) = a;
+    C.IEVE(E0) = b;
+    W.IEFLAG(E0) = mark::NEW;
+    wrapCylinder(E0, P, C, W);
+    deleteHidden(E0, true, C, W);
+    deleteHidden(E0, false, C, W);
+    relinkHorizon(E0, C, W);
+    const std::int32_t na = W.IVNEXT(a), nb = W.IVNEXT(b);
+    W.IVNEXT(a) = nb;
+    W.IVNEXT(b) = na;
+    W.IVPREV(na) = b;
+    W.IVPREV(nb) = a;
 }
 
 // ======================================================================================
@@ -365,66 +344,16 @@ void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
     }
 }
 
-// Chains every face and every edge cell into its free list in ascending order.
-void kinit(std::int32_t* ipar, std::int32_t* ifedge, std::int32_t* ievs) {
-    const Ivec IPAR(ipar), IFEDGE(ifedge), IEVS(ievs);
-    const std::int32_t NFMAX = IPAR(2), NEMAX = IPAR(3);
-    for (std::int32_t i = 1; i < NFMAX; ++i)
-        IFEDGE(i) = i + 1;
-    IFEDGE(NFMAX) = 0;
-    IPAR(4) = 1;
-    for (std::int32_t i = 1; i < NEMAX; ++i)
-        IEVS(i) = i + 1;
-    IEVS(NEMAX) = 0;
-    IPAR(5) = 1;
-}
+namespace {
 
-// The tetrahedron of IORDER(ISTART..ISTART+3) with its ring in that order; the last two points
-// are exchanged for tetra when the four are positively oriented.
-void ch4p(std::int32_t ISTART, const std::int32_t* IX, const std::int32_t* IY,
-          const std::int32_t* IZ, const std::int32_t* IRANK, std::int32_t* IPAR,
-          std::int32_t* IVEDGE, std::int32_t* IFEDGE, std::int32_t* IEVS, std::int32_t* IEVE,
-          std::int32_t* IEF1, std::int32_t* IEF2, std::int32_t* IESF1, std::int32_t* IESF2,
-          std::int32_t* IEEF2, std::int32_t* IEEF1, std::int32_t* iorder, std::int32_t* ivnext,
-          std::int32_t* ivprev) {
-    const Ivec IORDER(iorder), IVNEXT(ivnext), IVPREV(ivprev);
-    std::int32_t V[4] = {IORDER(ISTART), IORDER(ISTART + 1), IORDER(ISTART + 2),
-                         IORDER(ISTART + 3)};
-    for (int k = 0; k < 4; ++k) {
-        IVNEXT(V[k]) = V[(k + 1) % 4];
-        IVPREV(V[(k + 1) % 4]) = V[k];
-    }
-    if (jorsss(V, IX, IY, IZ, IRANK) == 1) {
-        const std::int32_t t = V[2];
-        V[2] = V[3];
-        V[3] = t;
-    }
-    tetra(V, IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1);
-}
-
-// The exact convex hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are 1 for the
-// faces, edges and vertices in use, and IPAR(9) is a vertex on the hull's ring.
-void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t* iz,
-            std::int32_t* irank, std::int32_t* ipar, std::int32_t* IVEDGE, std::int32_t* ifedge,
-            std::int32_t* ievs, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* ivsub, std::int32_t* iorder, std::int32_t* ivnext, std::int32_t* IVPREV,
-            std::int32_t* ivflag, std::int32_t* ISPREV, std::int32_t* ieflag, std::int32_t* IESTK,
-            std::int32_t* ifflag, std::int32_t* IFSTK) {
-    const Ivec IX(ix), IY(iy), IZ(iz), IRANK(irank), IPAR(ipar), IFEDGE(ifedge), IEVS(ievs);
-    const Ivec IVSUB(ivsub), IORDER(iorder), IVNEXT(ivnext), IVFLAG(ivflag), IEFLAG(ieflag),
-        IFFLAG(ifflag);
-    const std::int32_t n = NOFP;
-    const std::int32_t NVMAX = IPAR(1);
-    IPAR(2) = FacesPerPoint * NVMAX;
-    IPAR(3) = EdgesPerPoint * NVMAX;
-    IPAR(7) = n;
-    const std::int32_t NFMAX = IPAR(2), NEMAX = IPAR(3);
-
+// The entry checks, in this order: the point count, the capacity, then every coordinate.
+void checkInput(std::int32_t n, std::int32_t NVMAX, const PointSet& P) {
+    // "presenet" is the design's text, kept as it stands: users and scripts may match it.
     if (n <= 5) HullStop("NOFP should be greater than 5.", "presenet NOFP is " + Field(n, 3));
     if (NVMAX < static_cast<std::int64_t>(n) + 1)
         HullStop("NOFP should not be greater than" + Field(std::int64_t{NVMAX} - 1, 8),
                  "presenet NOFP is " + Field(n, 8));
+    const Cvec IX(P.IX), IY(P.IY), IZ(P.IZ);
     for (std::int32_t i = 1; i <= n; ++i) {
         for (const std::int32_t c : {IX(i), IY(i), IZ(i)}) {
             if (c < -COORDMAX || c > COORDMAX)
@@ -433,68 +362,88 @@ void chull3(std::int32_t NOFP, std::int32_t* ix, std::int32_t* iy, std::int32_t*
                              Field(IZ(i), 12));
         }
     }
+}
 
-    // The perturbation needs distinct ranks; on any repeat the point numbers serve instead.
-    hpsort(n, irank, irank, iorder);
+// The perturbation needs distinct ranks; on any repeat the point numbers serve instead.
+void distinctRanks(std::int32_t n, const PointSet& P, const Work& W) {
+    const Ivec IRANK(P.IRANK);
+    hpsort(n, P.IRANK, P.IRANK, W.IORDER.first);
     for (std::int32_t k = 1; k < n; ++k) {
-        if (IRANK(IORDER(k)) == IRANK(IORDER(k + 1))) {
+        if (IRANK(W.IORDER(k)) == IRANK(W.IORDER(k + 1))) {
             for (std::int32_t j = 1; j <= n; ++j)
                 IRANK(j) = j;
-            break;
+            return;
         }
     }
-    hpsort(n, ix, irank, iorder);
-    kinit(ipar, ifedge, ievs);
+}
 
-    // Groups of four first, then of three: n = 4*q4 + 3*k3.
+// The starting hulls, groups of four first, then of three (n = 4*q4 + 3*k3), each with its first
+// point in IVSUB; returns their number.
+std::int32_t startingHulls(std::int32_t n, const PointSet& P, const Cells& C, const Work& W) {
     const std::int32_t k3 = 3 - (n - 1) % 4;
     const std::int32_t q4 = (n - 3 * k3) / 4;
     for (std::int32_t j = 1; j <= q4; ++j) {
         const std::int32_t s = 4 * j - 3;
-        ch4p(s, ix, iy, iz, irank, ipar, IVEDGE, ifedge, ievs, IEVE, IEF1, IEF2, IESF1, IESF2,
-             IEEF2, IEEF1, iorder, ivnext, IVPREV);
-        IVSUB(j) = IORDER(s);
+        ch4p(s, P, C, W);
+        W.IVSUB(j) = W.IORDER(s);
     }
     for (std::int32_t j = 1; j <= k3; ++j) {
         const std::int32_t s = 4 * q4 + 3 * j - 2;
-        ch3p(s, ix, iy, iz, irank, ipar, IVEDGE, ifedge, ievs, IEVE, IEF1, IEF2, IESF1, IESF2,
-             IEEF2, IEEF1, iorder, ivnext, IVPREV);
-        IVSUB(q4 + j) = IORDER(s);
+        ch3p(s, C, W);
+        W.IVSUB(q4 + j) = W.IORDER(s);
     }
+    return q4 + k3;
+}
 
-    // Pairwise merges of neighbours, pass by pass: a balanced merge tree without recursion.
-    std::int32_t c = q4 + k3;
+// The flags of the result: in use for the vertices on the ring through IVSTRT and for every
+// cell that is not on its free list.
+void markResult(std::int32_t IVSTRT, const Cells& C, const Work& W) {
+    C.IPAR(slot::IVSTRT) = IVSTRT;
+    for (std::int32_t v = 1; v <= C.IPAR(slot::NVMAX); ++v)
+        W.IVFLAG(v) = mark::FREE;
+    std::int32_t v = IVSTRT;
+    do {
+        W.IVFLAG(v) = mark::IN_USE;
+        v = W.IVNEXT(v);
+    } while (v != IVSTRT);
+    for (std::int32_t e = 1; e <= C.IPAR(slot::NEMAX); ++e)
+        W.IEFLAG(e) = mark::IN_USE;
+    for (std::int32_t e = C.IPAR(slot::IEFREE); e != 0; e = C.IEVS(e))
+        W.IEFLAG(e) = mark::FREE;
+    for (std::int32_t f = 1; f <= C.IPAR(slot::NFMAX); ++f)
+        W.IFFLAG(f) = mark::IN_USE;
+    for (std::int32_t f = C.IPAR(slot::IFFREE); f != 0; f = C.IFEDGE(f))
+        W.IFFLAG(f) = mark::FREE;
+}
+
+}  // namespace
+
+void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W) {
+    const std::int32_t n = NOFP;
+    const std::int32_t NVMAX = C.IPAR(slot::NVMAX);
+    C.IPAR(slot::NFMAX) = FacesPerPoint * NVMAX;
+    C.IPAR(slot::NEMAX) = EdgesPerPoint * NVMAX;
+    C.IPAR(slot::NOFP) = n;
+    checkInput(n, NVMAX, P);
+    distinctRanks(n, P, W);
+    hpsort(n, P.IX, P.IRANK, W.IORDER.first);
+    kinit(C);
+
+    // Pairwise merges of neighbours, pass by pass: a balanced merge tree without recursion. An
+    // odd last hull waits one pass.
+    std::int32_t c = startingHulls(n, P, C, W);
     while (c > 1) {
         for (std::int32_t i = 1; i <= c / 2; ++i) {
-            const std::int32_t left = IVSUB(2 * i - 1), right = IVSUB(2 * i);
-            mergch(left, right, ix, iy, iz, irank, ipar, IVEDGE, ifedge, ievs, IEVE, IEF1, IEF2,
-                   IESF1, IESF2, IEEF2, IEEF1, iorder, ivnext, IVPREV, ivflag, ISPREV, ieflag,
-                   IESTK, ifflag, IFSTK);
-            IVSUB(i) = left;
+            const std::int32_t left = W.IVSUB(2 * i - 1), right = W.IVSUB(2 * i);
+            mergch(left, right, P, C, W);
+            W.IVSUB(i) = left;
         }
         if (c % 2 == 1) {
-            IVSUB((c + 1) / 2) = IVSUB(c);
+            W.IVSUB((c + 1) / 2) = W.IVSUB(c);
             c = (c + 1) / 2;
         } else {
             c = c / 2;
         }
     }
-
-    const std::int32_t IVSTRT = IVSUB(1);
-    IPAR(9) = IVSTRT;
-    for (std::int32_t v = 1; v <= NVMAX; ++v)
-        IVFLAG(v) = 0;
-    std::int32_t v = IVSTRT;
-    do {
-        IVFLAG(v) = 1;
-        v = IVNEXT(v);
-    } while (v != IVSTRT);
-    for (std::int32_t e = 1; e <= NEMAX; ++e)
-        IEFLAG(e) = 1;
-    for (std::int32_t e = IPAR(5); e != 0; e = IEVS(e))
-        IEFLAG(e) = 0;
-    for (std::int32_t f = 1; f <= NFMAX; ++f)
-        IFFLAG(f) = 1;
-    for (std::int32_t f = IPAR(4); f != 0; f = IFEDGE(f))
-        IFFLAG(f) = 0;
+    markResult(W.IVSUB(1), C, W);
 }

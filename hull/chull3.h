@@ -2,19 +2,130 @@
 // Exact 3D convex hull of integer points: multi-word integers, exact predicates with symbolic
 // perturbation, winged-edge cell storage, small hulls, and the divide-and-conquer construction.
 //
-// Array convention: every array is a plain pointer whose element 0 is entry (1); a routine reads
-// entry (i) of IX at IX[i-1] (see ones.h), so the driver's 0-based arrays pass unchanged.
-// Input scalars are passed by value, output scalars as std::int32_t&. No routine allocates.
+// ==== The data model ===========================================================================
 //
-// The cell argument list (CELLS below) is always these eleven arrays in this order:
-//   IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1
+// Arrays. Every array is the caller's std::int32_t array, read 1-based: entry (i) lives at p[i-1]
+// (ones.h), so the driver's 0-based arrays pass unchanged. 0 means "none" in every link. Vertices
+// are the point numbers 1..NOFP; edges are 1..NEMAX, faces 1..NFMAX. No routine allocates.
+//
+// Points (NVMAX entries): IX, IY, IZ the coordinates, |c| <= 2^28 - 1; IRANK the perturbation
+// rank (a lower rank is perturbed more and decides first; made distinct by chull3).
+//
+// Vertices (NVMAX entries):
+//   IVEDGE  one edge at the vertex
+//   IVNEXT, IVPREV  the vertex ring: a circular doubly linked list of the vertices of one
+//           (partial) hull, in no geometric order; merges splice two rings into one
+// Edges (NEMAX entries), each a directed edge IEVS -> IEVE between two triangles:
+//   IEVS    start vertex; on a free edge: the next free edge (the free-edge list)
+//   IEVE    end vertex
+//   IEF1    face 1: its cycle runs along the edge start -> end (on the right, seen from outside)
+//   IEF2    face 2: its cycle runs end -> start (on the left, seen from outside)
+//   IESF1   at the start, in face 1: the predecessor of the edge in face 1's cycle
+//   IESF2   at the start, in face 2: the successor of the edge in face 2's cycle
+//   IEEF2   at the end, in face 2: the predecessor of the edge in face 2's cycle
+//   IEEF1   at the end, in face 1: the successor of the edge in face 1's cycle
+//   (the cell argument list names them in this order: start/face 1, start/face 2, end/face 2,
+//   end/face 1)
+// Faces (NFMAX entries):
+//   IFEDGE  one edge of the face; on a free face: the next free face (the free-face list)
+//
+// Orientation. Every face is a triangle whose cycle is clockwise seen from outside the hull.
+// vonf3 lists a face's vertices in the reverse order, counter-clockwise from outside, so their
+// right-hand normal points outward. Around a vertex v, the next edge after e is IESF2(e) when v
+// starts e and IEEF1(e) when v ends it (the face passed is IEF2(e) or IEF1(e)): counter-clockwise
+// seen from outside; nextAround in cells.h is this step.
+//
+// Free lists. Free faces are chained through IFEDGE from IPAR(IFFREE), free edges through IEVS
+// from IPAR(IEFREE), both last in first out. Cell numbers, and so the order of the faces in the
+// output, depend on the order in which cells are taken and returned: it must not change.
+//
+// Marks, in IEFLAG (edges) and IFFLAG (faces), and their roles by phase:
+//   during a merge   mark::PLAIN (0) a cell of L or R (set by cclear), mark::DELETED (-1) returned
+//                    by a region deletion, mark::HORIZON (2, edges) an old edge a new triangle was
+//                    built on, mark::NEW (3) a cell made by this merge. A deletion crosses only
+//                    edges of mark 0; every other mark is a barrier.
+//   after chull3     mark::IN_USE (1) a cell of the hull, mark::FREE (0) a cell on a free list;
+//                    IVFLAG holds the same two values for the vertices.
+//
+// Reused work arrays, by phase:
+//   IORDER  the sort order (position -> point) while the starting hulls are built; during a
+//           merge the heights of the silhouette walk (0 for every vertex of L and R), then the
+//           vertex list of the region deletion
+//   IVFLAG  during a merge the silhouette successor of a vertex (ISPREV its predecessor); after
+//           chull3 1 for a vertex of the hull, else 0
+//   IVSUB   the representative (first point in sort order) of each partial hull; free once
+//           chull3 returns (the second pass keeps its extreme-point marks there)
+//   IEFLAG, IFFLAG  the marks above; IESTK, IFSTK  the stacks of a region deletion
+//   point NOFP + 1  the lifted scratch point of the silhouette walk: IX, IY, IRANK of that slot
+//           (and IORDER as its height) are overwritten by every merge
+//
+// Predicate names: i... takes the values themselves, j... point numbers read through coordinate
+// arrays; s = the sign of; d1 = the determinant of the rows (coordinates, 1), i.e. of the
+// differences from the first point; one s per coordinate column after d1 (d1s 1, d1ss 2, d1sss 3
+// columns); or = the orientation under the symbolic perturbation of the ranks (jorsss: four points
+// in three columns, never 0); sortbn = bubble sort with parity; sfilt = the floating-point filter.
+//
+// Bundles. The routines pass the arrays as bundles of 1-based views (below): Cells is the cell
+// argument list IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1 in that
+// order, ConstCells its read-only view, PointSet the points, Work the other arrays. A bundle owns
+// nothing; it only remembers the caller's pointers. HullStorage (storage.h) owns and sizes them.
 #include <cstdint>
 
-// Capacities: with NVMAX = IPAR(1) point slots, a hull has room for FacesPerPoint * NVMAX faces
-// and EdgesPerPoint * NVMAX edges (a closed triangulated surface of V vertices has 2V - 4 faces and
-// 3V - 6 edges; the merges need the rest while a cylinder is built before the hidden cells go).
+#include "hull/ones.h"
+
+// Slots of the parameter array IPAR (9 entries, 1-based).
+namespace slot {
+constexpr std::int32_t NVMAX = 1;   // capacity of every per-vertex array (the caller sets it)
+constexpr std::int32_t NFMAX = 2;   // face capacity, FacesPerPoint * NVMAX (set by chull3)
+constexpr std::int32_t NEMAX = 3;   // edge capacity, EdgesPerPoint * NVMAX (set by chull3)
+constexpr std::int32_t IFFREE = 4;  // head of the free-face list, 0 when empty
+constexpr std::int32_t IEFREE = 5;  // head of the free-edge list, 0 when empty
+constexpr std::int32_t NOFP = 7;    // copy of the point count, read by the merges
+constexpr std::int32_t IVSTRT = 9;  // a vertex of the finished hull, entry to its ring
+constexpr std::int32_t COUNT = 9;   // entries of IPAR (6 and 8 are unused)
+}  // namespace slot
+
+// Values of IEFLAG and IFFLAG.
+namespace mark {
+constexpr std::int32_t DELETED = -1;  // returned by a region deletion
+constexpr std::int32_t PLAIN = 0;     // a cell of a hull being merged
+constexpr std::int32_t HORIZON = 2;   // an old edge a cylinder triangle was built on
+constexpr std::int32_t NEW = 3;       // made by the current merge
+constexpr std::int32_t FREE = 0;      // after chull3: on a free list
+constexpr std::int32_t IN_USE = 1;    // after chull3: a cell of the hull
+}  // namespace mark
+
+// Capacities: with NVMAX = IPAR(NVMAX) point slots, a hull has room for FacesPerPoint * NVMAX
+// faces and EdgesPerPoint * NVMAX edges (a closed triangulated surface of V vertices has 2V - 4
+// faces and 3V - 6 edges; the merges need the rest while a cylinder is built before the hidden
+// cells go). HullStorage (storage.h) sizes every array from these two constants.
 constexpr std::int32_t FacesPerPoint = 3;
 constexpr std::int32_t EdgesPerPoint = 4;
+
+// ---- bundles ----
+// The cell argument list, read-only.
+struct ConstCells {
+    Cvec IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1;
+};
+
+// The cell argument list.
+struct Cells {
+    Ivec IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1;
+    operator ConstCells() const {
+        return {IPAR.first, IVEDGE.first, IFEDGE.first, IEVS.first,  IEVE.first, IEF1.first,
+                IEF2.first, IESF1.first,  IESF2.first,  IEEF2.first, IEEF1.first};
+    }
+};
+
+// The points: coordinates and ranks (slot NOFP + 1 is the merge's scratch point).
+struct PointSet {
+    std::int32_t *IX, *IY, *IZ, *IRANK;
+};
+
+// The work arrays of chull3 beyond the cells; their roles by phase are above.
+struct Work {
+    Ivec IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK, IFFLAG, IFSTK;
+};
 
 // ---- multi-word integers: (word count, sign, base-2^30 digits least significant first) ----
 void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN);
@@ -44,83 +155,19 @@ std::int32_t jorsss(const std::int32_t* IV, const std::int32_t* IX, const std::i
 void sfilt(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* IY,
            const std::int32_t* IZ, std::int32_t& ISIGN);
 
-// ---- cell storage ----
+// ---- free lists (the routines that walk or build the structure take the bundles of cells.h) ----
 std::int32_t knewe(std::int32_t* IPAR, std::int32_t* IEVS);
 std::int32_t knewf(std::int32_t* IPAR, std::int32_t* IFEDGE);
 void keback(std::int32_t IE, std::int32_t* IPAR, std::int32_t* IEVS);
 void kfback(std::int32_t IF, std::int32_t* IPAR, std::int32_t* IFEDGE);
-void eonf3(std::int32_t IF, std::int32_t* IEOUT, std::int32_t* IPAR, std::int32_t* IVEDGE,
-           std::int32_t* IFEDGE, std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1,
-           std::int32_t* IEF2, std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2,
-           std::int32_t* IEEF1);
-void vonf3(std::int32_t IF, std::int32_t* IVOUT, std::int32_t* IPAR, std::int32_t* IVEDGE,
-           std::int32_t* IFEDGE, std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1,
-           std::int32_t* IEF2, std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2,
-           std::int32_t* IEEF1);
-void cclear(std::int32_t IV, std::int32_t* IVNEXT, std::int32_t* IVPREV, std::int32_t* IEFLAG,
-            std::int32_t* IFFLAG, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1);
-// Region deletion; `delete` is a keyword, hence the underscore.
-void delete_(std::int32_t IF, std::int32_t* IVLIST, std::int32_t* IVNEXT, std::int32_t* IVPREV,
-             std::int32_t* IEFLAG, std::int32_t* IESTK, std::int32_t* IFFLAG, std::int32_t* IFSTK,
-             std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE, std::int32_t* IEVS,
-             std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2, std::int32_t* IESF1,
-             std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1);
-void delall(std::int32_t IV, std::int32_t IF, std::int32_t* IVLIST, std::int32_t* IVNEXT,
-            std::int32_t* IVPREV, std::int32_t* IEFLAG, std::int32_t* IESTK, std::int32_t* IFFLAG,
-            std::int32_t* IFSTK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1);
-
-// ---- small hulls ----
-void ch3p(std::int32_t I, const std::int32_t* IX, const std::int32_t* IY, const std::int32_t* IZ,
-          const std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-          std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-          std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-          std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV);
-void dihed(const std::int32_t* V, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-           std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-           std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1);
-void tetra(const std::int32_t* V, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-           std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-           std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1);
+void kinit(std::int32_t* IPAR, std::int32_t* IFEDGE, std::int32_t* IEVS);
 
 // ---- hull construction ----
-void chull3(std::int32_t NOFP, std::int32_t* IX, std::int32_t* IY, std::int32_t* IZ,
-            std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* IVSUB, std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV,
-            std::int32_t* IVFLAG, std::int32_t* ISPREV, std::int32_t* IEFLAG, std::int32_t* IESTK,
-            std::int32_t* IFFLAG, std::int32_t* IFSTK);
+// The hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are mark::IN_USE for the
+// faces, edges and vertices of the hull, and IPAR(IVSTRT) is a vertex on its ring.
+void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W);
 void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
             std::int32_t* IORDER);
-void kinit(std::int32_t* IPAR, std::int32_t* IFEDGE, std::int32_t* IEVS);
-void ch4p(std::int32_t ISTART, const std::int32_t* IX, const std::int32_t* IY,
-          const std::int32_t* IZ, const std::int32_t* IRANK, std::int32_t* IPAR,
-          std::int32_t* IVEDGE, std::int32_t* IFEDGE, std::int32_t* IEVS, std::int32_t* IEVE,
-          std::int32_t* IEF1, std::int32_t* IEF2, std::int32_t* IESF1, std::int32_t* IESF2,
-          std::int32_t* IEEF2, std::int32_t* IEEF1, std::int32_t* IORDER, std::int32_t* IVNEXT,
-          std::int32_t* IVPREV);
-void mergch(std::int32_t IVA, std::int32_t IVB, std::int32_t* IX, std::int32_t* IY,
-            std::int32_t* IZ, std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE,
-            std::int32_t* IFEDGE, std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1,
-            std::int32_t* IEF2, std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2,
-            std::int32_t* IEEF1, std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV,
-            std::int32_t* IVFLAG, std::int32_t* ISPREV, std::int32_t* IEFLAG, std::int32_t* IESTK,
-            std::int32_t* IFFLAG, std::int32_t* IFSTK);
-void gcylin(std::int32_t IA, std::int32_t IB, std::int32_t* IX, std::int32_t* IY, std::int32_t* IZ,
-            std::int32_t* IRANK, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* IORDER, std::int32_t* IVNEXT, std::int32_t* IVPREV, std::int32_t* IEFLAG,
-            std::int32_t* IESTK, std::int32_t* IFFLAG, std::int32_t* IFSTK);
-void shadow(std::int32_t ISTART, std::int32_t* IX, std::int32_t* IY, std::int32_t* IRANK,
-            std::int32_t& IVBEST, std::int32_t* IPAR, std::int32_t* IVEDGE, std::int32_t* IFEDGE,
-            std::int32_t* IEVS, std::int32_t* IEVE, std::int32_t* IEF1, std::int32_t* IEF2,
-            std::int32_t* IESF1, std::int32_t* IESF2, std::int32_t* IEEF2, std::int32_t* IEEF1,
-            std::int32_t* IORDER, std::int32_t* IVFLAG, std::int32_t* ISPREV);
 void comtan(const std::int32_t* IVFLAG, const std::int32_t* ISPREV, std::int32_t IVA,
             std::int32_t IVB, const std::int32_t* IX, const std::int32_t* IY,
             const std::int32_t* IRANK, std::int32_t& IBA, std::int32_t& IBB);

@@ -65,16 +65,29 @@ void HullStorage::Reuse(std::int32_t n) {
 }
 
 void HullStorage::Run(std::int32_t n) {
-    IPAR[0] = m_;  // NVMAX: the only entry the caller sets
-    chull3(n, IX.data(), IY.data(), IZ.data(), IRANK.data(), IPAR, IVEDGE.data(), IFEDGE.data(),
-           IEVS.data(), IEVE.data(), IEF1.data(), IEF2.data(), IESF1.data(), IESF2.data(),
-           IEEF2.data(), IEEF1.data(), IVSUB.data(), IORDER.data(), IVNEXT.data(), IVPREV.data(),
-           IVFLAG.data(), ISPREV.data(), IEFLAG.data(), IESTK.data(), IFFLAG.data(), IFSTK.data());
+    IPAR[slot::NVMAX - 1] = m_;  // the only entry the caller sets
+    chull3(n, PointsView(), CellsView(), WorkView());
 }
 
-void HullStorage::FacePoints(std::int32_t f, std::int32_t out[3]) {
-    vonf3(f, out, IPAR, IVEDGE.data(), IFEDGE.data(), IEVS.data(), IEVE.data(), IEF1.data(),
-          IEF2.data(), IESF1.data(), IESF2.data(), IEEF2.data(), IEEF1.data());
+void HullStorage::FacePoints(std::int32_t f, std::int32_t out[3]) const {
+    vonf3(f, out, CellsView());
+}
+
+Cells HullStorage::CellsView() {
+    return {IPAR,        IVEDGE.data(), IFEDGE.data(), IEVS.data(),  IEVE.data(), IEF1.data(),
+            IEF2.data(), IESF1.data(),  IESF2.data(),  IEEF2.data(), IEEF1.data()};
+}
+
+ConstCells HullStorage::CellsView() const {
+    return {IPAR,        IVEDGE.data(), IFEDGE.data(), IEVS.data(),  IEVE.data(), IEF1.data(),
+            IEF2.data(), IESF1.data(),  IESF2.data(),  IEEF2.data(), IEEF1.data()};
+}
+
+PointSet HullStorage::PointsView() { return {IX.data(), IY.data(), IZ.data(), IRANK.data()}; }
+
+Work HullStorage::WorkView() {
+    return {IVSUB.data(),  IORDER.data(), IVNEXT.data(), IVPREV.data(), IVFLAG.data(),
+            ISPREV.data(), IEFLAG.data(), IESTK.data(),  IFFLAG.data(), IFSTK.data()};
 }
 
 bool HasArea(const std::int32_t* IX, const std::int32_t* IY, const std::int32_t* IZ, std::int32_t a,
@@ -87,26 +100,21 @@ bool HasArea(const std::int32_t* IX, const std::int32_t* IY, const std::int32_t*
     return d1x * d2y != d1y * d2x || d1z * d2x != d1x * d2z || d1y * d2z != d2y * d1z;
 }
 
-std::int32_t MarkExtremePoints(std::int32_t n, HullStorage& h, std::int32_t* keep) {
+std::int32_t MarkExtremePoints(std::int32_t n, const HullStorage& h, std::int32_t* keep) {
+    const ConstCells C = h.CellsView();
     std::int32_t count = 0;
     for (std::int32_t v = 1; v <= n; ++v) {
         keep[v - 1] = 0;
-        if (h.IVFLAG[v - 1] != 1) continue;
+        if (h.IVFLAG[v - 1] != mark::IN_USE) continue;
         // Walk the faces around v; a vertex inside a true face sees one plane, inside a true
         // edge two, and a corner three or more.
         Triangle planes[2];
         int found = 0;
-        const std::int32_t e0 = h.IVEDGE[v - 1];
+        const std::int32_t e0 = C.IVEDGE(v);
         std::int32_t e = e0;
         do {
-            std::int32_t f = 0;
-            if (h.IEVS[e - 1] == v) {
-                f = h.IEF2[e - 1];
-                e = h.IESF2[e - 1];
-            } else {
-                f = h.IEF1[e - 1];
-                e = h.IEEF1[e - 1];
-            }
+            const std::int32_t f = C.IEVS(e) == v ? C.IEF2(e) : C.IEF1(e);  // the face after e
+            e = nextAround(C, e, v);
             Triangle t;
             h.FacePoints(f, t.p);
             if (!HasArea(h.IX.data(), h.IY.data(), h.IZ.data(), t.p[0] - 1, t.p[1] - 1,

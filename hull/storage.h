@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hull/cells.h"
 #include "hull/chull3.h"
 
 class HullStorage {
@@ -30,9 +31,15 @@ class HullStorage {
     void Run(std::int32_t n);
 
     // The three points (1-based) of face slot f (1-based), counter-clockwise seen from outside.
-    void FacePoints(std::int32_t f, std::int32_t out[3]);
+    void FacePoints(std::int32_t f, std::int32_t out[3]) const;
 
-    std::int32_t IPAR[9] = {};
+    // The arrays as the hull's bundles (cells.h), for the routines that walk or build cells.
+    Cells CellsView();
+    ConstCells CellsView() const;
+    PointSet PointsView();
+    Work WorkView();
+
+    std::int32_t IPAR[slot::COUNT] = {};
     std::vector<std::int32_t> IX, IY, IZ, IRANK, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1,
         IESF2, IEEF2, IEEF1, IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK, IFFLAG,
         IFSTK;
@@ -50,7 +57,7 @@ std::int32_t SecondHull(HullStorage& hull);
 
 // Marks in keep[0..n-1] the hull vertices that are corners of the hull: their faces of non-zero
 // area lie in three or more distinct planes. Returns how many there are.
-std::int32_t MarkExtremePoints(std::int32_t n, HullStorage& hull, std::int32_t* keep);
+std::int32_t MarkExtremePoints(std::int32_t n, const HullStorage& hull, std::int32_t* keep);
 
 // True when the points a, b, c (0-based) are not collinear.
 bool HasArea(const std::int32_t* IX, const std::int32_t* IY, const std::int32_t* IZ, std::int32_t a,

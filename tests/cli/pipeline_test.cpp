@@ -1,5 +1,5 @@
-#include "support.h"
 #include "cli/stl_check.h"
+#include "support.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -211,52 +211,6 @@ TEST(Failures, AFailedWriteLeavesAnExistingFileUntouched) {
     for (const auto& entry : fs::directory_iterator(dir))
         names.insert(entry.path().filename());
     EXPECT_EQ(names, std::set<std::string>{"hull.stl"}) << "temporary file left";
-}
-
-TEST(Failures, AnInterruptedRunLeavesTheOldFileOrTheNewOneAndNoTemporaryFile) {
-    // The run is interrupted as soon as its temporary file shows up (or at once, when it has
-    // ended first): the target is either untouched or complete, and no temporary file is left.
-    const std::string example = std::string(VOXWRAP_SOURCE_DIR) + "/examples/mug";
-    const std::string expected = ReadFile(example + "/expected.stl");
-    int caught = 0;
-    for (int run = 0; run < 20; ++run) {
-        const std::string dir = TempDir();
-        WriteFile(dir + "/hull.stl", "precious");
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 2);
-            std::string a1 = example + "/slices", a2 = "-", a3 = "1000-4095",
-                        a4 = dir + "/hull.stl";
-            char* argv[] = {const_cast<char*>(VOXWRAP_BINARY),
-                            a1.data(),
-                            a2.data(),
-                            a3.data(),
-                            a4.data(),
-                            nullptr};
-            execv(argv[0], argv);
-            _exit(127);
-        }
-        int status = 0;
-        bool ended = false;
-        while (!ended) {
-            ended = waitpid(pid, &status, WNOHANG) == pid;
-            if (!ended &&
-                std::distance(fs::directory_iterator(dir), fs::directory_iterator()) > 1) {
-                kill(pid, SIGTERM);
-                waitpid(pid, &status, 0);
-                ended = true;
-                caught += WIFSIGNALED(status) ? 1 : 0;
-            }
-        }
-        const std::string now = ReadFile(dir + "/hull.stl");
-        EXPECT_TRUE(now == "precious" || now == expected) << "run " << run;
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir))
-            names.insert(entry.path().filename());
-        EXPECT_EQ(names, std::set<std::string>{"hull.stl"}) << "run " << run;
-    }
-    RecordProperty("interrupted_while_writing", caught);
 }
 
 TEST(Output, ALongFileNameIsStored) {

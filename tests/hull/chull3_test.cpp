@@ -1,8 +1,5 @@
 // The hull construction end to end: every hull is checked exactly by CheckHull (structure,
 // containment, extreme points, and for small inputs the volume of an independent hull).
-#include "hull/chull3.h"
-#include "hull_check.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "hull/cells.h"
+#include "hull_fixture.h"
+#include "support.h"
+
 namespace {
 
-using hullcheck::CheckHull;
-using hullcheck::HullRun;
-using hullcheck::Point;
-using Points = std::vector<Point>;
+using Ranks = std::vector<std::int32_t>;
 
 Points RandomPoints(std::mt19937& rng, int n, int lo, int hi) {
     std::uniform_int_distribution<int> d(lo, hi);
@@ -26,172 +24,113 @@ Points RandomPoints(std::mt19937& rng, int n, int lo, int hi) {
     return p;
 }
 
-// Runs chull3 on the points and checks the result; returns the run for further checks.
-HullRun Hull(const Points& p, const std::vector<std::int32_t>& ranks = {}) {
-    HullRun run(p, ranks);
-    run.Run();
-    EXPECT_NO_FATAL_FAILURE(CheckHull(run.View())) << "n = " << p.size();
-    return run;
-}
-
-std::int32_t VertexCount(const HullRun& run) {
+std::int32_t VertexCount(const HullStorage& h) {
     std::int32_t v = 0;
-    for (std::int32_t i = 0; i < run.n; ++i)
-        v += run.IVFLAG[i];
+    for (std::int32_t i = 0; i < PointCount(h); ++i)
+        v += h.IVFLAG[i];
     return v;
 }
 
 // Every output array of two runs, compared.
-void ExpectSameHull(const HullRun& a, const HullRun& b) {
-    EXPECT_EQ(a.IPAR[8], b.IPAR[8]);
-    EXPECT_EQ(a.IPAR[3], b.IPAR[3]);
-    EXPECT_EQ(a.IPAR[4], b.IPAR[4]);
+void ExpectSameHull(const HullStorage& a, const HullStorage& b) {
+    for (const std::int32_t s : {slot::IVSTRT, slot::IFFREE, slot::IEFREE})
+        EXPECT_EQ(a.IPAR[s - 1], b.IPAR[s - 1]) << "IPAR slot " << s;
     EXPECT_EQ(a.IVFLAG, b.IVFLAG);
     EXPECT_EQ(a.IEFLAG, b.IEFLAG);
     EXPECT_EQ(a.IFFLAG, b.IFFLAG);
     EXPECT_EQ(a.IVEDGE, b.IVEDGE);
     EXPECT_EQ(a.IFEDGE, b.IFEDGE);
     EXPECT_EQ(a.IVNEXT, b.IVNEXT);
-    for (auto m : {&HullRun::IEVS, &HullRun::IEVE, &HullRun::IEF1, &HullRun::IEF2, &HullRun::IESF1,
-                   &HullRun::IESF2, &HullRun::IEEF2, &HullRun::IEEF1}) {
+    for (auto m :
+         {&HullStorage::IEVS, &HullStorage::IEVE, &HullStorage::IEF1, &HullStorage::IEF2,
+          &HullStorage::IESF1, &HullStorage::IESF2, &HullStorage::IEEF2, &HullStorage::IEEF1}) {
         // Stale fields of free edges are not part of the result.
         for (std::size_t e = 0; e < (a.*m).size(); ++e)
-            if (a.IEFLAG[e] == 1) {
+            if (a.IEFLAG[e] == mark::IN_USE) {
                 EXPECT_EQ((a.*m)[e], (b.*m)[e]) << "edge " << e + 1;
             }
     }
 }
 
-// Free lists chained and the point count set, as chull3 leaves them before its first group.
-void Prepare(HullRun& run) {
-    const std::int32_t m = run.n + 1;
-    run.IPAR[1] = 3 * m;
-    run.IPAR[2] = 4 * m;
-    run.IPAR[6] = run.n;
-    kinit(run.IPAR.data(), run.IFEDGE.data(), run.IEVS.data());
-}
-
-void Tetra(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-    const std::int32_t V[4] = {a, b, c, d};
-    tetra(V, r.IPAR.data(), r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(),
-          r.IEF1.data(), r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(),
-          r.IEEF1.data());
-    for (int k = 0; k < 4; ++k)
-        r.IVNEXT[V[k] - 1] = V[(k + 1) % 4];
-    for (int k = 0; k < 4; ++k)
-        r.IVPREV[V[(k + 1) % 4] - 1] = V[k];
-}
-
-void Dihed(HullRun& r, std::int32_t a, std::int32_t b, std::int32_t c) {
-    const std::int32_t V[3] = {a, b, c};
-    dihed(V, r.IPAR.data(), r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(),
-          r.IEF1.data(), r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(),
-          r.IEEF1.data());
-    for (int k = 0; k < 3; ++k)
-        r.IVNEXT[V[k] - 1] = V[(k + 1) % 3];
-    for (int k = 0; k < 3; ++k)
-        r.IVPREV[V[(k + 1) % 3] - 1] = V[k];
-}
-
-void Gcylin(HullRun& r, std::int32_t a, std::int32_t b) {
-    gcylin(a, b, r.IX.data(), r.IY.data(), r.IZ.data(), r.IRANK.data(), r.IPAR.data(),
-           r.IVEDGE.data(), r.IFEDGE.data(), r.IEVS.data(), r.IEVE.data(), r.IEF1.data(),
-           r.IEF2.data(), r.IESF1.data(), r.IESF2.data(), r.IEEF2.data(), r.IEEF1.data(),
-           r.IORDER.data(), r.IVNEXT.data(), r.IVPREV.data(), r.IEFLAG.data(), r.IESTK.data(),
-           r.IFFLAG.data(), r.IFSTK.data());
+void Gcylin(HullStorage& h, std::int32_t a, std::int32_t b) {
+    gcylin(a, b, h.PointsView(), h.CellsView(), h.WorkView());
 }
 
 // A tetrahedron whose apex projects inside its base: the apex is on no silhouette.
-TEST(SilhouetteDeathTest, StartVertexOffTheOutline) {
-    HullRun run(Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}});
-    Prepare(run);
-    Tetra(run, 1, 2, 4, 3);  // negatively oriented
-    std::int32_t best = 0;
-    EXPECT_EXIT(shadow(4, run.IX.data(), run.IY.data(), run.IRANK.data(), best, run.IPAR.data(),
-                       run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
-                       run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(),
-                       run.IEEF2.data(), run.IEEF1.data(), run.IORDER.data(), run.IVFLAG.data(),
-                       run.ISPREV.data()),
-                ::testing::ExitedWithCode(1),
-                "^Error in SHADOW: No silhouette edge\\.\nIVERT,IESTAR =         4         5\n$");
+TEST(Silhouette, StartVertexOffTheOutlineFails) {
+    HullStorage h = Chained(Storage({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}}));
+    Tetra(h, 1, 2, 4, 3);  // negatively oriented
+    Ring(h, {1, 2, 4, 3});
+    EXPECT_EQ(FailureText([&] { shadow(4, h.PointsView(), h.CellsView(), h.WorkView()); }),
+              "Error in SHADOW: No silhouette edge.\nIVERT,IESTAR =         4         5");
 }
 
 TEST(Silhouette, TetrahedronOutlineAndBestVertex) {
-    HullRun run(Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}});
-    Prepare(run);
-    Tetra(run, 1, 2, 4, 3);
-    std::int32_t best = 0;
-    shadow(1, run.IX.data(), run.IY.data(), run.IRANK.data(), best, run.IPAR.data(),
-           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(), run.IEF1.data(),
-           run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(), run.IEEF1.data(),
-           run.IORDER.data(), run.IVFLAG.data(), run.ISPREV.data());
-    EXPECT_EQ(best, 2);
+    HullStorage h = Chained(Storage({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}}));
+    Tetra(h, 1, 2, 4, 3);
+    Ring(h, {1, 2, 4, 3});
+    EXPECT_EQ(shadow(1, h.PointsView(), h.CellsView(), h.WorkView()), 2);
     // Clockwise seen from above: 1 -> 3 -> 2 -> 1; the apex gets no entry.
-    EXPECT_EQ(run.IVFLAG[0], 3);
-    EXPECT_EQ(run.IVFLAG[2], 2);
-    EXPECT_EQ(run.IVFLAG[1], 1);
-    EXPECT_EQ(run.ISPREV[2], 1);
-    EXPECT_EQ(run.IVFLAG[3], 0);
-    EXPECT_EQ(run.IX[4], 10);  // the lifted point over the last vertex walked
-    EXPECT_EQ(run.IORDER[4], 100);
+    EXPECT_EQ(h.IVFLAG[0], 3);
+    EXPECT_EQ(h.IVFLAG[2], 2);
+    EXPECT_EQ(h.IVFLAG[1], 1);
+    EXPECT_EQ(h.ISPREV[2], 1);
+    EXPECT_EQ(h.IVFLAG[3], 0);
+    EXPECT_EQ(h.IX[4], 10);  // the lifted point over the last vertex walked
+    EXPECT_EQ(h.IORDER[4], 100);
 }
 
 // A vertex of the other hull inside the hull being wrapped sees none of its faces.
-TEST(MergeDeathTest, NoHorizonOnLeft) {
-    HullRun run(
-        Points{{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}, {3, 3, 1}, {20, 0, 0}, {20, 5, 3}});
-    Prepare(run);
-    Tetra(run, 1, 2, 4, 3);
-    Dihed(run, 5, 6, 7);
-    EXPECT_EXIT(Gcylin(run, 1, 5), ::testing::ExitedWithCode(1),
-                "^Error in GCYLIN: no silhouette edge is found\nIVNOW,IESTAR =       1       1\n$");
+TEST(HullMerge, NoHorizonOnLeftFails) {
+    HullStorage h = Chained(
+        Storage({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}, {3, 3, 1}, {20, 0, 0}, {20, 5, 3}}));
+    Tetra(h, 1, 2, 4, 3);
+    Ring(h, {1, 2, 4, 3});
+    Dihed(h, 5, 6, 7);
+    Ring(h, {5, 6, 7});
+    EXPECT_EQ(FailureText([&] { Gcylin(h, 1, 5); }),
+              "Error in GCYLIN: no silhouette edge is found\nIVNOW,IESTAR =       1       1");
 }
 
-TEST(MergeDeathTest, NoHorizonOnRight) {
-    HullRun run(
-        Points{{3, 3, 1}, {-20, 0, 0}, {-20, 5, 3}, {0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}});
-    Prepare(run);
-    Dihed(run, 1, 2, 3);     // edges 1-3
-    Tetra(run, 4, 5, 7, 6);  // IVEDGE(4) = edge 4
-    EXPECT_EXIT(Gcylin(run, 1, 4), ::testing::ExitedWithCode(1),
-                "^Error in GCYLIN: no silhouette edge is found\nJVNOW,JESTAR =       4       4\n$");
+TEST(HullMerge, NoHorizonOnRightFails) {
+    HullStorage h = Chained(Storage(
+        {{3, 3, 1}, {-20, 0, 0}, {-20, 5, 3}, {0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {3, 3, 5}}));
+    Dihed(h, 1, 2, 3);     // edges 1-3
+    Tetra(h, 4, 5, 7, 6);  // IVEDGE(4) = edge 4
+    Ring(h, {1, 2, 3});
+    Ring(h, {4, 5, 7, 6});
+    EXPECT_EQ(FailureText([&] { Gcylin(h, 1, 4); }),
+              "Error in GCYLIN: no silhouette edge is found\nJVNOW,JESTAR =       4       4");
 }
 
 // One merge of two tetrahedra, observed through the marks it leaves.
 TEST(HullMerge, CylinderClosesOntoBridgeEdgeAndHorizonNamesItsTriangles) {
-    HullRun run(Points{{0, 0, 0},
-                       {1, 5, 1},
-                       {2, -3, 4},
-                       {3, 1, -5},
-                       {10, 2, 2},
-                       {11, -4, 0},
-                       {12, 3, -3},
-                       {13, 0, 5}});
-    Prepare(run);
-    for (std::int32_t i = 0; i < 8; ++i)
-        run.IORDER[i] = i + 1;
+    HullStorage run = Chained(Storage({{0, 0, 0},
+                                       {1, 5, 1},
+                                       {2, -3, 4},
+                                       {3, 1, -5},
+                                       {10, 2, 2},
+                                       {11, -4, 0},
+                                       {12, 3, -3},
+                                       {13, 0, 5}}));
+    const Cells C = run.CellsView();
+    const Work W = run.WorkView();
+    for (std::int32_t i = 1; i <= 8; ++i)
+        W.IORDER(i) = i;
     for (const std::int32_t s : {1, 5})
-        ch4p(s, run.IX.data(), run.IY.data(), run.IZ.data(), run.IRANK.data(), run.IPAR.data(),
-             run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(),
-             run.IEF1.data(), run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(),
-             run.IEEF1.data(), run.IORDER.data(), run.IVNEXT.data(), run.IVPREV.data());
-    mergch(1, 5, run.IX.data(), run.IY.data(), run.IZ.data(), run.IRANK.data(), run.IPAR.data(),
-           run.IVEDGE.data(), run.IFEDGE.data(), run.IEVS.data(), run.IEVE.data(), run.IEF1.data(),
-           run.IEF2.data(), run.IESF1.data(), run.IESF2.data(), run.IEEF2.data(), run.IEEF1.data(),
-           run.IORDER.data(), run.IVNEXT.data(), run.IVPREV.data(), run.IVFLAG.data(),
-           run.ISPREV.data(), run.IEFLAG.data(), run.IESTK.data(), run.IFFLAG.data(),
-           run.IFSTK.data());
+        ch4p(s, run.PointsView(), C, W);
+    mergch(1, 5, run.PointsView(), C, W);
     const std::int32_t E0 = 13, firstFace = 9;  // the cells after two tetrahedra
     std::int32_t cylinderEdges = 0, cylinderFaces = 0, lastFace = 0;
-    for (std::int32_t f = 1; f <= 27; ++f)
-        if (run.IFFLAG[f - 1] == 3) {
+    for (std::int32_t f = 1; f <= run.NFMAX(); ++f)
+        if (W.IFFLAG(f) == mark::NEW) {
             ++cylinderFaces;
             lastFace = f;
         }
     // The bridge is the upper tangent of the outlines seen from above: (1,5) to (12,3).
     EXPECT_EQ(run.IEVS[E0 - 1], 2);
     EXPECT_EQ(run.IEVE[E0 - 1], 7);
-    EXPECT_EQ(run.IEFLAG[E0 - 1], 3);
+    EXPECT_EQ(run.IEFLAG[E0 - 1], mark::NEW);
     EXPECT_EQ(run.IEF1[E0 - 1], firstFace);
     EXPECT_EQ(run.IEF2[E0 - 1], lastFace);  // the last triangle closes onto the bridge edge
     // Walk the merged ring; every live edge is at one of its vertices.
@@ -206,18 +145,18 @@ TEST(HullMerge, CylinderClosesOntoBridgeEdgeAndHorizonNamesItsTriangles) {
         const std::int32_t e0 = run.IVEDGE[u - 1];
         std::int32_t e = e0;
         do {
-            const std::int32_t f1 = run.IEF1[e - 1], f2 = run.IEF2[e - 1];
-            EXPECT_NE(run.IEFLAG[e - 1], -1) << "edge " << e;
-            EXPECT_NE(run.IFFLAG[f1 - 1], -1) << "edge " << e;
-            EXPECT_NE(run.IFFLAG[f2 - 1], -1) << "edge " << e;
-            if (run.IEFLAG[e - 1] == 2) {
-                EXPECT_TRUE(run.IFFLAG[f1 - 1] == 3 || run.IFFLAG[f2 - 1] == 3) << "edge " << e;
+            const std::int32_t f1 = C.IEF1(e), f2 = C.IEF2(e);
+            EXPECT_NE(W.IEFLAG(e), mark::DELETED) << "edge " << e;
+            EXPECT_NE(W.IFFLAG(f1), mark::DELETED) << "edge " << e;
+            EXPECT_NE(W.IFFLAG(f2), mark::DELETED) << "edge " << e;
+            if (W.IEFLAG(e) == mark::HORIZON) {
+                EXPECT_TRUE(W.IFFLAG(f1) == mark::NEW || W.IFFLAG(f2) == mark::NEW) << "edge " << e;
             }
-            e = run.IEVS[e - 1] == u ? run.IESF2[e - 1] : run.IEEF1[e - 1];
+            e = nextAround(C, e, u);
         } while (e != e0);
     }
-    for (std::int32_t e = 1; e <= 36; ++e)
-        cylinderEdges += run.IEFLAG[e - 1] == 3;
+    for (std::int32_t e = 1; e <= run.NEMAX(); ++e)
+        cylinderEdges += W.IEFLAG(e) == mark::NEW;
     EXPECT_EQ(cylinderEdges, cylinderFaces);  // closing onto the bridge takes no edge
 }
 
@@ -253,39 +192,39 @@ TEST(PointSort, LargeRandomInputIsOrdered) {
     }
 }
 
-TEST(HullEntryDeathTest, TooFewPoints) {
-    HullRun run(Points(5, Point{0, 0, 0}));
-    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
-                "^NOFP should be greater than 5\\.\npresenet NOFP is   5\n$");
+TEST(HullEntry, TooFewPointsFail) {
+    HullStorage h = Storage(Points(5));
+    EXPECT_EQ(FailureText([&] { h.Run(5); }),
+              "NOFP should be greater than 5.\npresenet NOFP is   5");
 }
 
-TEST(HullEntryDeathTest, CapacityBelowPointsPlusOne) {
-    HullRun run(Points(6, Point{0, 0, 0}));
-    run.IPAR[0] = 6;
-    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
-                "^NOFP should not be greater than       5\npresenet NOFP is        6\n$");
+TEST(HullEntry, CapacityBelowPointsPlusOneFails) {
+    HullStorage h = Storage(Points(6));
+    h.Reuse(5);  // NVMAX = 6
+    EXPECT_EQ(FailureText([&] { h.Run(6); }),
+              "NOFP should not be greater than       5\npresenet NOFP is        6");
 }
 
-TEST(HullEntryDeathTest, CoordinateOutOfRange) {
+TEST(HullEntry, CoordinateOutOfRangeFails) {
     Points p(7, Point{1, 2, 3});
     p[2].x = 268435456;
-    HullRun run(p);
-    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
-                "^Error: coordinate must be smaller than   268435455\n"
-                "IP,IX,IY,IZ=           3   268435456           2           3\n$");
+    HullStorage h = Storage(p);
+    EXPECT_EQ(FailureText([&] { h.Run(7); }),
+              "Error: coordinate must be smaller than   268435455\n"
+              "IP,IX,IY,IZ=           3   268435456           2           3");
     p[2].x = 1;
     p[5].y = -268435456;
-    HullRun run2(p);
-    EXPECT_EXIT(run2.Run(), ::testing::ExitedWithCode(1),
-                "^Error: coordinate must be smaller than   268435455\n"
-                "IP,IX,IY,IZ=           6           1  -268435456           3\n$");
+    HullStorage h2 = Storage(p);
+    EXPECT_EQ(FailureText([&] { h2.Run(7); }),
+              "Error: coordinate must be smaller than   268435455\n"
+              "IP,IX,IY,IZ=           6           1  -268435456           3");
 }
 
 TEST(HullEntry, ExtremeCoordinatesAccepted) {
     const std::int32_t M = 268435455;
     Points p = {{-M, -M, -M}, {M, -M, -M}, {-M, M, -M}, {-M, -M, M}, {M, M, M},
                 {M, M, -M},   {0, 0, 0},   {M, -M, M},  {1, 2, 3},   {-M, M, M}};
-    HullRun run = Hull(p);
+    HullStorage run = Hull(p);
     EXPECT_EQ(VertexCount(run), 8);
     std::mt19937 rng(17);
     for (int t = 0; t < 5; ++t)
@@ -314,7 +253,7 @@ TEST(HullSmall, EveryGroupingFromSixToTwelve) {
 
 TEST(HullSmall, SixPointsMergeOnce) {
     const Points p = {{0, 0, 0}, {1, 5, 0}, {2, 0, 5}, {3, 1, 1}, {4, 6, 2}, {5, 0, 0}};
-    HullRun run = Hull(p);
+    HullStorage run = Hull(p);
     EXPECT_LE(VertexCount(run), 6);
 }
 
@@ -322,13 +261,13 @@ TEST(HullSmall, SixPointsMergeOnce) {
 // side goes but that vertex.
 TEST(HullMerge, LeftKeepsOnlyItsBridgeVertex) {
     const Points p = {{0, 0, 0}, {1, 0, 0}, {2, 0, -1}, {10, -10, -10}, {10, 10, -10}, {10, 0, 10}};
-    HullRun run = Hull(p);
+    HullStorage run = Hull(p);
     EXPECT_EQ(run.IVFLAG, std::vector<std::int32_t>({1, 0, 0, 1, 1, 1, 0}));
 }
 
 TEST(HullMerge, RightKeepsOnlyItsBridgeVertex) {
     const Points p = {{0, -10, -10}, {0, 10, -10}, {0, 0, 10}, {5, 0, 0}, {6, 0, 0}, {10, 0, 0}};
-    HullRun run = Hull(p);
+    HullStorage run = Hull(p);
     EXPECT_EQ(run.IVFLAG, std::vector<std::int32_t>({1, 1, 1, 0, 0, 1, 0}));
 }
 
@@ -393,7 +332,7 @@ TEST(HullLattice, BoxCornersWithDuplicates) {
     for (int k = 0; k < 5; ++k)
         for (int c = 0; c < 8; ++c)
             p.push_back({(c & 1) * 7, (c >> 1 & 1) * 3, (c >> 2) * 11});
-    HullRun run = Hull(p);
+    HullStorage run = Hull(p);
     EXPECT_GE(VertexCount(run), 8);
     std::mt19937 rng(4);
     std::shuffle(p.begin(), p.end(), rng);
@@ -473,10 +412,9 @@ TEST(HullDegenerate, CollinearCoincidentPoints) {
 
 // On one line with many coincident points a side can keep edges without faces of their own,
 // the cylinder then has more triangles than there are points, and the face cells run out.
-TEST(HullDegenerateDeathTest, CollinearCoincidentPointsExhaustFaceCells) {
-    HullRun run(CollinearCoincident(100, 3, 3));
-    EXPECT_EXIT(run.Run(), ::testing::ExitedWithCode(1),
-                "^Error in KNEWF: No more face cell\\.\n$");
+TEST(HullDegenerate, CollinearCoincidentPointsExhaustFaceCells) {
+    HullStorage h = Storage(CollinearCoincident(100, 3, 3));
+    EXPECT_EQ(FailureText([&] { h.Run(100); }), "Error in KNEWF: No more face cell.");
 }
 
 TEST(HullRanks, RepeatedRanksAreReplacedByPointNumbers) {
@@ -485,13 +423,13 @@ TEST(HullRanks, RepeatedRanksAreReplacedByPointNumbers) {
     std::vector<std::int32_t> numbers(40);
     for (int i = 0; i < 40; ++i)
         numbers[i] = i + 1;
-    const HullRun direct = Hull(p, numbers);
-    const HullRun zeros = Hull(p, std::vector<std::int32_t>(40, 0));
+    const HullStorage direct = Hull(p, numbers);
+    const HullStorage zeros = Hull(p, std::vector<std::int32_t>(40, 0));
     ExpectSameHull(zeros, direct);
     std::vector<std::int32_t> repeated(40);
     for (int i = 0; i < 40; ++i)
         repeated[i] = i % 7;
-    const HullRun rep = Hull(p, repeated);
+    const HullStorage rep = Hull(p, repeated);
     ExpectSameHull(rep, direct);
     for (int i = 0; i < 40; ++i)
         EXPECT_EQ(rep.IRANK[i], i + 1);
@@ -503,12 +441,27 @@ TEST(HullRanks, SameArraysAfterTranslationAndScaling) {
     std::mt19937 rng(10);
     for (int t = 0; t < 5; ++t) {
         const Points p = RandomPoints(rng, 30 + 20 * t, 0, 3);
-        const HullRun base = Hull(p);
+        const HullStorage base = Hull(p);
         Points moved = p;
         for (auto& q : moved)
             q = {3 * q.x - 1000, 3 * q.y + 77, 3 * q.z + 5};
         ExpectSameHull(Hull(moved), base);
     }
+}
+
+// The checker every hull test relies on must see a fault: a broken link, a point outside.
+TEST(HullCheck, ReportsBrokenLinksAndPointsOutside) {
+    const Points p = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 4}, {4, 4, 4}, {1, 1, 1}, {2, 1, 1}};
+    const HullStorage h = Hull(p);
+    std::int32_t e = 1;
+    while (h.IEFLAG[e - 1] != mark::IN_USE)
+        ++e;
+    HullStorage broken = h;
+    broken.IEEF1[e - 1] = e;
+    EXPECT_EQ(hullcheck::CheckHull(broken), "successor in face 1 of edge " + std::to_string(e));
+    HullStorage moved = h;
+    moved.IX[5] = 100;  // point 6 leaves the hull it was inside
+    EXPECT_NE(hullcheck::CheckHull(moved), "");
 }
 
 }  // namespace

@@ -7,8 +7,7 @@
 #include <utility>
 #include <vector>
 
-__extension__ typedef __int128 Int128;
-__extension__ typedef unsigned __int128 UInt128;
+#include "hull/check.h"  // Int128, UInt128
 
 inline int Sign128(Int128 v) { return (v > 0) - (v < 0); }
 
