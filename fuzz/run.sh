@@ -1,25 +1,29 @@
 #!/usr/bin/env bash
-# Builds the ReadImageFile harness with AFL++ instrumentation, AddressSanitizer and
-# UndefinedBehaviorSanitizer, and fuzzes it on one core.
-#   fuzz/run.sh [seconds]      (default 1800; output in fuzz/out, not committed)
-#   fuzz/run.sh resume [seconds]  continues the previous run in fuzz/out
+# Builds the in-process ReadImageFile harness with libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and fuzzes it on one core from fuzz/seeds.
+#   fuzz/run.sh [seconds]          (default 1800; corpus in fuzz/out/corpus, findings in
+#                                   fuzz/out/crashes; neither is committed)
+#   fuzz/run.sh replay file...     runs the harness once on each file (a finding, a seed)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-resume=0
-if [ "${1:-}" = resume ]; then resume=1; shift; fi
-seconds=${1:-1800}
-out=fuzz/out
 bin=build-fuzz/rif_fuzz
 mkdir -p build-fuzz
 # A small LZW window (2^13 bytes) lets small inputs reach the code that starts the window over.
-AFL_USE_ASAN=1 AFL_USE_UBSAN=1 AFL_QUIET=1 afl-clang-fast++ -std=c++17 -O2 -g -I. -DVOXWRAP_LZW_WINDOW_BITS=13 \
+clang++ -std=c++17 -O1 -g -I. -DVOXWRAP_LZW_WINDOW_BITS=13 \
+  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer \
   tiff/rif.cpp fuzz/rif_fuzz.cpp -o "$bin"
-# allocator_may_return_null: a bogus size must come back as a failed allocation, which the reader
-# reports, instead of a sanitizer abort; max_allocation_size_mb keeps a bogus header from making
-# every run slow; detect_leaks: leaks are findings too.
-export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=2048
-export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1
-export AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_NO_UI=1
-input=${FUZZ_INPUT:-fuzz/seeds}
-if [ "$resume" = 1 ]; then input=-; fi
-afl-fuzz -i "$input" -o "$out" -m none -t 2000 -V "$seconds" -x fuzz/tiff.dict -- "$bin" @@
+# allocator_may_return_null with max_allocation_size_mb: a huge size taken from a header comes
+# back as a failed allocation, which the reader reports as its "no allocatable memory" message,
+# instead of a sanitizer report; libFuzzer's own limits lie above it, so they catch only real
+# growth.
+export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=2048:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+if [ "${1:-}" = replay ]; then
+  shift
+  exec "$bin" -rss_limit_mb=4096 -malloc_limit_mb=4096 "$@"
+fi
+seconds=${1:-1800}
+mkdir -p fuzz/out/corpus fuzz/out/crashes
+"$bin" fuzz/out/corpus fuzz/seeds -dict=fuzz/tiff.dict -max_total_time="$seconds" \
+  -timeout=10 -rss_limit_mb=4096 -malloc_limit_mb=4096 -max_len=65536 \
+  -artifact_prefix=fuzz/out/crashes/ -print_final_stats=1

@@ -11,15 +11,10 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/failure.h"
 #include "tiff/rif.h"
 
 namespace {
-
-// Module state, set again at the start of every call.
-const char* DirectoryArgument;  // the directory as given, for the memory messages
-std::string Directory;          // the directory argument and one "/": the prefix of every path
-std::size_t DirLen;             // length of the prefix; the comparators look at names from here
-std::int32_t nx, ny, bps;       // largest width, height and bits per sample seen so far
 
 // A line of the name file holds at most this many characters, its line feed included; longer
 // lines are refused rather than split, so a name can never be cut in two silently.
@@ -32,17 +27,9 @@ struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
 
-// The slice list's fatal routine: "subject : text." on standard error, then status 1.
-[[noreturn]] void Error(const char* subject, const char* text) {
-    std::fprintf(stderr, "%s : %s.\n", subject, text);
-    std::exit(1);
-}
-
-// Allocation failures name the prefix; it is printed from the argument, so the message needs no
-// allocation of its own, even when building the prefix was what failed.
-[[noreturn]] void NoMemory(const char* text) {
-    std::fprintf(stderr, "%s/ : %s.\n", DirectoryArgument, text);
-    std::exit(1);
+// The slice list's fatal routine: the texts carry no period, it adds one ("subject : text.").
+[[noreturn]] void Error(const std::string& subject, const char* text) {
+    Fail(subject + " : " + text + ".");
 }
 
 // Word separators: blank, tab, line feed, vertical tab, form feed, carriage return. Spelled out
@@ -53,9 +40,48 @@ bool IsBlank(char c) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The state of one call of CheckSliceImages: the prefix of every path and the common size found
+// so far. Nothing lives beyond the call, so two lists can be built at once.
+class SliceList {
+  public:
+    explicit SliceList(const char* directory);
+    std::vector<std::string> FromNameFile(const char* nameFile);
+    std::vector<std::string> FromInlineList(const char* text);
+    std::vector<std::string> FromListing(const char* directory, const char* option);
+
+    std::int32_t nx = 0, ny = 0, bps = 0;  // largest width, height and bits per sample seen
+
+  private:
+    [[noreturn]] void NoMemory(const char* text) const;
+    std::vector<std::string> Alloc(std::uint64_t n) const;
+    std::string Peep(const char* name, std::size_t length);
+
+    const char* DirectoryArgument;  // the directory as given, for the memory messages
+    std::string Directory;          // the directory argument and one "/": the prefix of every path
+    std::size_t DirLen = 0;         // length of the prefix; the comparators look at names from here
+};
+
+SliceList::SliceList(const char* directory) : DirectoryArgument(directory) {
+    try {
+        Directory = directory;
+        Directory += '/';  // also after a final "/": the paths then hold "//", which is harmless
+    } catch (const std::bad_alloc&) {
+        NoMemory("no memory for path");
+    } catch (const std::length_error&) {
+        NoMemory("no memory for path");
+    }
+    DirLen = Directory.size();
+}
+
+// Allocation failures name the prefix, built from the argument, so the message does not depend
+// on the prefix that may have been what could not be built.
+void SliceList::NoMemory(const char* text) const {
+    Error(std::string(DirectoryArgument) + "/", text);
+}
+
 // Reserves room for n paths. A count that does not fit the signed 32-bit slice count is refused
 // like a failed allocation rather than wrapped around.
-std::vector<std::string> Alloc(std::uint64_t n) {
+std::vector<std::string> SliceList::Alloc(std::uint64_t n) const {
     if (n > INT32_MAX) NoMemory("no memory for paths");
     std::vector<std::string> list;
     try {
@@ -69,9 +95,9 @@ std::vector<std::string> Alloc(std::uint64_t n) {
 }
 
 // Builds prefix + name (name is length bytes, not necessarily terminated), checks the image's
-// header and raises the common size and depth. The reader ends the run on any failure, so a
+// header and raises the common size and depth. The reader throws on any failure, so a
 // path that comes back names a readable image.
-std::string Peep(const char* name, std::size_t length) {
+std::string SliceList::Peep(const char* name, std::size_t length) {
     std::string path;
     if (length > path.max_size() - DirLen) NoMemory("no memory for path");
     try {
@@ -126,7 +152,7 @@ bool FirstWord(const std::string& line, std::size_t& start, std::size_t& length)
     return true;
 }
 
-std::vector<std::string> FromNameFile(const char* nameFile) {
+std::vector<std::string> SliceList::FromNameFile(const char* nameFile) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(nameFile, "r"));
     if (!file) Error(nameFile, "name file not open");
     // Counting pass: every line is checked, so a bad line stops the run before any image is read.
@@ -148,7 +174,7 @@ std::vector<std::string> FromNameFile(const char* nameFile) {
 
 // ---- inline list ----
 
-std::vector<std::string> FromInlineList(const char* text) {
+std::vector<std::string> SliceList::FromInlineList(const char* text) {
     std::uint64_t n = 0;
     for (const char* p = text; *p != '\0';) {
         while (IsBlank(*p))
@@ -234,7 +260,7 @@ bool IsDotOrDotDot(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-std::vector<std::string> FromListing(const char* directory, const char* option) {
+std::vector<std::string> SliceList::FromListing(const char* directory, const char* option) {
     std::vector<std::string> list;
     {
         std::unique_ptr<DIR, DirCloser> dir(opendir(directory));
@@ -281,29 +307,18 @@ std::vector<std::string> FromListing(const char* directory, const char* option) 
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
                                           std::int32_t* count, std::int32_t* bitsPerSample) {
-    DirectoryArgument = directory;
-    try {
-        Directory = directory;
-        Directory += '/';  // also after a final "/": the paths then hold "//", which is harmless
-    } catch (const std::bad_alloc&) {
-        NoMemory("no memory for path");
-    } catch (const std::length_error&) {
-        NoMemory("no memory for path");
-    }
-    DirLen = Directory.size();
-    nx = ny = bps = 0;
-
+    SliceList slices(directory);
     std::vector<std::string> list;
     if (nameFile[0] != '-')
-        list = FromNameFile(nameFile);
+        list = slices.FromNameFile(nameFile);
     else if (nameFile[1] != '-' && nameFile[1] != '\0')
-        list = FromInlineList(nameFile + 1);
+        list = slices.FromInlineList(nameFile + 1);
     else
-        list = FromListing(directory, nameFile);
+        list = slices.FromListing(directory, nameFile);
 
-    if (width) *width = nx;
-    if (height) *height = ny;
+    if (width) *width = slices.nx;
+    if (height) *height = slices.ny;
     if (count) *count = static_cast<std::int32_t>(list.size());
-    if (bitsPerSample) *bitsPerSample = bps;
+    if (bitsPerSample) *bitsPerSample = slices.bps;
     return list;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The ordered slice list: names from a name file, an inline list or a sorted directory listing,
-// each image's header checked once. Failures print "subject : text." and end with status 1.
+// each image's header checked once. A failure throws "subject : text." as a Failure
+// (common/failure.h); the reader's failures for a listed image pass through unchanged.
 #include <cstdint>
 #include <string>
 #include <vector>

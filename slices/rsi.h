@@ -2,6 +2,10 @@
 // Loading of one slice into the common sample grid of W x H samples, zero-padded to the right
 // and below.
 #include <cstdint>
+#include <string>
 
 // rows is the grid's table of H row pointers, each row W samples. Every sample is rewritten.
-void ReadSliceImage(const char* path, std::int32_t W, std::int32_t H, std::uint16_t* const* rows);
+// A failure throws its message as a Failure (common/failure.h); the reader's warnings go where
+// warnings says (null: standard error at once; see ReadImageFile).
+void ReadSliceImage(const char* path, std::int32_t W, std::int32_t H, std::uint16_t* const* rows,
+                    std::string* warnings = nullptr);

@@ -1,9 +1,11 @@
 #pragma once
 // Reader of the first image of a gray-scale TIFF 6.0 file: one channel of 1 to 16 bits per sample,
-// in strips, uncompressed, LZW or PackBits. Every failure prints "path : message" on standard
-// error and ends the process with status 1, so a call that returns has succeeded.
+// in strips, uncompressed, LZW or PackBits. A malformed file throws a Failure whose text is
+// "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
+// state in an object of its own: calls on different threads do not meet.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 // The decoded image: entry y is row y, an array of width samples, each the stored value
@@ -12,7 +14,12 @@ using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 
 // Reads what the non-null outputs ask for: width and height (for width, height or rows), bits per
 // sample (for bitsPerSample or rows), the ImageDescription (null when there is none), and all
-// sample data only when rows is given. Returns the status of closing the file.
-int ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
-                  std::int32_t* bitsPerSample, RowTable* rows,
-                  std::unique_ptr<char[]>* description);
+// sample data only when rows is given.
+//
+// The strip decoders' warnings are whole lines "path : message (warning).\n". With warnings null
+// each is written to standard error at once; otherwise it is appended to *warnings, in the order
+// issued, and nothing is written (a caller decoding on a worker thread prints them later, in
+// order). Warnings issued before a failure stay in *warnings.
+void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
+                   std::int32_t* bitsPerSample, RowTable* rows,
+                   std::unique_ptr<char[]>* description, std::string* warnings = nullptr);

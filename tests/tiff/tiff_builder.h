@@ -2,15 +2,12 @@
 // Builds classic TIFF files byte by byte, for tests of malformed and unusual files: the header, data
 // blocks, and one directory whose entries are written in the order given, each with any type, count
 // and value field, sound or not.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "support.h"
 
 namespace tifftest {
 
@@ -149,41 +146,11 @@ class TiffBuilder {
     std::vector<Entry> entries_;
 };
 
-// A path in the temporary directory that no other test or build directory uses: a hash of this
-// build's binary path, the test's name, then name. It is the same in a death test's child, even
-// one that runs the binary again.
-inline std::string TempPath(const std::string& name) {
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string unique = std::to_string(std::hash<std::string>()(VOXWRAP_BINARY) % 1000000);
-    if (test != nullptr) unique += std::string("_") + test->test_suite_name() + "." + test->name();
-    for (char& ch : unique)
-        if (ch == '/') ch = '.';
-    return ::testing::TempDir() + "rif_" + unique + "_" + name;
-}
-
-// The files written by this process; the test program's environment removes them at its end
-// (which a death test's child never reaches).
-inline std::vector<std::string>& Temporaries() {
-    static std::vector<std::string> paths;
-    return paths;
-}
-
-class RemoveTemporaries : public ::testing::Environment {
-  public:
-    void TearDown() override {
-        for (const std::string& path : Temporaries())
-            std::remove(path.c_str());
-    }
-};
-
-// Writes bytes to a file in the test's temporary directory; returns its path.
+// Writes bytes to a file of this test program's scratch directory; returns its path.
 inline std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = TempPath(name);
-    std::vector<std::string>& paths = Temporaries();
-    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    static const std::string dir = TempDir();
+    const std::string path = dir + "/" + name;
+    ::WriteFile(path, std::string(bytes.begin(), bytes.end()));
     return path;
 }
 
