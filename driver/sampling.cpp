@@ -4,6 +4,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -193,8 +194,9 @@ class SliceReducer {
             rows_[y] = samples_.get() + std::int64_t{y} * W;
     }
 
-    RowExtents Reduce(const std::string& path, const ObjectTest& test) {
-        ReadSliceImage(path.c_str(), W_, H_, rows_.get());
+    // warnings: as for ReadSliceImage (null: standard error at once).
+    RowExtents Reduce(const std::string& path, const ObjectTest& test, std::string* warnings) {
+        ReadSliceImage(path.c_str(), W_, H_, rows_.get(), warnings);
         RowExtents out(H_);
         for (std::int32_t y = 0; y < H_; ++y) {
             const std::int32_t u = test.First(rows_[y], 0, W_);
@@ -238,12 +240,15 @@ class Pipeline {
         Slice& s = slices_[k];
         if (workers_.empty()) {
             if (!inline_) inline_ = std::make_unique<SliceReducer>(W_, H_);
-            return inline_->Reduce(paths_[k], test_);
+            return inline_->Reduce(paths_[k], test_, nullptr);
         }
         std::unique_lock<std::mutex> lock(mutex_);
         taken_ = k + 1;  // the window moves on
         changed_.notify_all();
         changed_.wait(lock, [&] { return s.done; });
+        // The slice's warnings come out now, in slice order, and before its failure.
+        std::fputs(s.warnings.c_str(), stderr);
+        s.warnings = std::string();
         if (s.failure) std::rethrow_exception(s.failure);
         const std::unique_ptr<RowExtents> extents = std::move(s.extents);
         return std::move(*extents);
@@ -279,6 +284,7 @@ class Pipeline {
         bool done = false;
         std::unique_ptr<RowExtents> extents;
         std::exception_ptr failure;
+        std::string warnings;  // whole lines, held until the slice is taken
     };
     struct Slab {
         PlanePoints points;
@@ -310,15 +316,18 @@ class Pipeline {
             lock.unlock();
             std::unique_ptr<RowExtents> extents;
             std::exception_ptr failure;
+            std::string warnings;
             try {
                 if (!reducer) reducer = std::make_unique<SliceReducer>(W_, H_);
-                extents = std::make_unique<RowExtents>(reducer->Reduce(paths_[k], test_));
+                extents =
+                    std::make_unique<RowExtents>(reducer->Reduce(paths_[k], test_, &warnings));
             } catch (...) {
                 failure = std::current_exception();
             }
             lock.lock();
             slices_[k].extents = std::move(extents);
             slices_[k].failure = failure;
+            slices_[k].warnings = std::move(warnings);
             slices_[k].done = true;
             changed_.notify_all();
         }

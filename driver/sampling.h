@@ -23,7 +23,7 @@ struct SamplingPoints {
 // are the same for any number. A failure is the first one in slice order, with the warnings of
 // the slices before it; allocation failures fail with the sampling message.
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable, unsigned threads = 1);
+                            const unsigned char* grayTable, unsigned threads = 0);
 
 // Adds the row end (x, y) to a convex chain whose last point has index n (n >= 1): the points
 // (x, y) and (x, y+1) enter, every point that no longer turns strictly clockwise leaves. Returns

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "driver/rl.h"
 #include "hull/storage.h"
+#include "slices/csi.h"
 #include "support.h"
 #include "tiff/tiff_builder.h"
 
@@ -108,27 +110,33 @@ struct Stack {
     std::vector<std::vector<std::uint16_t>> grid;
 };
 
-std::string SliceFile(std::int32_t w, std::int32_t h, const std::vector<std::uint16_t>& samples) {
+// An uncompressed 16-bit slice in one strip; countChange changes the strip's byte count: more
+// than the data is warned about ("too many codes"), less fails ("too few codes.").
+std::string SliceFile(std::int32_t w, std::int32_t h, const std::vector<std::uint16_t>& samples,
+                      int countChange = 0, std::uint32_t compression = 1) {
     tifftest::TiffBuilder tiff;
     std::vector<std::uint8_t> data;
     for (const std::uint16_t s : samples)
         tiff.Put16(data, s);
+    data.resize(data.size() + 4);  // room for a larger count
     const std::uint32_t at = tiff.Data(data);
-    tiff.Short(256, w).Short(257, h).Short(258, 16).Short(259, 1).Short(262, 1);
-    tiff.Long(273, at).Short(277, 1).Long(278, h).Long(279,
-                                                       static_cast<std::uint32_t>(data.size()));
+    const auto count = static_cast<std::uint32_t>(2 * samples.size() + countChange);
+    tiff.Short(256, w).Short(257, h).Short(258, 16).Short(259, compression).Short(262, 1);
+    tiff.Long(273, at).Short(277, 1).Long(278, h).Long(279, count);
     const std::vector<std::uint8_t> bytes = tiff.Bytes();
     return std::string(bytes.begin(), bytes.end());
 }
 
-Stack RandomStack(std::mt19937& rng, const std::string& dir) {
+// N slices (1 to 7 when N is 0) of up to width x height samples.
+Stack RandomStack(std::mt19937& rng, const std::string& dir, int N = 0, std::int32_t width = 40,
+                  std::int32_t height = 11) {
     static const std::uint16_t values[] = {0, 7, 999, 1000, 2000, 4095, 4096, 65535};
-    const int N = 1 + static_cast<int>(rng() % 7);
+    if (N == 0) N = 1 + static_cast<int>(rng() % 7);
     std::vector<std::array<std::int32_t, 2>> sizes;
     for (int k = 0; k < N; ++k) {
         // Rows up to 40 wide: the gray test takes eight samples at a time.
-        sizes.push_back(
-            {1 + static_cast<std::int32_t>(rng() % 40), 1 + static_cast<std::int32_t>(rng() % 11)});
+        sizes.push_back({1 + static_cast<std::int32_t>(rng() % width),
+                         1 + static_cast<std::int32_t>(rng() % height)});
     }
     Stack stack;
     for (const auto& [w, h] : sizes) {
@@ -259,7 +267,7 @@ TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
             RangeList(list, 65535, table.data());
             const PlanePoints all = ReferencePoints(stack, table.data());
             const Points expected = all.size() == 0 ? Points() : Corners(all);
-            for (const unsigned threads : {1u}) {
+            for (const unsigned threads : {1u, 2u, 3u, 8u}) {
                 const SamplingPoints got =
                     SampleSlices(stack.paths, stack.W, stack.H, table.data(), threads);
                 PlanePoints kept;
@@ -321,6 +329,101 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
         // eight; the slabs have kept them all, which is what counts.
         if (joined.size() >= 6) {
             ASSERT_EQ(Corners(joined), corners);
+        }
+    }
+}
+
+Points Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
+               const char* list, unsigned threads) {
+    std::vector<unsigned char> table(65536);
+    RangeList(list, 65535, table.data());
+    const SamplingPoints got = SampleSlices(paths, W, H, table.data(), threads);
+    Points out;
+    for (std::int64_t i = 0; i < got.n; ++i)
+        out.push_back({got.IX[i], got.IY[i], got.IZ[i]});
+    return out;
+}
+
+// The end-to-end stacks, the example and a tall random stack of several slabs: the same points,
+// so the same STL, on any number of threads.
+TEST(SampleSlices, GivesTheSamePointsOnAnyNumberOfThreads) {
+    std::vector<std::string> dirs = {SourcePath("examples/mug/slices")};
+    for (const char* name : {"box", "cylinder", "disc", "empty_between", "l_shape", "one_pixel",
+                             "random0", "random1", "random2", "row_filled", "row_gaps", "sizes"})
+        dirs.push_back(SourcePath(std::string("tests/data/cli/") + name + "/slices"));
+    for (const std::string& dir : dirs) {
+        std::int32_t W = 0, H = 0;
+        const std::vector<std::string> paths =
+            CheckSliceImages(dir.c_str(), "-", &W, &H, nullptr, nullptr);
+        for (const char* list : {"1000-4095", "100-255", "0"}) {
+            const Points one = Sampled(paths, W, H, list, 1);
+            for (const unsigned threads : {2u, 3u, 8u})
+                EXPECT_EQ(Sampled(paths, W, H, list, threads), one) << dir << " " << list;
+        }
+    }
+    // Lenses with a corner or two at every row: 132 slices of about 130 points each, 17k points.
+    const std::string dir = TempDir();
+    Stack tall;
+    tall.W = 1100;
+    tall.H = 64;
+    std::vector<unsigned char> table(65536);
+    RangeList("1000-4095", 65535, table.data());
+    for (int k = 0; k < 132; ++k) {
+        std::vector<std::uint16_t> samples(std::size_t{1100} * 64, 5);
+        for (std::int32_t y = 0; y < 64; ++y) {
+            const std::int32_t d = std::abs(y - 32) + k % 3, bulge = d * (d + 1) / 2;
+            for (std::int32_t x = bulge; x < 1100 - bulge; ++x)
+                samples[static_cast<std::size_t>(y) * 1100 + x] = 2000;
+        }
+        tall.paths.push_back(dir + "/s" + std::to_string(k) + ".tif");
+        WriteFile(tall.paths.back(), SliceFile(1100, 64, samples));
+        tall.grid.push_back(samples);
+    }
+    ASSERT_GT(ReferencePoints(tall, table.data()).size(), 16384u);
+    const Points one = Sampled(tall.paths, tall.W, tall.H, "1000-4095", 1);
+    for (const unsigned threads : {2u, 3u, 8u})
+        EXPECT_EQ(Sampled(tall.paths, tall.W, tall.H, "1000-4095", threads), one) << threads;
+}
+
+// Slices that are sound, warned about, or failing in one of three ways, in random order: on any
+// number of threads the failure is the first in slice order, after the warnings of the slices
+// before it, in order, and of no slice after it.
+TEST(SampleSlices, ReportsTheFirstFailureInSliceOrder) {
+    std::mt19937 rng(31);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::string dir = TempDir();
+        const int N = 2 + static_cast<int>(rng() % 10);
+        const std::int32_t W = 9, H = 7;
+        std::vector<std::string> paths;
+        std::string warnings, failure = "(no failure)";
+        for (int k = 0; k < N; ++k) {
+            const std::string path = dir + "/s" + std::to_string(k) + ".tif";
+            paths.push_back(path);
+            const unsigned fate = rng() % 8;  // 0: too few codes, 1: compression, 2: too large
+            const std::int32_t w = fate == 2 ? W + 1 : W;
+            std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * H);
+            for (auto& v : samples)
+                v = rng() % 2 ? 2000 : 5;
+            WriteFile(path, SliceFile(w, H, samples,
+                                      fate == 0   ? -1
+                                      : fate >= 5 ? 2
+                                                  : 0,
+                                      fate == 1 ? 7 : 1));
+            if (failure != "(no failure)") continue;
+            if (fate >= 5) warnings += path + " : too many codes (warning).\n";
+            if (fate == 0) failure = path + " : too few codes.";
+            if (fate == 1) failure = path + " : unknown image compression method.";
+            if (fate == 2) failure = path + " : bad image size.";
+        }
+        std::vector<unsigned char> table(65536);
+        RangeList("1000-4095", 65535, table.data());
+        for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+            ::testing::internal::CaptureStderr();
+            const std::string text =
+                FailureText([&] { SampleSlices(paths, W, H, table.data(), threads); });
+            EXPECT_EQ(::testing::internal::GetCapturedStderr(), warnings)
+                << trial << " " << threads;
+            EXPECT_EQ(text, failure) << "trial " << trial << ", threads " << threads;
         }
     }
 }
