@@ -149,8 +149,10 @@ class Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
-                       RowTable* rows, std::unique_ptr<char[]>* description);
+    // With grid, an image that fits is decoded into it (true) and a larger one not at all (false).
+    bool ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
+                       RowTable* rows, std::unique_ptr<char[]>* description,
+                       const SampleGrid* grid = nullptr);
 
   private:
     struct LZWRegisters;
@@ -218,7 +220,7 @@ class Reader {
     // rows
     void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
     void ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
-                  RowTable& rows);
+                  RowTable* rows, std::uint16_t* const* into);
 
     const char* const Path;       // every message starts with it
     std::string* const Warnings;  // null: warnings go to standard error at once
@@ -799,9 +801,9 @@ void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t
 // Checks the fields that matter only for the samples, then decodes every row. The table is
 // reserved at once, but each row is allocated just before it is decoded, so a header that
 // declares a huge image over a few bytes of data fails on the data without first claiming memory
-// for the whole image.
+// for the whole image. With into, row y is decoded into into[y] and nothing is allocated.
 void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
-                      RowTable& rows) {
+                      RowTable* rows, std::uint16_t* const* into) {
     Decoder decoder{};
     switch (GetIFD3(ifd, 259, 1)) {
     case 1:
@@ -840,17 +842,20 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
 
     // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
     // end the process instead of throwing when a throwing one fails.
-    rows.clear();
-    if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
-        height > rows.max_size())
-        Error("no allocatable memory for cell.");
-    void* probe = ::operator new (sizeof(RowTable::value_type) * std::size_t{height}, std::nothrow);
-    if (probe == nullptr) Error("no allocatable memory for cell.");
-    ::operator delete(probe);
-    try {
-        rows.reserve(height);
-    } catch (const std::exception&) {
-        Error("no allocatable memory for cell.");
+    if (rows != nullptr) {
+        rows->clear();
+        if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
+            height > rows->max_size())
+            Error("no allocatable memory for cell.");
+        void* probe =
+            ::operator new (sizeof(RowTable::value_type) * std::size_t{height}, std::nothrow);
+        if (probe == nullptr) Error("no allocatable memory for cell.");
+        ::operator delete(probe);
+        try {
+            rows->reserve(height);
+        } catch (const std::exception&) {
+            Error("no allocatable memory for cell.");
+        }
     }
 
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
@@ -860,9 +865,9 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
     for (std::uint32_t y = 0; y < height; ++y) {
         if (y % r == 0) (this->*decoder.init)(offsets[y / r], counts[y / r]);
-        std::uint16_t* row = NewArray<std::uint16_t>(width);
+        std::uint16_t* row = into != nullptr ? into[y] : NewArray<std::uint16_t>(width);
         if (row == nullptr) Error("no allocatable memory for cell.");
-        rows.emplace_back(row);
+        if (into == nullptr) rows->emplace_back(row);
         DecodeRow(decoder, row, width, b);
         if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
         if (predictor == 2) {
@@ -872,8 +877,9 @@ void Reader::ReadRows(std::uint32_t ifd, std::uint32_t width, std::uint32_t heig
     }
 }
 
-void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
-                           RowTable* rows, std::unique_ptr<char[]>* description) {
+bool Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
+                           RowTable* rows, std::unique_ptr<char[]>* description,
+                           const SampleGrid* grid) {
     const FileDescriptor file(open(Path, O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) Error("file not found.");
     File = file.get();
@@ -892,7 +898,7 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
 
     std::uint32_t w = 0;
     std::uint32_t h = 0;
-    if (width != nullptr || height != nullptr || rows != nullptr) {
+    if (width != nullptr || height != nullptr || rows != nullptr || grid != nullptr) {
         w = GetIFD4(ifd, 256, 0);
         if (w == 0) Error("missing image size.");
         h = GetIFD4(ifd, 257, 0);
@@ -902,13 +908,19 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         if (height != nullptr) *height = static_cast<std::int32_t>(h);
     }
     unsigned b = 0;
-    if (bitsPerSample != nullptr || rows != nullptr) {
+    if (bitsPerSample != nullptr || rows != nullptr || grid != nullptr) {
         b = GetIFD3(ifd, 258, 1);
         if (b < 1 || b > 16) Error("bad bits per sample.");
         if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
     }
     if (description != nullptr) ReadDescription(ifd, description);
-    if (rows != nullptr) ReadRows(ifd, w, h, b, *rows);
+    if (grid != nullptr) {
+        if (std::int64_t{w} > grid->W || std::int64_t{h} > grid->H) return false;
+        ReadRows(ifd, w, h, b, nullptr, grid->rows);
+    } else if (rows != nullptr) {
+        ReadRows(ifd, w, h, b, rows, nullptr);
+    }
+    return true;
 }
 
 }  // namespace
@@ -918,4 +930,10 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::unique_ptr<char[]>* description, std::string* warnings) {
     Reader reader(path, warnings);
     reader.ReadImageFile(width, height, bitsPerSample, rows, description);
+}
+
+bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width,
+                   std::int32_t* height, std::string* warnings) {
+    Reader reader(path, warnings);
+    return reader.ReadImageFile(width, height, nullptr, nullptr, nullptr, &grid);
 }

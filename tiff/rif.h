@@ -23,3 +23,15 @@ using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,
                    std::unique_ptr<char[]>* description, std::string* warnings = nullptr);
+
+// A caller's grid of H rows of at least W samples each.
+struct SampleGrid {
+    std::int32_t W, H;
+    std::uint16_t* const* rows;
+};
+
+// As ReadImageFile with width, height and rows, but an image of at most W x H samples is decoded
+// straight into samples 0..w-1 of the grid's rows 0..h-1, with no allocation per row, and true is
+// returned; the rest of the grid is left as it was. A larger image is not decoded: false.
+bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width,
+                   std::int32_t* height, std::string* warnings = nullptr);
