@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Whole conversions of the CT-like phantoms against the floor of reading their files, measured in
 # one run: for each phantom and each encoding, `cat` of every slice to /dev/null (page cache warm)
-# and the whole run of voxwrap, with the ratio of the two and the peak memory. Every run of one
-# stack must write the same STL bytes, whatever the thread count.
+# and the whole run of voxwrap, with the ratio of the two, the CPU time and the peak memory. Every
+# run of one stack must write the same STL bytes, whatever the thread count.
 #   bench/throughput.sh [voxwrap-binary]      (default build-bench/voxwrap, built when missing)
 # Environment:
 #   VOXWRAP_PHANTOMS  sizes WxHxN to measure (default "512x512x256 1024x1024x1000"); each stack is
@@ -47,7 +47,8 @@ fastest() {
 }
 catall() { cat "$1"/* >/dev/null; }
 
-printf '%-16s %-4s %-7s %8s %8s %7s %9s\n' stack kind threads cat_s run_s ratio peak_MB
+# cpu_s (user + system time of one run) shows the work done whatever else the machine is doing.
+printf '%-16s %-4s %-7s %8s %8s %7s %8s %9s\n' stack kind threads cat_s run_s ratio cpu_s peak_MB
 for size in $phantoms; do
   stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-phantom-$size
   [ -d "$stack/lzw" ] || /usr/bin/python3 bench/make_phantom.py "$stack" ${size//x/ } >/dev/null
@@ -62,8 +63,9 @@ for size in $phantoms; do
       secs=$(fastest "$bin" "${opt[@]}" "$dir" - 800-65535 "$out")
       /usr/bin/time -v -o "$work/time" "$bin" "${opt[@]}" "$dir" - 800-65535 "$out" >/dev/null
       kb=$(awk -F': ' '/Maximum resident/ {print $2}' "$work/time")
-      printf '%-16s %-4s %-7s %8s %8s %7.2f %9.1f\n' "$size" "$kind" "${t:-default}" "$floor" \
-        "$secs" "$(echo "$secs / $floor" | bc -l)" "$(echo "$kb / 1024" | bc -l)"
+      cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$work/time")
+      printf '%-16s %-4s %-7s %8s %8s %7.2f %8.2f %9.1f\n' "$size" "$kind" "${t:-default}" \
+        "$floor" "$secs" "$(echo "$secs / $floor" | bc -l)" "$cpu" "$(echo "$kb / 1024" | bc -l)"
       first=$(ls "$work"/"$size"-*.stl | head -1)
       cmp -s "$first" "$out" || echo "  !! $out differs from $first"
     done
