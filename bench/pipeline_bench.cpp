@@ -49,7 +49,7 @@ void BM_PipelineStages(benchmark::State& state) {
         std::vector<unsigned char> table(65536);
         RangeList(range != nullptr ? range : "800-65535", 65535, table.data());
         SamplingPoints sampled = SampleSlices(
-            paths, W, H, table.data(),
+            paths, W, H, table.data(), nullptr,
             threads != nullptr ? static_cast<unsigned>(std::strtoul(threads, nullptr, 10)) : 0);
         points = sampled.n;
         const auto t3 = Clock::now();

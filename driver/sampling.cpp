@@ -101,6 +101,7 @@ struct RowExtents {
     explicit RowExtents(std::int32_t H)
         : first(AllocateRaw<std::int32_t>(H)), last(AllocateRaw<std::int32_t>(H)) {}
     std::unique_ptr<std::int32_t[]> first, last;
+    std::int64_t voxels = 0;  // object samples of the whole grid, padding included, when counted
 };
 
 // The gray-level test: a sample belongs to the object when its table entry is not 0. A range
@@ -158,6 +159,21 @@ class ObjectTest {
         return x - 1;
     }
 
+    // The number of object samples in [0, to).
+    std::int64_t Count(const std::uint16_t* row, std::int32_t to) const {
+        std::int64_t count = 0;
+        std::int32_t x = 0;
+#if defined(__SSE2__)
+        if (count_ > 0) {
+            for (; x + 8 <= to; x += 8)
+                count += __builtin_popcount(Mask(row + x)) / 2;
+        }
+#endif
+        for (; x < to; ++x)
+            count += table_[row[x]] != 0;
+        return count;
+    }
+
   private:
     static constexpr int kMaxIntervals = 4;
 
@@ -195,10 +211,13 @@ class SliceReducer {
     }
 
     // warnings: as for ReadSliceImage (null: standard error at once).
-    RowExtents Reduce(const std::string& path, const ObjectTest& test, std::string* warnings) {
+    // With count, every object sample of the grid is counted as well.
+    RowExtents Reduce(const std::string& path, const ObjectTest& test, bool count,
+                      std::string* warnings) {
         ReadSliceImage(path.c_str(), W_, H_, rows_.get(), warnings);
         RowExtents out(H_);
         for (std::int32_t y = 0; y < H_; ++y) {
+            if (count) out.voxels += test.Count(rows_[y], W_);
             const std::int32_t u = test.First(rows_[y], 0, W_);
             out.first[y] = u < W_ ? u : -1;
             out.last[y] = u < W_ ? test.Last(rows_[y], u, W_) : -1;
@@ -220,8 +239,8 @@ class SliceReducer {
 class Pipeline {
   public:
     Pipeline(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-             const ObjectTest& test, unsigned threads)
-        : paths_(paths), W_(W), H_(H), test_(test), slices_(paths.size()),
+             const ObjectTest& test, bool count, unsigned threads)
+        : paths_(paths), W_(W), H_(H), test_(test), count_(count), slices_(paths.size()),
           window_(2 * std::size_t{threads} + 2) {
         if (threads <= 1) return;
         try {
@@ -240,7 +259,7 @@ class Pipeline {
         Slice& s = slices_[k];
         if (workers_.empty()) {
             if (!inline_) inline_ = std::make_unique<SliceReducer>(W_, H_);
-            return inline_->Reduce(paths_[k], test_, nullptr);
+            return inline_->Reduce(paths_[k], test_, count_, nullptr);
         }
         std::unique_lock<std::mutex> lock(mutex_);
         taken_ = k + 1;  // the window moves on
@@ -319,8 +338,8 @@ class Pipeline {
             std::string warnings;
             try {
                 if (!reducer) reducer = std::make_unique<SliceReducer>(W_, H_);
-                extents =
-                    std::make_unique<RowExtents>(reducer->Reduce(paths_[k], test_, &warnings));
+                extents = std::make_unique<RowExtents>(
+                    reducer->Reduce(paths_[k], test_, count_, &warnings));
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -347,6 +366,7 @@ class Pipeline {
     const std::vector<std::string>& paths_;
     const std::int32_t W_, H_;
     const ObjectTest& test_;
+    const bool count_;
     std::unique_ptr<SliceReducer> inline_;
 
     std::mutex mutex_;
@@ -454,7 +474,7 @@ void KeepSlabCorners(PlanePoints& slab) {
 namespace {
 
 SamplingPoints Sample(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                      const unsigned char* grayTable, unsigned threads) {
+                      const unsigned char* grayTable, SamplingWatch* watch, unsigned threads) {
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t N = paths.size();
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(N, 1)));
@@ -462,7 +482,8 @@ SamplingPoints Sample(const std::vector<std::string>& paths, std::int32_t W, std
                         N <= static_cast<std::size_t>(kCoordinateLimit);
     const ObjectTest test(grayTable);
     PlaneSampler sampler(H);
-    Pipeline pipeline(paths, W, H, test, threads);
+    const bool count = watch != nullptr && watch->countVoxels;
+    Pipeline pipeline(paths, W, H, test, count, threads);
     PlanePoints slab;
     auto collect = [&](std::size_t z) {
         sampler.Collect(static_cast<std::int32_t>(z), slab);
@@ -477,6 +498,7 @@ SamplingPoints Sample(const std::vector<std::string>& paths, std::int32_t W, std
     RowExtents previous(H);
     std::fill(previous.first.get(), previous.first.get() + H, -1);
     std::fill(previous.last.get(), previous.last.get() + H, -1);
+    std::int64_t voxels = 0;
     for (std::size_t k = 0; k < N; ++k) {
         RowExtents current = pipeline.TakeSlice(k);
         sampler.StartPlane();
@@ -489,8 +511,13 @@ SamplingPoints Sample(const std::vector<std::string>& paths, std::int32_t W, std
             if (u >= 0) sampler.Row(u, v, y);
         }
         collect(k);
+        voxels += current.voxels;
         previous = std::move(current);
+        if (watch != nullptr && watch->sliceRead) {
+            watch->sliceRead(static_cast<std::int64_t>(k) + 1, static_cast<std::int64_t>(N));
+        }
     }
+    if (watch != nullptr) watch->voxels = voxels;
     // The last plane z = N holds the top faces of the last slice alone.
     sampler.StartPlane();
     for (std::int32_t y = 0; y < H; ++y) {
@@ -519,9 +546,10 @@ SamplingPoints Sample(const std::vector<std::string>& paths, std::int32_t W, std
 }  // namespace
 
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable, unsigned threads) {
+                            const unsigned char* grayTable, SamplingWatch* watch,
+                            unsigned threads) {
     try {
-        return Sample(paths, W, H, grayTable, threads);
+        return Sample(paths, W, H, grayTable, watch, threads);
     } catch (const std::bad_alloc&) {
         Error(kSamplingMemory);
     }

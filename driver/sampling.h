@@ -4,6 +4,7 @@
 // Slabs of consecutive planes are reduced further to the corners of their own hulls, which still
 // hold every corner of the whole hull.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,14 +17,25 @@ struct SamplingPoints {
     std::int64_t n = 0;
 };
 
+// What a caller may watch while the slices are sampled.
+struct SamplingWatch {
+    // Counting every object sample reads whole rows, where the sampling alone stops at the
+    // first object sample from each end: asked for only when wanted.
+    bool countVoxels = false;
+    std::int64_t voxels = 0;  // set at the end when counted: the object voxels of all slices
+    std::function<void(std::int64_t done, std::int64_t total)> sliceRead;  // after every slice
+};
+
 // Loads every slice and reduces each of the planes z = 0..N to the corners of its convex chains,
 // then every slab of consecutive planes to the corners of its hull; the result holds exactly the
 // corners of the whole hull and others, in collection order. threads workers read and reduce the
-// slices (0: one per core; 1: everything on the calling thread); the points, and every message,
-// are the same for any number. A failure is the first one in slice order, with the warnings of
-// the slices before it; allocation failures fail with the sampling message.
+// slices (0: one per core; 1: everything on the calling thread); the points, every message and
+// every call of the watch (on the calling thread, in slice order) are the same for any number. A
+// failure is the first one in slice order, with the warnings of the slices before it; allocation
+// failures fail with the sampling message.
 SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable, unsigned threads = 0);
+                            const unsigned char* grayTable, SamplingWatch* watch = nullptr,
+                            unsigned threads = 0);
 
 // Adds the row end (x, y) to a convex chain whose last point has index n (n >= 1): the points
 // (x, y) and (x, y+1) enter, every point that no longer turns strictly clockwise leaves. Returns

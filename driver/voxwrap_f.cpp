@@ -2,6 +2,8 @@
 // hull of the sampling points and then of its extreme points, and only then the output.
 #include "driver/voxwrap_f.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,16 +14,18 @@
 
 #include "common/failure.h"
 #include "driver/error.h"
+#include "driver/mesh.h"
+#include "driver/options.h"
 #include "driver/output.h"
+#include "driver/progress.h"
+#include "driver/report.h"
 #include "driver/rl.h"
 #include "driver/sampling.h"
-#include "driver/stl.h"
+#include "driver/spacing.h"
 #include "hull/storage.h"
 #include "slices/csi.h"
 
 namespace {
-
-constexpr const char* kUsage = "usage : voxwrap directory nameFile rangeList STL";
 
 // Single precision holds every integer up to 2^24 exactly; a coordinate beyond would be rounded
 // in the STL (a pixel at x = 2^24 + 1 would come out two units wide).
@@ -40,31 +44,83 @@ std::int32_t StorePoints(SamplingPoints points, HullStorage& hull) {
     return static_cast<std::int32_t>(points.n);
 }
 
+// Writes text to standard output for --help and --version.
+int Say(const std::string& text) {
+    PutN(stdout, text.data(), text.size());
+    if (std::fflush(stdout) != 0) Error("file not stored.");
+    return 0;
+}
+
+// Writes a whole file (or standard output for "-") through the same safe output as the mesh.
+void Store(const std::string& path, const std::string& bytes) {
+    // Only "-" itself means standard output here; another name beginning with "-" is a file.
+    const std::string name = path == "-" || path[0] != '-' ? path : "./" + path;
+    Output out = OpenOutput(name.c_str());
+    PutN(out.stream, bytes.data(), bytes.size());
+    CloseOutput(out);
+}
+
 int Run(int argc, char** argv) {
-    if (argc != 5) Error(kUsage);
     IgnoreWriteSignals();
+    const Options o = ParseOptions(argc, argv);
+    if (o.help) return Say(HelpText());
+    if (o.version) return Say(std::string("voxwrap ") + kVersion + "\n");
     std::int32_t W = 0, H = 0;
     const std::vector<std::string> paths =
-        CheckSliceImages(argv[1], argv[2], &W, &H, nullptr, nullptr);
+        CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr);
     std::vector<unsigned char> grayTable(65536);
-    RangeList(argv[3], 65535, grayTable.data());
+    RangeList(o.args[2].c_str(), 65535, grayTable.data());
     // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
     if (std::find(grayTable.begin(), grayTable.end(), 1) == grayTable.end()) Error("no object.");
     if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
         Error(kTooLarge);
 
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data());
+    // The unit of the report and of the headers: "voxel" without a spacing, none known when a
+    // spacing was given without one, else the one given or found. The binary STL's header names
+    // a unit only when one was given or found.
+    Spacing spacing = o.spacing;
+    std::string unit = o.unitGiven ? o.unit : o.spacingGiven ? "" : "voxel";
+    std::string stlUnit = o.unitGiven ? o.unit : "";
+    if (o.spacingTiff) {
+        const FoundSpacing found = SpacingFromSlices(paths, ReadSliceTags);
+        spacing = found.spacing;
+        if (!o.unitGiven && !GoodUnit(found.unit)) {
+            Error("--spacing tiff : " + paths[0] + " gives the unit \"" + found.unit +
+                  "\"; give --unit NAME.\n" + kOptionsUsage);
+        }
+        if (!o.unitGiven) unit = stlUnit = found.unit;
+    }
+
+    Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
+    SamplingWatch watch;
+    watch.countVoxels = !o.report.empty();
+    watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
+    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch);
+    progress.Erase();
     if (points.n == 0) Error("no object.");
     HullStorage hull;
     const std::int32_t n = StorePoints(std::move(points), hull);
     hull.SizeCells();
     FirstHull(n, hull);
     SecondHull(hull);
+    const Mesh mesh = HullMesh(hull);
+    std::string report;
+    if (!o.report.empty()) {
+        ReportInput in;
+        in.slices = static_cast<std::int64_t>(paths.size());
+        in.width = W;
+        in.height = H;
+        in.spacing = spacing;
+        in.unit = unit;
+        in.objectVoxels = watch.voxels;
+        report = ReportJson(in, mesh);
+    }
 
-    // Only now, with the hull complete, is the output touched.
-    Output out = OpenOutput(argv[4]);
-    WriteStl(out.stream, hull);
+    // Only now, with the hull complete, is the output touched; the report follows the mesh.
+    Output out = OpenOutput(o.args[3].c_str());
+    WriteMesh(out.stream, mesh, o.format, spacing, o.format == MeshFormat::Stl ? stlUnit : unit);
     CloseOutput(out);
+    if (!o.report.empty()) Store(o.report, report);
     return 0;
 }
 

@@ -153,6 +153,7 @@ class Reader {
     bool ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                        RowTable* rows, std::unique_ptr<char[]>* description,
                        const SampleGrid* grid = nullptr);
+    void ReadResolution(Resolution* resolution);
 
   private:
     struct LZWRegisters;
@@ -923,7 +924,37 @@ bool Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
     return true;
 }
 
+// The header again, on its own: the resolution is asked for apart from the image.
+void Reader::ReadResolution(Resolution* resolution) {
+    const FileDescriptor file(open(Path, O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) Error("file not found.");
+    File = file.get();
+    const unsigned order = GetChar();
+    if (order != 0x49 && order != 0x4D) Error("bad magic number.");
+    Motorola = order == 0x4D;
+    if (GetChar() != order || Get2() != 42) Error("bad magic number.");
+    const std::uint32_t ifd = Get4();
+    if (ifd == 0) Error("no image file directory.");
+
+    constexpr unsigned RATIONAL = 5;  // two LONGs, numerator then denominator
+    *resolution = Resolution{};
+    for (const unsigned tag : {282u, 283u}) {
+        if (GetIFD(ifd, tag) != RATIONAL || Get4() != 1) continue;  // absent or unusable
+        Seek(Get4());
+        const std::uint32_t num = Get4();
+        const std::uint32_t den = Get4();
+        (tag == 282 ? resolution->xNum : resolution->yNum) = num;
+        (tag == 282 ? resolution->xDen : resolution->yDen) = den;
+    }
+    resolution->unit = GetIFD3(ifd, 296, 2);
+}
+
 }  // namespace
+
+void ReadResolution(const char* path, Resolution* resolution) {
+    Reader reader(path, nullptr);
+    reader.ReadResolution(resolution);
+}
 
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,

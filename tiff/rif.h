@@ -35,3 +35,13 @@ struct SampleGrid {
 // returned; the rest of the grid is left as it was. A larger image is not decoded: false.
 bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width,
                    std::int32_t* height, std::string* warnings = nullptr);
+
+// The resolution tags of the first image: XResolution and YResolution (pixels per unit, a
+// RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit (1 none, 2 inch,
+// 3 centimetre; 2 when absent, as TIFF 6.0 says). Fails as ReadImageFile does on a bad header.
+struct Resolution {
+    std::uint32_t xNum = 0, xDen = 0;
+    std::uint32_t yNum = 0, yDen = 0;
+    std::uint32_t unit = 2;
+};
+void ReadResolution(const char* path, Resolution* resolution);

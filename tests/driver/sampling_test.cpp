@@ -254,7 +254,8 @@ PlanePoints ReferencePoints(const Stack& s, const unsigned char* table) {
 
 // Random stacks under range lists that do and do not mark the padding value 0, of one interval
 // and of many, on 1 to 8 threads: the points are taken, in order, from those of the
-// pixel-by-pixel definition and have the same hull corners.
+// pixel-by-pixel definition and have the same hull corners; the watch sees every slice in order
+// and, when asked, every object sample.
 TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
     std::mt19937 rng(4242);
     const char* lists[] = {"1000-4095", "0-999",   "7,1000,2000-2000,4096-",
@@ -267,9 +268,20 @@ TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
             RangeList(list, 65535, table.data());
             const PlanePoints all = ReferencePoints(stack, table.data());
             const Points expected = all.size() == 0 ? Points() : Corners(all);
+            std::int64_t voxels = 0;  // padding included
+            for (const auto& grid : stack.grid)
+                for (const std::uint16_t v : grid)
+                    voxels += table[v];
             for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+                SamplingWatch watch;
+                watch.countVoxels = threads % 2 == 0;
+                std::vector<std::int64_t> done;
+                watch.sliceRead = [&](std::int64_t k, std::int64_t) { done.push_back(k); };
                 const SamplingPoints got =
-                    SampleSlices(stack.paths, stack.W, stack.H, table.data(), threads);
+                    SampleSlices(stack.paths, stack.W, stack.H, table.data(), &watch, threads);
+                EXPECT_EQ(watch.voxels, watch.countVoxels ? voxels : 0);
+                ASSERT_EQ(done.size(), stack.paths.size());
+                EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
                 PlanePoints kept;
                 for (std::int64_t i = 0; i < got.n; ++i)
                     Push(kept, got.IX[i], got.IY[i], got.IZ[i]);
@@ -337,7 +349,7 @@ Points Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32
                const char* list, unsigned threads) {
     std::vector<unsigned char> table(65536);
     RangeList(list, 65535, table.data());
-    const SamplingPoints got = SampleSlices(paths, W, H, table.data(), threads);
+    const SamplingPoints got = SampleSlices(paths, W, H, table.data(), nullptr, threads);
     Points out;
     for (std::int64_t i = 0; i < got.n; ++i)
         out.push_back({got.IX[i], got.IY[i], got.IZ[i]});
@@ -420,7 +432,7 @@ TEST(SampleSlices, ReportsTheFirstFailureInSliceOrder) {
         for (const unsigned threads : {1u, 2u, 3u, 8u}) {
             ::testing::internal::CaptureStderr();
             const std::string text =
-                FailureText([&] { SampleSlices(paths, W, H, table.data(), threads); });
+                FailureText([&] { SampleSlices(paths, W, H, table.data(), nullptr, threads); });
             EXPECT_EQ(::testing::internal::GetCapturedStderr(), warnings)
                 << trial << " " << threads;
             EXPECT_EQ(text, failure) << "trial " << trial << ", threads " << threads;

@@ -1,0 +1,222 @@
+#include "driver/mesh.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "driver/error.h"
+#include "driver/output.h"
+#include "driver/stl.h"
+
+namespace {
+
+void PutFloat(std::FILE* stream, float value) { Put(stream, &value, sizeof value); }
+
+// The single-precision coordinates every format writes: the integer itself without spacing, so
+// that the default binary STL keeps its bytes, otherwise the scaled value rounded once.
+struct Coordinates {
+    const Mesh& mesh;
+    const Spacing& spacing;
+    bool identity = spacing.Identity();
+
+    std::array<float, 3> Point(std::int32_t p) const {
+        const std::int32_t v[3] = {mesh.X[p], mesh.Y[p], mesh.Z[p]};
+        std::array<float, 3> out;
+        for (int k = 0; k < 3; ++k)
+            out[k] = identity ? static_cast<float>(v[k]) : static_cast<float>(v[k] * spacing.s[k]);
+        return out;
+    }
+    // The cross product of the scaled edges: each component scales by the other two axes.
+    std::array<float, 3> ScaledNormal(const std::array<std::int64_t, 3>& n) const {
+        const double* s = spacing.s;
+        if (identity) {
+            return {static_cast<float>(n[0]), static_cast<float>(n[1]), static_cast<float>(n[2])};
+        }
+        return {static_cast<float>(static_cast<double>(n[0]) * s[1] * s[2]),
+                static_cast<float>(static_cast<double>(n[1]) * s[0] * s[2]),
+                static_cast<float>(static_cast<double>(n[2]) * s[0] * s[1])};
+    }
+};
+
+// Text output collected in large pieces.
+class TextOut {
+  public:
+    explicit TextOut(std::FILE* stream) : stream_(stream) {}
+    ~TextOut() = default;
+    TextOut& operator<<(const std::string& text) {
+        buffer_ += text;
+        if (buffer_.size() >= (1u << 16)) Flush();
+        return *this;
+    }
+    TextOut& operator<<(const char* text) { return *this << std::string(text); }
+    // The shortest decimal that reads back as the same float, without exponent.
+    TextOut& operator<<(float value) {
+        char digits[64];
+        const auto r =
+            std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
+        return *this << std::string(digits, r.ptr);
+    }
+    TextOut& operator<<(std::int64_t value) { return *this << std::to_string(value); }
+    void Flush() {
+        PutN(stream_, buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+  private:
+    std::FILE* stream_;
+    std::string buffer_;
+};
+
+void WriteBinaryStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
+                    const std::string& unit) {
+    char header[80] = {};
+    if (!unit.empty()) {
+        const std::string text = "voxwrap hull, unit " + unit;
+        std::memcpy(header, text.data(), text.size() < 80 ? text.size() : 80);
+    }
+    PutN(stream, header, 80);
+    const auto count = static_cast<std::uint32_t>(mesh.triangles.size());
+    Put(stream, &count, 4);
+    const Coordinates at{mesh, spacing};
+    for (const auto& t : mesh.triangles) {
+        const std::array<std::int64_t, 3> n = Normal(mesh, t);
+        for (const float c : at.ScaledNormal(n))
+            PutFloat(stream, c);
+        for (const std::int32_t p : t) {
+            for (const float c : at.Point(p))
+                PutFloat(stream, c);
+        }
+        // Bit 15 always; five bits per axis along which the normal has a component.
+        const std::uint16_t attribute =
+            static_cast<std::uint16_t>(0x8000 | (n[0] != 0 ? 0x7C00 : 0) |
+                                       (n[1] != 0 ? 0x03E0 : 0) | (n[2] != 0 ? 0x001F : 0));
+        Put(stream, &attribute, 2);
+    }
+}
+
+void WriteAsciiStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
+                   const std::string& unit) {
+    const std::string name = unit.empty() ? "voxwrap" : "voxwrap unit=" + unit;
+    const Coordinates at{mesh, spacing};
+    TextOut out(stream);
+    out << "solid " << name << "\n";
+    for (const auto& t : mesh.triangles) {
+        const std::array<float, 3> n = at.ScaledNormal(Normal(mesh, t));
+        out << "facet normal " << n[0] << " " << n[1] << " " << n[2] << "\n outer loop\n";
+        for (const std::int32_t p : t) {
+            const std::array<float, 3> v = at.Point(p);
+            out << "  vertex " << v[0] << " " << v[1] << " " << v[2] << "\n";
+        }
+        out << " endloop\nendfacet\n";
+    }
+    out << "endsolid " << name << "\n";
+    out.Flush();
+}
+
+// The points the triangles use, each once, numbered in the order of the hull's points; index[p]
+// is the shared vertex number of point p.
+std::vector<std::int32_t> SharedVertices(const Mesh& mesh, std::vector<std::int32_t>& index) {
+    std::int32_t last = -1;
+    for (const auto& t : mesh.triangles) {
+        for (const std::int32_t p : t)
+            last = p > last ? p : last;
+    }
+    index.assign(static_cast<std::size_t>(last + 1), -1);
+    for (const auto& t : mesh.triangles) {
+        for (const std::int32_t p : t)
+            index[p] = 0;
+    }
+    std::vector<std::int32_t> points;
+    for (std::int32_t p = 0; p <= last; ++p) {
+        if (index[p] < 0) continue;
+        index[p] = static_cast<std::int32_t>(points.size());
+        points.push_back(p);
+    }
+    return points;
+}
+
+void WritePly(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
+              const std::string& unit) {
+    std::vector<std::int32_t> index;
+    const std::vector<std::int32_t> points = SharedVertices(mesh, index);
+    TextOut header(stream);
+    header << "ply\nformat binary_little_endian 1.0\ncomment voxwrap convex hull of voxel cubes\n";
+    if (!unit.empty()) header << "comment unit " << unit << "\n";
+    header << "element vertex " << static_cast<std::int64_t>(points.size())
+           << "\nproperty float x\nproperty float y\nproperty float z\nelement face "
+           << static_cast<std::int64_t>(mesh.triangles.size())
+           << "\nproperty list uchar int vertex_indices\nend_header\n";
+    header.Flush();
+    const Coordinates at{mesh, spacing};
+    for (const std::int32_t p : points) {
+        for (const float c : at.Point(p))
+            PutFloat(stream, c);
+    }
+    for (const auto& t : mesh.triangles) {
+        const unsigned char three = 3;
+        PutN(stream, &three, 1);
+        for (const std::int32_t p : t)
+            Put(stream, &index[p], 4);
+    }
+}
+
+void WriteObj(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
+              const std::string& unit) {
+    std::vector<std::int32_t> index;
+    const std::vector<std::int32_t> points = SharedVertices(mesh, index);
+    TextOut out(stream);
+    out << "# voxwrap convex hull of voxel cubes\n";
+    if (!unit.empty()) out << "# unit " << unit << "\n";
+    const Coordinates at{mesh, spacing};
+    for (const std::int32_t p : points) {
+        const std::array<float, 3> v = at.Point(p);
+        out << "v " << v[0] << " " << v[1] << " " << v[2] << "\n";
+    }
+    for (const auto& t : mesh.triangles) {  // OBJ counts vertices from 1
+        out << "f " << std::int64_t{index[t[0]] + 1} << " " << std::int64_t{index[t[1]] + 1} << " "
+            << std::int64_t{index[t[2]] + 1} << "\n";
+    }
+    out.Flush();
+}
+
+}  // namespace
+
+Mesh HullMesh(const HullStorage& hull) {
+    Mesh mesh;
+    mesh.X = hull.IX.data();
+    mesh.Y = hull.IY.data();
+    mesh.Z = hull.IZ.data();
+    // Free face slots and faces of zero area are left out.
+    std::int32_t a = 0, b = 0, c = 0;
+    for (std::int32_t f = 0; f < hull.NFMAX(); ++f) {
+        if (hull.IFFLAG[f] != 0 && FV3(hull, f, a, b, c) == 1) mesh.triangles.push_back({a, b, c});
+    }
+    return mesh;
+}
+
+std::array<std::int64_t, 3> Normal(const Mesh& m, const std::array<std::int32_t, 3>& t) {
+    // In 64 bits: coordinates reach 2^28, so 32-bit products could overflow.
+    const std::int32_t a = t[0], b = t[1], c = t[2];
+    const std::int64_t ux = std::int64_t{m.X[b]} - m.X[a], uy = std::int64_t{m.Y[b]} - m.Y[a],
+                       uz = std::int64_t{m.Z[b]} - m.Z[a];
+    const std::int64_t vx = std::int64_t{m.X[c]} - m.X[a], vy = std::int64_t{m.Y[c]} - m.Y[a],
+                       vz = std::int64_t{m.Z[c]} - m.Z[a];
+    return {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+}
+
+void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spacing& spacing,
+               const std::string& unit) {
+    switch (format) {
+    case MeshFormat::Stl:
+        WriteBinaryStl(stream, mesh, spacing, unit);
+        break;
+    case MeshFormat::StlAscii:
+        WriteAsciiStl(stream, mesh, spacing, unit);
+        break;
+    case MeshFormat::Ply:
+        WritePly(stream, mesh, spacing, unit);
+        break;
+    case MeshFormat::Obj:
+        WriteObj(stream, mesh, spacing, unit);
+        break;
+    }
+}

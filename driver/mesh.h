@@ -1,0 +1,41 @@
+#pragma once
+// The finished hull as a triangle mesh, and the mesh formats it can be written in. Every format
+// carries the same triangles in the same order (face-slot order, as the binary STL has always
+// had them), counter-clockwise seen from outside, with the same single-precision coordinates.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "hull/storage.h"
+
+enum class MeshFormat { Stl, StlAscii, Ply, Obj };
+
+// The size of a voxel along x, y and z. The hull is computed in voxel units; scaling each axis by
+// a positive factor maps the hull of the cubes onto the hull of the scaled cubes, so only the
+// written coordinates change.
+struct Spacing {
+    double s[3] = {1, 1, 1};
+    bool Identity() const { return s[0] == 1 && s[1] == 1 && s[2] == 1; }
+};
+
+struct Mesh {
+    const std::int32_t* X = nullptr;  // the hull's points, 0-based, owned by the hull storage
+    const std::int32_t* Y = nullptr;
+    const std::int32_t* Z = nullptr;
+    std::vector<std::array<std::int32_t, 3>> triangles;  // point indices, in face-slot order
+};
+
+// The faces in use of a finished hull that span a triangle, in face-slot order. The mesh points
+// into the hull's arrays and lives no longer than they do.
+Mesh HullMesh(const HullStorage& hull);
+
+// The integer normal (v2 - v1) x (v3 - v1) of triangle t, outward, twice its area in length.
+std::array<std::int64_t, 3> Normal(const Mesh& mesh, const std::array<std::int32_t, 3>& t);
+
+// Writes the mesh in the format. unit, when not empty, names the unit of the coordinates in the
+// file's header; the binary STL header stays 80 zero bytes when it is empty. A failed write
+// fails with "file not stored.".
+void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spacing& spacing,
+               const std::string& unit);

@@ -1,0 +1,174 @@
+#include "driver/options.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/error.h"
+
+namespace {
+
+[[noreturn]] void OptionError(const std::string& message) { Error(message + "\n" + kOptionsUsage); }
+
+// A positive finite decimal such as 0.5, 12, .25 or 2.5e-3: no sign, no blank, no hexadecimal,
+// no infinity.
+bool ReadPositive(const std::string& text, double& value) {
+    if (text.empty() || text.size() > 64) return false;
+    if (!(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) return false;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) && std::strchr(".eE+-", c) == nullptr)
+            return false;
+    }
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(value) && value > 0;
+}
+
+bool ReadSpacing(const std::string& text, Spacing& spacing) {
+    std::size_t start = 0;
+    for (int k = 0; k < 3; ++k) {
+        const std::size_t comma = text.find(',', start);
+        if ((k < 2) != (comma != std::string::npos)) return false;
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!ReadPositive(item, spacing.s[k])) return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
+bool ReadFormat(const std::string& text, MeshFormat& format) {
+    const struct {
+        const char* name;
+        MeshFormat format;
+    } formats[] = {{"stl", MeshFormat::Stl},
+                   {"stl-ascii", MeshFormat::StlAscii},
+                   {"ply", MeshFormat::Ply},
+                   {"obj", MeshFormat::Obj}};
+    for (const auto& f : formats) {
+        if (text == f.name) {
+            format = f.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+Options ParseOptions(int argc, const char* const* argv) {
+    Options o;
+    bool anyOption = false;
+    bool seenSpacing = false, seenUnit = false, seenFormat = false, seenReport = false,
+         seenQuiet = false;
+    int i = 1;
+    while (i < argc && argc - i != 4) {
+        const std::string arg = argv[i];
+        if (arg.compare(0, 2, "--") != 0) break;
+        ++i;
+        anyOption = true;
+        if (arg == "--") break;
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const bool hasValue = equals != std::string::npos;
+        if (name == "--help" || name == "--version" || name == "--quiet") {
+            if (hasValue) OptionError(name + " : takes no value.");
+            if (name == "--help") {
+                o.help = true;
+                return o;
+            }
+            if (name == "--version") {
+                o.version = true;
+                return o;
+            }
+            if (seenQuiet) OptionError(name + " : given twice.");
+            seenQuiet = o.quiet = true;
+            continue;
+        }
+        bool* seen = name == "--spacing"  ? &seenSpacing
+                     : name == "--unit"   ? &seenUnit
+                     : name == "--format" ? &seenFormat
+                     : name == "--report" ? &seenReport
+                                          : nullptr;
+        if (seen == nullptr) OptionError(name + " : unknown option.");
+        if (*seen) OptionError(name + " : given twice.");
+        *seen = true;
+        std::string value;
+        if (hasValue) {
+            value = arg.substr(equals + 1);
+        } else if (i < argc) {
+            value = argv[i++];
+        } else {
+            OptionError(name + " : missing value.");
+        }
+        bool good = true;
+        if (name == "--spacing") {
+            o.spacingTiff = value == "tiff";
+            o.spacingGiven = !o.spacingTiff;
+            good = o.spacingTiff || ReadSpacing(value, o.spacing);
+        } else if (name == "--unit") {
+            o.unitGiven = true;
+            o.unit = value;
+            good = GoodUnit(value);
+        } else if (name == "--format") {
+            good = ReadFormat(value, o.format);
+        } else {
+            o.report = value;
+            good = !value.empty();
+        }
+        if (!good) OptionError(name + " " + value + " : bad value.");
+    }
+    for (; i < argc; ++i)
+        o.args.push_back(argv[i]);
+    if (o.args.size() != 4) Error(anyOption ? kOptionsUsage : kUsage);
+    if (o.report == "-" && o.args[3][0] == '-')
+        OptionError("--report - : standard output already holds the mesh.");
+    if (!o.report.empty() && o.report == o.args[3])
+        OptionError("--report " + o.report + " : the mesh's own file.");
+    return o;
+}
+
+const char* HelpText() {
+    return "usage : voxwrap [options] directory nameFile rangeList STL\n"
+           "\n"
+           "Writes the exact convex hull of the object voxels of a stack of TIFF slices.\n"
+           "  directory  the directory of the slices\n"
+           "  nameFile   the slices in order: a file of names, \"-a.tif b.tif\", or -, --r, --n,\n"
+           "             --rn, --nr for the directory listing sorted by name or number\n"
+           "  rangeList  the gray values of the object, e.g. 1000-4095 or 1,5,7-9,200-\n"
+           "  STL        the output file; a path that begins with - is standard output\n"
+           "\n"
+           "Options come before the four arguments; -- ends them.\n"
+           "  --spacing SX,SY,SZ  the voxel size along x, y, z (positive decimals); every\n"
+           "                      output coordinate is multiplied by it\n"
+           "  --spacing tiff      the voxel size the slices record (resolution tags, ImageJ)\n"
+           "  --unit NAME         the unit of the spacing, for the report and the headers\n"
+           "                      (default: voxel without --spacing, or the unit found)\n"
+           "  --format FORMAT     stl (binary, the default), stl-ascii, ply (binary) or obj\n"
+           "  --report FILE       measurements of the object and its hull as JSON; - for\n"
+           "                      standard output\n"
+           "  --quiet             no progress display on a terminal\n"
+           "  --help              this text\n"
+           "  --version           the version\n";
+}
+
+bool GoodUnit(const std::string& unit) {
+    if (unit.empty() || unit.size() > 40) return false;
+    for (std::size_t i = 0; i < unit.size(); ++i) {
+        const auto u = static_cast<unsigned char>(unit[i]);
+        if (u <= 0x20 || u == 0x7F || u == '"' || u == '\\') return false;
+        if (u < 0x80) continue;
+        // A lead byte and its continuation bytes; no overlong two-byte forms.
+        const std::size_t more = u >= 0xC2 && u <= 0xDF   ? 1
+                                 : u >= 0xE0 && u <= 0xEF ? 2
+                                 : u >= 0xF0 && u <= 0xF4 ? 3
+                                                          : 0;
+        if (more == 0 || i + more >= unit.size()) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            if ((static_cast<unsigned char>(unit[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += more;
+    }
+    return true;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The command line: voxwrap [options] directory nameFile rangeList STL.
+//
+// Options come first and begin with "--". The four arguments may themselves begin with "-" or
+// "--" (a directory "--scans", the nameFile "--n", an inline list "-a.tif b.tif"), so an
+// argument is read as an option only where it cannot be one of the four:
+// - when exactly four arguments are left, they are the four arguments, whatever they look like
+//   (every call without options therefore reads exactly as it always has);
+// - "--" ends the options explicitly;
+// - an argument that does not begin with "--" ends them;
+// - any other argument beginning with "--" must be a known option, else it is refused by name.
+// A value follows its option as the next argument or after "=" (--unit mm, --unit=mm).
+#include <string>
+#include <vector>
+
+#include "driver/mesh.h"
+
+// The program's version, printed by --version.
+constexpr const char* kVersion = "1.0.0";
+
+// The usage line of a call without options, kept byte for byte, and the one that names them.
+constexpr const char* kUsage = "usage : voxwrap directory nameFile rangeList STL";
+constexpr const char* kOptionsUsage = "usage : voxwrap [options] directory nameFile rangeList STL";
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool quiet = false;
+    bool spacingGiven = false;  // --spacing SX,SY,SZ
+    bool spacingTiff = false;   // --spacing tiff
+    Spacing spacing;
+    bool unitGiven = false;
+    std::string unit;
+    MeshFormat format = MeshFormat::Stl;
+    std::string report;             // empty: no report; "-": standard output
+    std::vector<std::string> args;  // directory, nameFile, rangeList, STL
+};
+
+// Reads the command line. --help and --version end the reading where they stand; otherwise
+// exactly four arguments must follow the options. Every failure throws its message followed by
+// a line feed and the usage line (the plain one when no option was given), before anything is
+// read or written.
+Options ParseOptions(int argc, const char* const* argv);
+
+// A unit goes into the report, the mesh headers and the STL's 80-byte header: one word of
+// visible characters, nothing that JSON would need to escape, and valid UTF-8 ("µm").
+bool GoodUnit(const std::string& unit);
+
+// What --help prints: the usage line and every option.
+const char* HelpText();

@@ -1,0 +1,88 @@
+#include "driver/report.h"
+
+#include <charconv>
+#include <cmath>
+#include <set>
+
+namespace {
+
+__extension__ typedef __int128 Int128;
+
+// The shortest decimal that reads back as the same double; JSON allows its exponent form.
+std::string Number(double value) {
+    char digits[64];
+    const auto r = std::to_chars(digits, digits + sizeof digits, value);
+    return std::string(digits, r.ptr);
+}
+
+std::string Triple(const double v[3]) {
+    return "[" + Number(v[0]) + ", " + Number(v[1]) + ", " + Number(v[2]) + "]";
+}
+
+}  // namespace
+
+std::string ReportJson(const ReportInput& in, const Mesh& m) {
+    const double* s = in.spacing.s;
+    // Six times the hull's volume: the sum over the triangles of det(a - o, b - o, c - o) with o
+    // the first point, each term below 2^90 for coordinates below 2^30.
+    Int128 sixVolume = 0;
+    long double area = 0;
+    std::set<std::int32_t> vertices;
+    const std::int32_t o = m.triangles.empty() ? 0 : m.triangles[0][0];
+    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+    std::int64_t low[3] = {m.X[o], m.Y[o], m.Z[o]}, high[3] = {m.X[o], m.Y[o], m.Z[o]};
+    for (const auto& t : m.triangles) {
+        Int128 d[3][3];
+        for (int v = 0; v < 3; ++v) {
+            const std::int32_t p = t[v];
+            const std::int64_t c[3] = {m.X[p], m.Y[p], m.Z[p]};
+            for (int k = 0; k < 3; ++k) {
+                d[v][k] = Int128{c[k]} - (k == 0 ? m.X[o] : k == 1 ? m.Y[o] : m.Z[o]);
+                low[k] = c[k] < low[k] ? c[k] : low[k];
+                high[k] = c[k] > high[k] ? c[k] : high[k];
+            }
+            vertices.insert(p);
+        }
+        sixVolume += d[0][0] * (d[1][1] * d[2][2] - d[1][2] * d[2][1]) -
+                     d[0][1] * (d[1][0] * d[2][2] - d[1][2] * d[2][0]) +
+                     d[0][2] * (d[1][0] * d[2][1] - d[1][1] * d[2][0]);
+        // The scaled triangle's normal: each component scales by the other two axes.
+        const std::array<std::int64_t, 3> n = Normal(m, t);
+        const long double nx = static_cast<long double>(n[0]) * s[1] * s[2];
+        const long double ny = static_cast<long double>(n[1]) * s[0] * s[2];
+        const long double nz = static_cast<long double>(n[2]) * s[0] * s[1];
+        area += std::sqrt(nx * nx + ny * ny + nz * nz) / 2;
+    }
+    for (int k = 0; k < 3; ++k) {
+        lo[k] = static_cast<double>(low[k]) * s[k];
+        hi[k] = static_cast<double>(high[k]) * s[k];
+    }
+    // In voxel units the volumes are the correctly rounded quotients of exact integers.
+    const double cell = s[0] * s[1] * s[2];
+    const double objectVolume = static_cast<double>(in.objectVoxels) * cell;
+    const double hullVolume = static_cast<double>(sixVolume) / 6 * cell;
+    // Both volumes in sixths of a voxel, exactly: the object's cubes lie inside the hull, so the
+    // quotient is at most 1, and a quotient of two integers a <= b never rounds above 1.
+    const Int128 sixObject = Int128{in.objectVoxels} * 6;
+    const double solidity = sixVolume <= 0 || sixObject >= sixVolume
+                                ? 1.0
+                                : static_cast<double>(static_cast<long double>(sixObject) /
+                                                      static_cast<long double>(sixVolume));
+    std::string unit = in.unit.empty() ? "null" : "\"" + in.unit + "\"";
+    std::string json = "{\n";
+    json += "  \"slices\": " + std::to_string(in.slices) + ",\n";
+    json += "  \"width\": " + std::to_string(in.width) + ",\n";
+    json += "  \"height\": " + std::to_string(in.height) + ",\n";
+    json += "  \"spacing\": " + Triple(s) + ",\n";
+    json += "  \"unit\": " + unit + ",\n";
+    json += "  \"object_voxels\": " + std::to_string(in.objectVoxels) + ",\n";
+    json += "  \"object_volume\": " + Number(objectVolume) + ",\n";
+    json += "  \"hull_volume\": " + Number(hullVolume) + ",\n";
+    json += "  \"hull_surface_area\": " + Number(static_cast<double>(area)) + ",\n";
+    json += "  \"solidity\": " + Number(solidity) + ",\n";
+    json += "  \"hull_vertices\": " + std::to_string(vertices.size()) + ",\n";
+    json += "  \"hull_facets\": " + std::to_string(m.triangles.size()) + ",\n";
+    json += "  \"bounding_box\": {\"min\": " + Triple(lo) + ", \"max\": " + Triple(hi) + "}\n";
+    json += "}\n";
+    return json;
+}

@@ -1,0 +1,122 @@
+// The progress line appears only on a terminal: the program runs with standard error on a
+// pseudo-terminal, and everything it writes there is read back.
+#include "support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+
+struct TerminalRun {
+    int status = -1;
+    std::string terminal;  // what the program wrote to standard error
+};
+
+// Runs the program with standard error on the slave side of a new pseudo-terminal of the
+// given width.
+TerminalRun RunOnTerminal(const std::vector<std::string>& args, unsigned short columns = 80) {
+    TerminalRun result;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return result;
+    }
+    const winsize size = {24, columns, 0, 0};
+    ioctl(master, TIOCSWINSZ, &size);
+    const std::string slave = ptsname(master);
+    std::vector<std::string> all = {VOXWRAP_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int tty = open(slave.c_str(), O_RDWR | O_NOCTTY);
+        const int null = open("/dev/null", O_RDWR);
+        if (tty < 0 || null < 0) _exit(127);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(tty, 2);
+        close(master);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    // Read until the slave side is closed by the program's end (EIO) or nothing comes for 60 s.
+    char buf[4096];
+    for (;;) {
+        pollfd p = {master, POLLIN, 0};
+        if (poll(&p, 1, 60000) <= 0) break;
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        result.terminal.append(buf, static_cast<std::size_t>(n));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+const std::string kMug = std::string(VOXWRAP_SOURCE_DIR) + "/examples/mug";
+
+TEST(ProgressDisplay, AppearsOnATerminalAndIsErased) {
+    const std::string out = TempDir() + "/mug.stl";
+    const TerminalRun r = RunOnTerminal({kMug + "/slices", kMug + "/names.txt", "1000-4095", out});
+    ASSERT_EQ(r.status, 0) << r.terminal;
+    const std::string erase = "\r\033[K";
+    EXPECT_EQ(r.terminal.rfind(erase + "voxwrap: slice 1 of 40", 0), 0u) << r.terminal;
+    EXPECT_NE(r.terminal.find(erase + "voxwrap: slice 40 of 40, "), std::string::npos);
+    EXPECT_NE(r.terminal.find(" slices/s, 0:00 left"), std::string::npos);
+    EXPECT_EQ(r.terminal.substr(r.terminal.size() - erase.size()), erase) << "not erased";
+    EXPECT_EQ(r.terminal.find('\n'), std::string::npos) << "the display is one line";
+    EXPECT_EQ(ReadFile(out), ReadFile(kMug + "/expected.stl"));
+}
+
+TEST(ProgressDisplay, ANarrowTerminalGetsAShorterLine) {
+    const TerminalRun r = RunOnTerminal(
+        {kMug + "/slices", kMug + "/names.txt", "1000-4095", TempDir() + "/m.stl"}, 30);
+    ASSERT_EQ(r.status, 0) << r.terminal;
+    const std::string erase = "\r\033[K";
+    std::size_t lines = 0;
+    for (std::size_t at = r.terminal.find(erase); at != std::string::npos;) {
+        const std::size_t next = r.terminal.find(erase, at + erase.size());
+        const std::size_t end = next == std::string::npos ? r.terminal.size() : next;
+        EXPECT_LT(end - at - erase.size(), 30u) << "a line that would wrap";
+        lines += end > at + erase.size() ? 1 : 0;
+        at = next;
+    }
+    EXPECT_GE(lines, 1u) << r.terminal;
+}
+
+TEST(ProgressDisplay, QuietAndFailuresLeaveOnlyTheMessages) {
+    const TerminalRun quiet = RunOnTerminal(
+        {"--quiet", kMug + "/slices", kMug + "/names.txt", "1000-4095", TempDir() + "/m.stl"});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.terminal, "");
+    // The display is erased before the message; the terminal turns "\n" into "\r\n".
+    const TerminalRun none =
+        RunOnTerminal({kMug + "/slices", kMug + "/names.txt", "5000-", TempDir() + "/m.stl"});
+    EXPECT_EQ(none.status, 1);
+    const std::string tail = "\r\033[Kno object.\r\n";
+    ASSERT_GE(none.terminal.size(), tail.size()) << none.terminal;
+    EXPECT_EQ(none.terminal.substr(none.terminal.size() - tail.size()), tail);
+}
+
+TEST(ProgressDisplay, NothingChangesWhenStandardErrorIsNoTerminal) {
+    const std::string dir = TempDir();
+    const RunResult ok = RunVoxwrap({kMug + "/slices", kMug + "/names.txt", "1000-4095", "-"});
+    EXPECT_EQ(ok.status, 0);
+    EXPECT_EQ(ok.err, "");
+    const RunResult none =
+        RunVoxwrap({kMug + "/slices", kMug + "/names.txt", "5000-", dir + "/m.stl"});
+    EXPECT_EQ(none.err, "no object.\n");
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "driver/options.h"
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+namespace {
+
+Options Parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "voxwrap");
+    return ParseOptions(static_cast<int>(args.size()), args.data());
+}
+
+std::string ParseFailure(const std::vector<const char*>& args) {
+    return FailureText([&] { Parse(args); });
+}
+
+using Args = std::vector<std::string>;
+
+TEST(ParseOptions, FourArgumentsAreReadAsTheyAlwaysWere) {
+    // Exactly four arguments are the four arguments, whatever they look like.
+    const std::vector<std::vector<const char*>> calls = {
+        {"d", "n", "1", "o.stl"},
+        {"--quiet", "--n", "1", "-"},
+        {"--help", "-", "1", "-"},
+        {"--bogus", "-a.tif b.tif", "1", "-out.stl"},
+    };
+    for (const auto& call : calls) {
+        const Options o = Parse(call);
+        EXPECT_EQ(o.args, Args(call.begin(), call.end()));
+        EXPECT_FALSE(o.help || o.version || o.quiet || o.spacingGiven || o.unitGiven);
+        EXPECT_EQ(o.format, MeshFormat::Stl);
+        EXPECT_EQ(o.report, "");
+    }
+}
+
+TEST(ParseOptions, ReadsEveryOptionBeforeTheArguments) {
+    const Options o = Parse({"--quiet", "--spacing", "0.5,.25,2e1", "--unit=mm", "--format", "ply",
+                             "--report=r.json", "--", "--d", "--n", "1", "-"});
+    EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.spacingGiven);
+    EXPECT_EQ(o.spacing.s[0], 0.5);
+    EXPECT_EQ(o.spacing.s[1], 0.25);
+    EXPECT_EQ(o.spacing.s[2], 20);
+    EXPECT_TRUE(o.unitGiven);
+    EXPECT_EQ(o.unit, "mm");
+    EXPECT_EQ(o.format, MeshFormat::Ply);
+    EXPECT_EQ(o.report, "r.json");
+    EXPECT_EQ(o.args, (Args{"--d", "--n", "1", "-"}));
+
+    const std::pair<const char*, MeshFormat> formats[] = {{"stl", MeshFormat::Stl},
+                                                          {"stl-ascii", MeshFormat::StlAscii},
+                                                          {"ply", MeshFormat::Ply},
+                                                          {"obj", MeshFormat::Obj}};
+    for (const auto& [name, format] : formats)
+        EXPECT_EQ(Parse({"--format", name, "d", "n", "1", "o"}).format, format) << name;
+    EXPECT_EQ(Parse({"--report", "-", "d", "n", "1", "o.stl"}).report, "-");
+    EXPECT_EQ(Parse({"--unit", "\xC2\xB5m", "d", "n", "1", "o"}).unit, "µm");
+    EXPECT_EQ(Parse({"--", "-", "--r", "1", "-"}).args, (Args{"-", "--r", "1", "-"}));
+    EXPECT_TRUE(Parse({"--help"}).help);
+    EXPECT_TRUE(Parse({"--help", "--bogus"}).help) << "--help answers where it stands";
+    EXPECT_TRUE(Parse({"--quiet", "--version", "x"}).version);
+}
+
+TEST(ParseOptions, RefusesBadOptionsByName) {
+    const std::string usage = "\nusage : voxwrap [options] directory nameFile rangeList STL";
+    const struct {
+        std::vector<const char*> args;
+        std::string message;
+    } cases[] = {
+        {{"--bogus", "d", "n", "1", "o"}, "--bogus : unknown option."},
+        {{"--bogus"}, "--bogus : unknown option."},
+        {{"--n", "n", "1"}, "--n : unknown option."},
+        {{"--spacing"}, "--spacing : missing value."},
+        {{"--quiet=1", "d", "n", "1", "o"}, "--quiet : takes no value."},
+        {{"--quiet", "--quiet", "d", "n", "1", "o"}, "--quiet : given twice."},
+        {{"--unit", "a", "--unit", "b", "d", "n", "1", "o"}, "--unit : given twice."},
+        {{"--unit", "", "d", "n", "1", "o"}, "--unit  : bad value."},
+        {{"--unit", "a b", "d", "n", "1", "o"}, "--unit a b : bad value."},
+        {{"--unit", "a\"b", "d", "n", "1", "o"}, "--unit a\"b : bad value."},
+        {{"--unit", "\xB5m", "d", "n", "1", "o"}, "--unit \xB5m : bad value."},
+        {{"--unit", "m\xC2", "d", "n", "1", "o"}, "--unit m\xC2 : bad value."},
+        {{"--format", "STL", "d", "n", "1", "o"}, "--format STL : bad value."},
+        {{"--report=", "d", "n", "1", "o"}, "--report  : bad value."},
+        {{"--report", "-", "d", "n", "1", "-"},
+         "--report - : standard output already holds the mesh."},
+        {{"--report", "-", "d", "n", "1", "-o.stl"},
+         "--report - : standard output already holds the mesh."},
+        {{"--report", "o.stl", "d", "n", "1", "o.stl"}, "--report o.stl : the mesh's own file."},
+        {{"--quiet", "d", "n"}, "usage : voxwrap [options] directory nameFile rangeList STL"},
+    };
+    for (const auto& c : cases) {
+        const std::string expected =
+            c.message.rfind("usage", 0) == 0 ? c.message : c.message + usage;
+        EXPECT_EQ(ParseFailure(c.args), expected) << c.args[0];
+    }
+    EXPECT_EQ(ParseFailure({"d", "n", "1"}), "usage : voxwrap directory nameFile rangeList STL");
+}
+
+TEST(ParseOptions, SpacingIsThreePositiveDecimals) {
+    for (const char* good : {"1,1,1", "0.5,0.5,2", ".5,5.,1e-3", "1E2,2,3"}) {
+        EXPECT_TRUE(Parse({"--spacing", good, "d", "n", "1", "o"}).spacingGiven) << good;
+    }
+    const Options tiff = Parse({"--spacing", "tiff", "d", "n", "1", "o"});
+    EXPECT_TRUE(tiff.spacingTiff);
+    EXPECT_FALSE(tiff.spacingGiven);
+    for (const char* bad :
+         {"",        "1",         "1,1",       "1,1,1,1",    "1,,1",   ",1,1",  "1,1,",
+          "0,1,1",   "-1,1,1",    "+1,1,1",    " 1,1,1",     "1 ,1,1", "a,1,1", "inf,1,1",
+          "nan,1,1", "0x1p1,1,1", "1e999,1,1", "1e-999,1,1", "1;1;1",  "TIFF"}) {
+        EXPECT_EQ(ParseFailure({"--spacing", bad, "d", "n", "1", "o"}),
+                  "--spacing " + std::string(bad) +
+                      " : bad value.\nusage : voxwrap [options] directory nameFile rangeList STL")
+            << bad;
+    }
+}
+
+}  // namespace
