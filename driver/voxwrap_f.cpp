@@ -95,7 +95,7 @@ int Run(int argc, char** argv) {
     SamplingWatch watch;
     watch.countVoxels = !o.report.empty();
     watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch);
+    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, o.threads);
     progress.Erase();
     if (points.n == 0) Error("no object.");
     HullStorage hull;
