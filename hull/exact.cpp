@@ -328,6 +328,15 @@ std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
 // The orientation of the points P(1), P(2), P(3) in the (U, V) plane: +1 counterclockwise,
 // -1 clockwise, 0 collinear, exactly.
 std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int32_t* v) {
+#if defined(__SIZEOF_INT128__)
+    // Two products of 32-bit differences and their difference fit 128-bit integers exactly.
+    __extension__ typedef __int128 Wide;
+    const Cvec P(p), U(u), V(v);
+    const Wide a = Diff(U(P(2)), U(P(1))), b = Diff(U(P(3)), U(P(1)));
+    const Wide c = Diff(V(P(2)), V(P(1))), d = Diff(V(P(3)), V(P(1)));
+    const Wide det = a * d - c * b;
+    return (det > 0) - (det < 0);
+#else
     constexpr std::int32_t length = 4;
     const Cvec P(p), U(u), V(v);
     std::int32_t LA[length], LB[length], LC[length], LD[length];
@@ -340,12 +349,31 @@ std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int
     MultWords(LC, LB, T2, length);
     SubWords(T1, T2, R, length);
     return R[1];
+#endif
 }
 
 // The exact sign of the determinant with rows P(2) - P(1), P(3) - P(1), P(4) - P(1): negative
 // when P(4) lies on the side of the plane from which P(1), P(2), P(3) turn clockwise.
 std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::int32_t* iy,
                     const std::int32_t* iz) {
+#if defined(__SIZEOF_INT128__)
+    // The same determinant in 128-bit integers: for any 32-bit differences each of its three
+    // terms is below 2^95 in magnitude and their sum below 2^97, so the sign is exact, as the
+    // multi-word sum's is. This is the hull's most frequent predicate.
+    __extension__ typedef __int128 Wide;
+    const Cvec P(p), X(ix), Y(iy), Z(iz);
+    const std::int32_t p1 = P(1);
+    Wide dx[3], dy[3], dz[3];
+    for (int k = 0; k < 3; ++k) {
+        dx[k] = Diff(X(P(k + 2)), X(p1));
+        dy[k] = Diff(Y(P(k + 2)), Y(p1));
+        dz[k] = Diff(Z(P(k + 2)), Z(p1));
+    }
+    const Wide det = dx[0] * (dy[1] * dz[2] - dz[1] * dy[2]) -
+                     dy[0] * (dx[1] * dz[2] - dz[1] * dx[2]) +
+                     dz[0] * (dx[1] * dy[2] - dy[1] * dx[2]);
+    return (det > 0) - (det < 0);
+#else
     constexpr std::int32_t length = 5;
     const Cvec P(p), X(ix), Y(iy), Z(iz);
     const std::int32_t p1 = P(1);
@@ -371,6 +399,7 @@ std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::in
     SubWords(S1, RT[4], S2, length);
     SubWords(S2, RT[5], S1, length);
     return S1[1];
+#endif
 }
 
 // OUT = IN sorted by ascending KEY with a stable bubble sort; ISIGN = +1 for an even and -1 for
@@ -468,21 +497,18 @@ inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, st
 // The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
 // perturbation: +1 or -1, never 0, negated by any exchange of two points.
 //
-// The filter is asked on the given order first. A sign it decides is the exact sign of that
-// order's determinant, which is what the ranked evaluation below returns whenever the determinant
-// is not 0; so the rank sort is paid only for nearly degenerate quadruples.
+// The exact sign of the given order's determinant is asked first: when it is not 0 it is what
+// the ranked evaluation below returns (the rank order's determinant times the parity), so the
+// rank sort is paid only for degenerate quadruples.
 std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
                     const std::int32_t* iz, const std::int32_t* irank) {
-    const Cvec IV(iv), X(ix), Y(iy), Z(iz);
-    const std::int32_t f = Filter(IV(1), IV(2), IV(3), IV(4), X, Y, Z);
-    if (f != 0) return f;
+    std::int32_t r = jd1sss(iv, ix, iy, iz);
+    if (r != 0) return r;
 
     // Lowest rank first; sigma is the parity of the permutation into that order.
     std::int32_t S[4];
     std::int32_t sigma;
     sortbn(4, iv, irank, S, sigma);
-    std::int32_t r = jd1sss(S, ix, iy, iz);
-    if (r != 0) return r * sigma;
 
     // The exact determinant is 0: the signs of the coefficients of the perturbed determinant, in
     // decreasing order of significance, decide. A coefficient implied 0 by the earlier ones being
