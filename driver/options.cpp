@@ -38,6 +38,19 @@ bool ReadSpacing(const std::string& text, Spacing& spacing) {
     return true;
 }
 
+// A thread count: 1 to kMaxThreads in plain decimal digits.
+constexpr unsigned kMaxThreads = 1024;
+bool ReadThreads(const std::string& text, unsigned& threads) {
+    if (text.empty() || text.size() > 4) return false;
+    unsigned value = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        value = 10 * value + static_cast<unsigned>(c - '0');
+    }
+    threads = value;
+    return value >= 1 && value <= kMaxThreads;
+}
+
 bool ReadFormat(const std::string& text, MeshFormat& format) {
     const struct {
         const char* name;
@@ -61,7 +74,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     Options o;
     bool anyOption = false;
     bool seenSpacing = false, seenUnit = false, seenFormat = false, seenReport = false,
-         seenQuiet = false;
+         seenThreads = false, seenQuiet = false;
     int i = 1;
     while (i < argc && argc - i != 4) {
         const std::string arg = argv[i];
@@ -86,11 +99,12 @@ Options ParseOptions(int argc, const char* const* argv) {
             seenQuiet = o.quiet = true;
             continue;
         }
-        bool* seen = name == "--spacing"  ? &seenSpacing
-                     : name == "--unit"   ? &seenUnit
-                     : name == "--format" ? &seenFormat
-                     : name == "--report" ? &seenReport
-                                          : nullptr;
+        bool* seen = name == "--spacing"   ? &seenSpacing
+                     : name == "--unit"    ? &seenUnit
+                     : name == "--format"  ? &seenFormat
+                     : name == "--report"  ? &seenReport
+                     : name == "--threads" ? &seenThreads
+                                           : nullptr;
         if (seen == nullptr) OptionError(name + " : unknown option.");
         if (*seen) OptionError(name + " : given twice.");
         *seen = true;
@@ -113,6 +127,8 @@ Options ParseOptions(int argc, const char* const* argv) {
             good = GoodUnit(value);
         } else if (name == "--format") {
             good = ReadFormat(value, o.format);
+        } else if (name == "--threads") {
+            good = ReadThreads(value, o.threads);
         } else {
             o.report = value;
             good = !value.empty();
@@ -148,6 +164,8 @@ const char* HelpText() {
            "  --format FORMAT     stl (binary, the default), stl-ascii, ply (binary) or obj\n"
            "  --report FILE       measurements of the object and its hull as JSON; - for\n"
            "                      standard output\n"
+           "  --threads N         read the slices on N threads, 1 to 1024 (default: one per\n"
+           "                      core); the output is the same for any number\n"
            "  --quiet             no progress display on a terminal\n"
            "  --help              this text\n"
            "  --version           the version\n";

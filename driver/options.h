@@ -33,6 +33,7 @@ struct Options {
     std::string unit;
     MeshFormat format = MeshFormat::Stl;
     std::string report;             // empty: no report; "-": standard output
+    unsigned threads = 0;           // --threads N; 0: one per core
     std::vector<std::string> args;  // directory, nameFile, rangeList, STL
 };
 

@@ -1,25 +1,40 @@
 #include "driver/sampling.h"
 
+#include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "common/failure.h"
 #include "driver/error.h"
+#include "hull/storage.h"
 #include "slices/rsi.h"
 
 namespace {
 
 constexpr const char* kSamplingMemory = "no allocatable memory for sampling points.";
 
-// Sizes are computed in 64 bits; one that cannot be represented is a failed allocation.
-std::int64_t Product(std::int64_t a, std::int64_t b) {
-    std::int64_t p = 0;
-    if (a < 0 || b < 0 || __builtin_mul_overflow(a, b, &p)) Error(kSamplingMemory);
-    return p;
-}
+// The hull accepts coordinates up to 2^28 - 1; beyond, the whole set goes to it unreduced, so
+// that it reports the same point as it always did.
+constexpr std::int32_t kCoordinateLimit = 268435455;
 
-// Uninitialised storage: the worst-case arrays are large, and only the part that is written ever
-// becomes resident.
+// A slab is closed once it holds this many points. Larger slabs leave fewer points to the whole
+// hull but cost more each; the result does not depend on the choice.
+constexpr std::size_t kSlabPoints = 8192;
+
+// Uninitialised storage; a count that cannot be had is a failed allocation.
 template <class T>
 std::unique_ptr<T[]> AllocateRaw(std::int64_t count) {
     if (count < 0 || static_cast<std::uint64_t>(count) > PTRDIFF_MAX / sizeof(T))
@@ -33,11 +48,11 @@ std::unique_ptr<T[]> AllocateRaw(std::int64_t count) {
 // that one chain rule serves both sides. Each holds at most one point per y in 0..H.
 class PlaneSampler {
   public:
-    PlaneSampler(std::int32_t H, SamplingPoints& points)
+    explicit PlaneSampler(std::int32_t H)
         : LX(AllocateRaw<std::int32_t>(std::int64_t{H} + 1)),
           LY(AllocateRaw<std::int32_t>(std::int64_t{H} + 1)),
           RX(AllocateRaw<std::int32_t>(std::int64_t{H} + 1)),
-          RY(AllocateRaw<std::int32_t>(std::int64_t{H} + 1)), points_(points) {}
+          RY(AllocateRaw<std::int32_t>(std::int64_t{H} + 1)) {}
 
     void StartPlane() { started_ = false; }
 
@@ -57,35 +72,346 @@ class PlaneSampler {
     }
 
     // Appends the plane's corners ordered by y, the left one first on equal y.
-    void Collect(std::int32_t z) {
+    void Collect(std::int32_t z, PlanePoints& out) {
         if (!started_) return;
-        std::int32_t* IX = points_.IX.get();
-        std::int32_t* IY = points_.IY.get();
-        std::int32_t* IZ = points_.IZ.get();
-        std::int64_t n = points_.n;
         std::int32_t j = 0, i = 0;
         while (j <= nL_ || i <= nR_) {
             if (i > nR_ || (j <= nL_ && LY[j] <= RY[i])) {
-                IX[n] = LX[j];
-                IY[n] = LY[j];
+                out.X.push_back(LX[j]);
+                out.Y.push_back(LY[j]);
                 ++j;
             } else {
-                IX[n] = 1 - RX[i];  // back from the mirrored -v to the cube's right side v + 1
-                IY[n] = RY[i];
+                out.X.push_back(1 - RX[i]);  // back from the mirrored -v to the right side v + 1
+                out.Y.push_back(RY[i]);
                 ++i;
             }
-            IZ[n] = z;
-            ++n;
+            out.Z.push_back(z);
         }
-        points_.n = n;
     }
 
   private:
     std::unique_ptr<std::int32_t[]> LX, LY, RX, RY;
-    SamplingPoints& points_;
     std::int32_t nL_ = 0, nR_ = 0;
     bool started_ = false;
 };
+
+// The first and last object column of every row of one slice; -1 in both for a row without
+// object samples.
+struct RowExtents {
+    explicit RowExtents(std::int32_t H)
+        : first(AllocateRaw<std::int32_t>(H)), last(AllocateRaw<std::int32_t>(H)) {}
+    std::unique_ptr<std::int32_t[]> first, last;
+    std::int64_t voxels = 0;  // object samples of the whole grid, padding included, when counted
+};
+
+// The gray-level test: a sample belongs to the object when its table entry is not 0. A range
+// list of a few intervals, the usual case, is tested eight samples at a time; the table and the
+// intervals say the same, since the intervals are read off the table.
+class ObjectTest {
+  public:
+    explicit ObjectTest(const unsigned char* table) : table_(table) {
+        for (std::uint32_t v = 0; v < 65536;) {
+            if (table[v] == 0) {
+                ++v;
+                continue;
+            }
+            const std::uint32_t lo = v;
+            while (v < 65536 && table[v] != 0)
+                ++v;
+            if (count_ == kMaxIntervals) {
+                count_ = 0;  // too many: the table alone
+                break;
+            }
+            lo_[count_] = static_cast<std::uint16_t>(lo);
+            span_[count_] = static_cast<std::uint16_t>(v - 1 - lo);
+            ++count_;
+        }
+    }
+
+    // The first column in [from, to) whose sample is an object sample; to when there is none.
+    std::int32_t First(const std::uint16_t* row, std::int32_t from, std::int32_t to) const {
+        std::int32_t x = from;
+#if defined(__SSE2__)
+        if (count_ > 0) {
+            for (; x + 8 <= to; x += 8) {
+                const unsigned mask = Mask(row + x);
+                if (mask != 0) return x + __builtin_ctz(mask) / 2;
+            }
+        }
+#endif
+        while (x < to && table_[row[x]] == 0)
+            ++x;
+        return x;
+    }
+    // The last column in [from, to) whose sample is an object sample; from - 1 when there is none.
+    std::int32_t Last(const std::uint16_t* row, std::int32_t from, std::int32_t to) const {
+        std::int32_t x = to;  // columns x and beyond are known not to hold one
+#if defined(__SSE2__)
+        if (count_ > 0) {
+            for (; x - 8 >= from; x -= 8) {
+                const unsigned mask = Mask(row + x - 8);
+                if (mask != 0) return x - 8 + (31 - __builtin_clz(mask)) / 2;
+            }
+        }
+#endif
+        while (x > from && table_[row[x - 1]] == 0)
+            --x;
+        return x - 1;
+    }
+
+    // The number of object samples in [0, to).
+    std::int64_t Count(const std::uint16_t* row, std::int32_t to) const {
+        std::int64_t count = 0;
+        std::int32_t x = 0;
+#if defined(__SSE2__)
+        if (count_ > 0) {
+            for (; x + 8 <= to; x += 8)
+                count += __builtin_popcount(Mask(row + x)) / 2;
+        }
+#endif
+        for (; x < to; ++x)
+            count += table_[row[x]] != 0;
+        return count;
+    }
+
+  private:
+    static constexpr int kMaxIntervals = 4;
+
+#if defined(__SSE2__)
+    // Two bits per sample of the eight at p, set for an object sample. A value v lies in
+    // [lo, lo + span] when v - lo, wrapped to 16 bits, is at most span: the saturating difference
+    // (v - lo) - span is then 0.
+    unsigned Mask(const std::uint16_t* p) const {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i in = _mm_setzero_si128();
+        for (int i = 0; i < count_; ++i) {
+            const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(static_cast<short>(lo_[i])));
+            const __m128i over = _mm_subs_epu16(d, _mm_set1_epi16(static_cast<short>(span_[i])));
+            in = _mm_or_si128(in, _mm_cmpeq_epi16(over, _mm_setzero_si128()));
+        }
+        return static_cast<unsigned>(_mm_movemask_epi8(in));
+    }
+#endif
+
+    const unsigned char* table_;
+    int count_ = 0;  // intervals in use; 0: the table decides
+    std::uint16_t lo_[kMaxIntervals] = {}, span_[kMaxIntervals] = {};
+};
+
+// Loads slices into its own W x H grid and reduces them to row extents. Each row is scanned from
+// both ends, and each scan stops at its first object sample: the samples between the two ends
+// play no part in the plane's polygon.
+class SliceReducer {
+  public:
+    SliceReducer(std::int32_t W, std::int32_t H)
+        : W_(W), H_(H), samples_(AllocateRaw<std::uint16_t>(std::int64_t{W} * H)),
+          rows_(AllocateRaw<std::uint16_t*>(H)) {
+        for (std::int32_t y = 0; y < H; ++y)
+            rows_[y] = samples_.get() + std::int64_t{y} * W;
+    }
+
+    // warnings: as for ReadSliceImage (null: standard error at once).
+    // With count, every object sample of the grid is counted as well.
+    RowExtents Reduce(const std::string& path, const TiffPage* page, const ObjectTest& test,
+                      bool count, std::string* warnings) {
+        ReadSliceImage(path.c_str(), W_, H_, rows_.get(), warnings, page);
+        RowExtents out(H_);
+        for (std::int32_t y = 0; y < H_; ++y) {
+            if (count) out.voxels += test.Count(rows_[y], W_);
+            const std::int32_t u = test.First(rows_[y], 0, W_);
+            out.first[y] = u < W_ ? u : -1;
+            out.last[y] = u < W_ ? test.Last(rows_[y], u, W_) : -1;
+        }
+        return out;
+    }
+
+  private:
+    std::int32_t W_, H_;
+    std::unique_ptr<std::uint16_t[]> samples_;
+    std::unique_ptr<std::uint16_t*[]> rows_;
+};
+
+// The work of one run, shared between the calling thread, which consumes slices in order and
+// builds the planes, and the workers, which read and reduce slices and reduce slabs. Workers take
+// slices in order, at most a few ahead of the consumer, so at most one grid per worker and a few
+// row extents are held. Slabs go first: they are what the consumer waits for at the end.
+// Without workers every task runs on the calling thread when it is asked for.
+class Pipeline {
+  public:
+    Pipeline(const std::vector<std::string>& paths, const std::vector<TiffPage>* pages,
+             std::int32_t W, std::int32_t H, const ObjectTest& test, bool count, unsigned threads)
+        : paths_(paths), pages_(pages), W_(W), H_(H), test_(test), count_(count),
+          slices_(paths.size()), window_(2 * std::size_t{threads} + 2) {
+        if (threads <= 1) return;
+        try {
+            for (unsigned t = 0; t < threads; ++t)
+                workers_.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for, or none and everything on this one: the same work.
+        }
+    }
+    ~Pipeline() { Stop(); }
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    // The row extents of slice k, taken in order k = 0, 1, ...; throws the slice's failure.
+    RowExtents TakeSlice(std::size_t k) {
+        Slice& s = slices_[k];
+        if (workers_.empty()) {
+            if (!inline_) inline_ = std::make_unique<SliceReducer>(W_, H_);
+            return inline_->Reduce(paths_[k], Page(k), test_, count_, nullptr);
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        taken_ = k + 1;  // the window moves on
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return s.done; });
+        // The slice's warnings come out now, in slice order, and before its failure.
+        std::fputs(s.warnings.c_str(), stderr);
+        s.warnings = std::string();
+        if (s.failure) std::rethrow_exception(s.failure);
+        const std::unique_ptr<RowExtents> extents = std::move(s.extents);
+        return std::move(*extents);
+    }
+
+    // Hands a slab of points over for reduction; slabs are numbered in submission order.
+    void SubmitSlab(PlanePoints slab, bool reduce) {
+        if (workers_.empty()) {
+            if (reduce) KeepSlabCorners(slab);
+            slabs_.push_back(Slab{std::move(slab), true});
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        slabs_.push_back(Slab{std::move(slab), !reduce});
+        if (reduce) pendingSlabs_.push_back(slabs_.size() - 1);
+        changed_.notify_all();
+    }
+
+    // Every slab's points, reduced, in submission order.
+    std::vector<PlanePoints> TakeSlabs() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] {
+            return std::all_of(slabs_.begin(), slabs_.end(), [](const Slab& s) { return s.done; });
+        });
+        std::vector<PlanePoints> out;
+        for (Slab& s : slabs_)
+            out.push_back(std::move(s.points));
+        return out;
+    }
+
+  private:
+    struct Slice {
+        bool done = false;
+        std::unique_ptr<RowExtents> extents;
+        std::exception_ptr failure;
+        std::string warnings;  // whole lines, held until the slice is taken
+    };
+    struct Slab {
+        PlanePoints points;
+        bool done = false;
+    };
+
+    void Work() {
+        std::unique_ptr<SliceReducer> reducer;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] {
+                return stop_ || !pendingSlabs_.empty() ||
+                       (next_ < slices_.size() && next_ < taken_ + window_);
+            });
+            if (stop_) return;
+            if (!pendingSlabs_.empty()) {
+                Slab& slab = slabs_[pendingSlabs_.front()];
+                pendingSlabs_.pop_front();
+                PlanePoints points = std::move(slab.points);
+                lock.unlock();
+                KeepSlabCorners(points);
+                lock.lock();
+                slab.points = std::move(points);
+                slab.done = true;
+                changed_.notify_all();
+                continue;
+            }
+            const std::size_t k = next_++;
+            lock.unlock();
+            std::unique_ptr<RowExtents> extents;
+            std::exception_ptr failure;
+            std::string warnings;
+            try {
+                if (!reducer) reducer = std::make_unique<SliceReducer>(W_, H_);
+                extents = std::make_unique<RowExtents>(
+                    reducer->Reduce(paths_[k], Page(k), test_, count_, &warnings));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            slices_[k].extents = std::move(extents);
+            slices_[k].failure = failure;
+            slices_[k].warnings = std::move(warnings);
+            slices_[k].done = true;
+            changed_.notify_all();
+        }
+    }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            changed_.notify_all();
+        }
+        for (std::thread& t : workers_)
+            t.join();
+        workers_.clear();
+    }
+
+    // Slice k's image within its file: a stack file's page, or the first image.
+    const TiffPage* Page(std::size_t k) const { return pages_ ? &(*pages_)[k] : nullptr; }
+
+    const std::vector<std::string>& paths_;
+    const std::vector<TiffPage>* pages_;
+    const std::int32_t W_, H_;
+    const ObjectTest& test_;
+    const bool count_;
+    std::unique_ptr<SliceReducer> inline_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slice> slices_;
+    std::size_t next_ = 0, taken_ = 0;
+    const std::size_t window_;
+    std::deque<Slab> slabs_;  // a deque: a worker's reference survives the consumer's push_back
+    std::deque<std::size_t> pendingSlabs_;
+    bool stop_ = false;
+    std::vector<std::thread> workers_;
+};
+
+// True when some four of the points are not coplanar. Coordinates lie within the hull's limit, so
+// differences stay below 2^29 and the cross products below 2^59.
+bool IsSolid(const PlanePoints& p) {
+    const std::size_t n = p.size();
+    if (n < 6) return false;  // too few for the hull, and never a slab of two sampling planes
+    using Vector = std::array<std::int64_t, 3>;
+    auto d = [&p](std::size_t i) {
+        return Vector{std::int64_t{p.X[i]} - p.X[0], std::int64_t{p.Y[i]} - p.Y[0],
+                      std::int64_t{p.Z[i]} - p.Z[0]};
+    };
+    std::size_t i = 1;
+    while (i < n && d(i) == Vector{0, 0, 0})
+        ++i;
+    std::size_t j = i + 1;
+    for (; j < n; ++j) {
+        const Vector a = d(i), b = d(j);
+        if (a[1] * b[2] != a[2] * b[1] || a[2] * b[0] != a[0] * b[2] || a[0] * b[1] != a[1] * b[0])
+            break;
+    }
+    for (std::size_t k = j + 1; k < n; ++k) {
+        // The hull's exact orientation test, on 1-based point numbers.
+        const std::int32_t P[4] = {1, static_cast<std::int32_t>(i + 1),
+                                   static_cast<std::int32_t>(j + 1),
+                                   static_cast<std::int32_t>(k + 1)};
+        if (jd1sss(P, p.X.data(), p.Y.data(), p.Z.data()) != 0) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -115,66 +441,121 @@ std::int32_t Append(std::int32_t n, std::int32_t* X, std::int32_t* Y, std::int32
     return j + 1;
 }
 
-SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-                            const unsigned char* grayTable, SamplingWatch* watch,
-                            const std::vector<TiffPage>* pages) {
-    const std::int64_t N = static_cast<std::int64_t>(paths.size());
-    const std::int64_t area = Product(W, H);
-    auto flags = AllocateRaw<unsigned char>(area);
-    auto samples = AllocateRaw<std::uint16_t>(area);
-    auto rows = AllocateRaw<std::uint16_t*>(H);
-    for (std::int32_t y = 0; y < H; ++y)
-        rows[y] = samples.get() + std::int64_t{y} * W;
-    std::memset(flags.get(), 0, static_cast<std::size_t>(area));
+void KeepSlabCorners(PlanePoints& slab) {
+    // A flat set has no corners in the sense of MarkExtremePoints (every vertex sees one plane):
+    // only a solid is reduced. Sampling planes are polygons of positive area, so a slab of two
+    // planes or more is solid; this checks it rather than rely on it.
+    if (!IsSolid(slab)) return;
+    const std::size_t n = slab.size();
+    try {
+        HullStorage hull;
+        hull.SizePoints(static_cast<std::int64_t>(n));
+        std::copy(slab.X.begin(), slab.X.end(), hull.IX.begin());
+        std::copy(slab.Y.begin(), slab.Y.end(), hull.IY.begin());
+        std::copy(slab.Z.begin(), slab.Z.end(), hull.IZ.begin());
+        hull.SizeCells();
+        const auto count = static_cast<std::int32_t>(n);
+        FirstHull(count, hull);
+        std::int32_t* keep = hull.IVSUB.data();  // free once the hull is built
+        MarkExtremePoints(count, hull, keep);
+        std::size_t j = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (keep[i] == 0) continue;
+            slab.X[j] = slab.X[i];
+            slab.Y[j] = slab.Y[i];
+            slab.Z[j] = slab.Z[i];
+            ++j;
+        }
+        slab.X.resize(j);
+        slab.Y.resize(j);
+        slab.Z.resize(j);
+    } catch (const std::bad_alloc&) {
+    } catch (const Failure&) {
+        // Every point stays: the hull of the whole set decides, and reports, as it always did.
+    }
+}
 
-    SamplingPoints points;
-    PlaneSampler sampler(H, points);
-    const std::int64_t capacity = Product(2 * std::int64_t{H} + 2, N + 1);
-    points.IX = AllocateRaw<std::int32_t>(capacity);
-    points.IY = AllocateRaw<std::int32_t>(capacity);
-    points.IZ = AllocateRaw<std::int32_t>(capacity);
+namespace {
+
+SamplingPoints Sample(const std::vector<std::string>& paths, const std::vector<TiffPage>* pages,
+                      std::int32_t W, std::int32_t H, const unsigned char* grayTable,
+                      SamplingWatch* watch, unsigned threads) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t N = paths.size();
+    threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(N, 1)));
+    const bool reduce = W <= kCoordinateLimit && H <= kCoordinateLimit &&
+                        N <= static_cast<std::size_t>(kCoordinateLimit);
+    const ObjectTest test(grayTable);
+    PlaneSampler sampler(H);
+    const bool count = watch != nullptr && watch->countVoxels;
+    Pipeline pipeline(paths, pages, W, H, test, count, threads);
+    PlanePoints slab;
+    auto collect = [&](std::size_t z) {
+        sampler.Collect(static_cast<std::int32_t>(z), slab);
+        if (slab.size() < kSlabPoints) return;
+        pipeline.SubmitSlab(std::move(slab), reduce);
+        slab = PlanePoints();
+    };
 
     // Plane k holds the bottom faces of slice k and the top faces of slice k-1: a pixel counts
-    // when either slice has it. The flags carry slice k-1's classification and afterwards hold
-    // slice k's: the flag becomes the table entry whatever it was.
-    std::int64_t voxels = 0;  // table entries are 0 or 1
-    for (std::int64_t k = 0; k < N; ++k) {
-        ReadSliceImage(paths[static_cast<std::size_t>(k)].c_str(), W, H, rows.get(), nullptr,
-                       pages ? &(*pages)[static_cast<std::size_t>(k)] : nullptr);
+    // when either slice has it, so a row's extent in the plane is the union of its extents in
+    // the two slices. Before slice 0 no row has an extent.
+    RowExtents previous(H);
+    std::fill(previous.first.get(), previous.first.get() + H, -1);
+    std::fill(previous.last.get(), previous.last.get() + H, -1);
+    std::int64_t voxels = 0;
+    for (std::size_t k = 0; k < N; ++k) {
+        RowExtents current = pipeline.TakeSlice(k);
         sampler.StartPlane();
         for (std::int32_t y = 0; y < H; ++y) {
-            unsigned char* flag = flags.get() + std::int64_t{y} * W;
-            const std::uint16_t* sample = rows[y];
-            std::int32_t u = -1, v = -1;
-            for (std::int32_t x = 0; x < W; ++x) {
-                const unsigned char t = grayTable[sample[x]];
-                voxels += t;
-                const unsigned char counts = flag[x] | t;
-                flag[x] = t;
-                if (counts != 0) {
-                    if (u < 0) u = x;
-                    v = x;
-                }
+            std::int32_t u = current.first[y], v = current.last[y];
+            if (previous.first[y] >= 0) {
+                if (u < 0 || previous.first[y] < u) u = previous.first[y];
+                if (previous.last[y] > v) v = previous.last[y];
             }
             if (u >= 0) sampler.Row(u, v, y);
         }
-        sampler.Collect(static_cast<std::int32_t>(k));
-        if (watch != nullptr && watch->sliceRead) watch->sliceRead(k + 1, N);
+        collect(k);
+        voxels += current.voxels;
+        previous = std::move(current);
+        if (watch != nullptr && watch->sliceRead) {
+            watch->sliceRead(static_cast<std::int64_t>(k) + 1, static_cast<std::int64_t>(N));
+        }
     }
     if (watch != nullptr) watch->voxels = voxels;
-    // The last plane z = N holds the top faces of the last slice, from the flags alone.
+    // The last plane z = N holds the top faces of the last slice alone.
     sampler.StartPlane();
     for (std::int32_t y = 0; y < H; ++y) {
-        const unsigned char* flag = flags.get() + std::int64_t{y} * W;
-        std::int32_t u = -1, v = -1;
-        for (std::int32_t x = 0; x < W; ++x) {
-            if (flag[x] != 0) {
-                if (u < 0) u = x;
-                v = x;
-            }
-        }
-        if (u >= 0) sampler.Row(u, v, y);
+        if (previous.first[y] >= 0) sampler.Row(previous.first[y], previous.last[y], y);
     }
-    sampler.Collect(static_cast<std::int32_t>(N));
+    collect(N);
+    pipeline.SubmitSlab(std::move(slab), reduce);
+
+    const std::vector<PlanePoints> slabs = pipeline.TakeSlabs();
+    SamplingPoints points;
+    for (const PlanePoints& s : slabs)
+        points.n += static_cast<std::int64_t>(s.size());
+    points.IX = AllocateRaw<std::int32_t>(points.n);
+    points.IY = AllocateRaw<std::int32_t>(points.n);
+    points.IZ = AllocateRaw<std::int32_t>(points.n);
+    std::int64_t at = 0;
+    for (const PlanePoints& s : slabs) {
+        std::copy(s.X.begin(), s.X.end(), points.IX.get() + at);
+        std::copy(s.Y.begin(), s.Y.end(), points.IY.get() + at);
+        std::copy(s.Z.begin(), s.Z.end(), points.IZ.get() + at);
+        at += static_cast<std::int64_t>(s.size());
+    }
     return points;
+}
+
+}  // namespace
+
+SamplingPoints SampleSlices(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
+                            const unsigned char* grayTable, SamplingWatch* watch, unsigned threads,
+                            const std::vector<TiffPage>* pages) {
+    try {
+        return Sample(paths, pages, W, H, grayTable, watch, threads);
+    } catch (const std::bad_alloc&) {
+        Error(kSamplingMemory);
+    }
 }

@@ -94,8 +94,9 @@ int Run(int argc, char** argv) {
 
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
     SamplingWatch watch;
+    watch.countVoxels = !o.report.empty();
     watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, &pages);
+    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, o.threads, &pages);
     progress.Erase();
     if (points.n == 0) Error("no object.");
     HullStorage hull;

@@ -181,6 +181,9 @@ class Reader {
                        RowTable* rows, std::unique_ptr<char[]>* description, bool check = false,
                        const TiffPage* page = nullptr, std::vector<TiffPage>* pages = nullptr);
     void ReadResolution(Resolution* resolution);
+    // An image that fits the grid is decoded into it (true); a larger one not at all (false).
+    bool ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int32_t* height,
+                       const TiffPage* page);
 
   private:
     struct LZWRegisters;
@@ -284,7 +287,11 @@ class Reader {
     void ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                   RowTable* rows);
 
-    const char* const Path;       // every message starts with it
+    const char* const Path;  // every message starts with it
+
+    // A caller's grid that the rows are decoded into instead of rows of their own (null: none).
+
+    const SampleGrid* Into = nullptr;
     std::string* const Warnings;  // null: warnings go to standard error at once
 
     // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is

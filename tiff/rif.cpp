@@ -343,7 +343,7 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
 
     // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
     // end the process instead of throwing when a throwing one fails.
-    if (rows != nullptr) {
+    if (rows != nullptr && Into == nullptr) {
         rows->clear();
         if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
             height > rows->max_size())
@@ -393,9 +393,9 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
             if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
             continue;
         }
-        std::uint16_t* row = NewArray<std::uint16_t>(width);
+        std::uint16_t* row = Into != nullptr ? Into->rows[y] : NewArray<std::uint16_t>(width);
         if (row == nullptr) Error("no allocatable memory for cell.");
-        rows->emplace_back(row);
+        if (Into == nullptr) rows->emplace_back(row);
         DecodeRow(decoder, row, width, b);
         if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
         if (predictor == 2) {
@@ -578,7 +578,7 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
     for (std::uint64_t ty = 0; ty < down; ++ty) {
         const auto y0 = static_cast<std::uint32_t>(ty * tl);
         const std::uint32_t rowsHere = std::min(tl, height - y0);
-        for (std::uint32_t y = 0; !dry && y < rowsHere; ++y) {
+        for (std::uint32_t y = 0; !dry && Into == nullptr && y < rowsHere; ++y) {
             std::uint16_t* row = NewArray<std::uint16_t>(width);
             if (row == nullptr) Error("no allocatable memory for cell.");
             rows->emplace_back(row);
@@ -604,7 +604,10 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
                     for (std::uint32_t x = 1; x < tw; ++x)
                         t[x] = static_cast<std::uint16_t>((t[x - 1] + t[x]) & m);
                 }
-                if (y < rowsHere) std::copy(t, t + colsHere, (*rows)[y0 + y].get() + x0);
+                std::uint16_t* target = y >= rowsHere     ? nullptr
+                                        : Into != nullptr ? Into->rows[y0 + y]
+                                                          : (*rows)[y0 + y].get();
+                if (target != nullptr) std::copy(t, t + colsHere, target + x0);
             }
             (this->*decoder.term)();
         }
@@ -723,8 +726,25 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
     }
     if (description != nullptr) ReadDescription(ifd, description);
-    if (rows != nullptr) ReadRows(ifd, w, h, b, rows);
+    if (rows != nullptr) {
+        // An image larger than the grid is not decoded: the caller reads it the usual way.
+        if (Into != nullptr && (std::int64_t{w} > Into->W || std::int64_t{h} > Into->H)) {
+            Into = nullptr;
+            return;
+        }
+        ReadRows(ifd, w, h, b, rows);
+    }
     if (check) CheckStrips(ifd, w, h, b);
+}
+
+bool Reader::ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int32_t* height,
+                           const TiffPage* page) {
+    Into = &grid;
+    RowTable unused;  // the rows are the grid's; this table stays empty
+    ReadImageFile(width, height, nullptr, &unused, nullptr, false, page);
+    const bool fits = Into != nullptr;
+    Into = nullptr;
+    return fits;
 }
 
 // XResolution, YResolution (one RATIONAL each) and ResolutionUnit of the first image.
@@ -763,6 +783,12 @@ void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                     std::int32_t* bitsPerSample, std::string* warnings, const TiffPage* page) {
     rif::Reader reader(path, warnings);
     reader.ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true, page);
+}
+
+bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width,
+                   std::int32_t* height, std::string* warnings, const TiffPage* page) {
+    rif::Reader reader(path, warnings);
+    return reader.ReadImageInto(grid, width, height, page);
 }
 
 std::vector<TiffPage> ListTiffPages(const char* path) {

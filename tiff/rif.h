@@ -51,6 +51,19 @@ void CheckImageFile(const char* path, std::int32_t* width, std::int32_t* height,
 // the file. Header failures are ReadImageFile's.
 std::vector<TiffPage> ListTiffPages(const char* path);
 
+// A caller's grid of H rows of at least W samples each.
+struct SampleGrid {
+    std::int32_t W, H;
+    std::uint16_t* const* rows;
+};
+
+// As ReadImageFile with width, height and rows, but an image of at most W x H samples is decoded
+// straight into samples 0..w-1 of the grid's rows 0..h-1, with no allocation per row, and true is
+// returned; the rest of the grid is left as it was. A larger image is not decoded: false.
+bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width,
+                   std::int32_t* height, std::string* warnings = nullptr,
+                   const TiffPage* page = nullptr);
+
 // The resolution tags of the first image: XResolution and YResolution (pixels per unit, a
 // RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit (1 none, 2 inch,
 // 3 centimetre; 2 when absent, as TIFF 6.0 says). Fails as ReadImageFile does on a bad header.

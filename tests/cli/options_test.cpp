@@ -75,8 +75,8 @@ TEST(Options, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind(kOptionsUsage, 0), 0u);
-    for (const char* option : {"--spacing", "--unit", "--format", "--report", "--quiet", "--help",
-                               "--version", "stl-ascii", "ply", "obj"}) {
+    for (const char* option : {"--spacing", "--unit", "--format", "--report", "--threads",
+                               "--quiet", "--help", "--version", "stl-ascii", "ply", "obj"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     const RunResult version = RunVoxwrap({"--version"});

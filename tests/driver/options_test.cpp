@@ -97,6 +97,25 @@ TEST(ParseOptions, RefusesBadOptionsByName) {
     EXPECT_EQ(ParseFailure({"d", "n", "1"}), "usage : voxwrap directory nameFile rangeList STL");
 }
 
+TEST(ParseOptions, ThreadsAreOneTo1024) {
+    EXPECT_EQ(Parse({"d", "n", "1", "o"}).threads, 0u);  // one per core
+    for (const unsigned good : {1u, 2u, 8u, 1024u}) {
+        const std::string text = std::to_string(good);
+        EXPECT_EQ(Parse({"--threads", text.c_str(), "d", "n", "1", "o"}).threads, good);
+    }
+    EXPECT_EQ(Parse({"--threads=0003", "d", "n", "1", "o"}).threads, 3u);
+    for (const char* bad :
+         {"", "0", "1025", "99999", "-1", "+2", " 2", "2 ", "2.0", "two", "0x2"}) {
+        EXPECT_EQ(ParseFailure({"--threads", bad, "d", "n", "1", "o"}),
+                  "--threads " + std::string(bad) +
+                      " : bad value.\nusage : voxwrap [options] directory nameFile rangeList STL")
+            << bad;
+    }
+    EXPECT_EQ(
+        ParseFailure({"--threads", "2", "--threads", "2", "d", "n", "1", "o"}),
+        "--threads : given twice.\nusage : voxwrap [options] directory nameFile rangeList STL");
+}
+
 TEST(ParseOptions, SpacingIsThreePositiveDecimals) {
     for (const char* good : {"1,1,1", "0.5,0.5,2", ".5,5.,1e-3", "1E2,2,3"}) {
         EXPECT_TRUE(Parse({"--spacing", good, "d", "n", "1", "o"}).spacingGiven) << good;

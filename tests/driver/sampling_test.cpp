@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "driver/rl.h"
+#include "hull/storage.h"
+#include "slices/csi.h"
+#include "support.h"
+#include "tiff/tiff_builder.h"
 
 namespace {
 
@@ -90,6 +100,344 @@ TEST(AppendChain, WideCoordinatesDoNotOverflow) {
     const std::int32_t big = 2000000000;
     EXPECT_EQ(Build({{big, 0}, {-big, 100000}, {big, 200000}}),
               (Chain{{big, 0}, {-big, 100000}, {-big, 100001}, {big, 200001}}));
+}
+
+// A random stack: slices of their own sizes, some without any object sample, written as
+// uncompressed 16-bit TIFF files; grid[k] is slice k padded with zeros to the common size.
+struct Stack {
+    std::int32_t W = 0, H = 0;
+    std::vector<std::string> paths;
+    std::vector<std::vector<std::uint16_t>> grid;
+};
+
+// An uncompressed 16-bit slice in one strip; countChange changes the strip's byte count: more
+// than the data is warned about ("too many codes"), less fails ("too few codes.").
+std::string SliceFile(std::int32_t w, std::int32_t h, const std::vector<std::uint16_t>& samples,
+                      int countChange = 0, std::uint32_t compression = 1) {
+    tifftest::TiffBuilder tiff;
+    std::vector<std::uint8_t> data;
+    for (const std::uint16_t s : samples)
+        tiff.Put16(data, s);
+    data.resize(data.size() + 4);  // room for a larger count
+    const std::uint32_t at = tiff.Data(data);
+    const auto count = static_cast<std::uint32_t>(2 * samples.size() + countChange);
+    tiff.Short(256, w).Short(257, h).Short(258, 16).Short(259, compression).Short(262, 1);
+    tiff.Long(273, at).Short(277, 1).Long(278, h).Long(279, count);
+    const std::vector<std::uint8_t> bytes = tiff.Bytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// N slices (1 to 7 when N is 0) of up to width x height samples.
+Stack RandomStack(std::mt19937& rng, const std::string& dir, int N = 0, std::int32_t width = 40,
+                  std::int32_t height = 11) {
+    static const std::uint16_t values[] = {0, 7, 999, 1000, 2000, 4095, 4096, 65535};
+    if (N == 0) N = 1 + static_cast<int>(rng() % 7);
+    std::vector<std::array<std::int32_t, 2>> sizes;
+    for (int k = 0; k < N; ++k) {
+        // Rows up to 40 wide: the gray test takes eight samples at a time.
+        sizes.push_back({1 + static_cast<std::int32_t>(rng() % width),
+                         1 + static_cast<std::int32_t>(rng() % height)});
+    }
+    Stack stack;
+    for (const auto& [w, h] : sizes) {
+        stack.W = std::max(stack.W, w);
+        stack.H = std::max(stack.H, h);
+    }
+    for (int k = 0; k < N; ++k) {
+        const auto [w, h] = sizes[static_cast<std::size_t>(k)];
+        const unsigned density = rng() % 4 == 0 ? 0 : 1 + rng() % 32;  // a quarter: no object
+        std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * h);
+        std::vector<std::uint16_t> grid(static_cast<std::size_t>(stack.W) * stack.H);
+        for (std::int32_t y = 0; y < h; ++y) {
+            for (std::int32_t x = 0; x < w; ++x) {
+                const bool object = rng() % 64 < density;
+                const std::uint16_t s = values[(object ? 2 : 0) + rng() % 6];
+                samples[static_cast<std::size_t>(y) * w + x] = s;
+                grid[static_cast<std::size_t>(y) * stack.W + x] = s;
+            }
+        }
+        stack.paths.push_back(dir + "/s" + std::to_string(k) + ".tif");
+        WriteFile(stack.paths.back(), SliceFile(w, h, samples));
+        stack.grid.push_back(std::move(grid));
+    }
+    return stack;
+}
+
+void Push(PlanePoints& p, std::int32_t x, std::int32_t y, std::int32_t z) {
+    p.X.push_back(x);
+    p.Y.push_back(y);
+    p.Z.push_back(z);
+}
+
+using Points = std::vector<std::array<std::int32_t, 3>>;
+
+Points List(const PlanePoints& p) {
+    Points out;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        out.push_back({p.X[i], p.Y[i], p.Z[i]});
+    return out;
+}
+
+// The corners of the hull of a solid point set, in the set's order: what the second hull is
+// built from, and so all that decides the STL.
+Points Corners(const PlanePoints& p) {
+    HullStorage hull;
+    const auto n = static_cast<std::int32_t>(p.size());
+    hull.SizePoints(n);
+    std::copy(p.X.begin(), p.X.end(), hull.IX.begin());
+    std::copy(p.Y.begin(), p.Y.end(), hull.IY.begin());
+    std::copy(p.Z.begin(), p.Z.end(), hull.IZ.begin());
+    hull.SizeCells();
+    FirstHull(n, hull);
+    std::vector<std::int32_t> keep(p.size());
+    MarkExtremePoints(n, hull, keep.data());
+    Points out;
+    for (std::size_t i = 0; i < p.size(); ++i)
+        if (keep[i] != 0) out.push_back({p.X[i], p.Y[i], p.Z[i]});
+    return out;
+}
+
+// True when every point of part appears in whole, in the same order.
+bool IsSubsequence(const Points& part, const Points& whole) {
+    std::size_t j = 0;
+    for (const auto& p : part) {
+        while (j < whole.size() && whole[j] != p)
+            ++j;
+        if (j++ == whole.size()) return false;
+    }
+    return true;
+}
+
+// The sampling points as defined pixel by pixel: in plane z a pixel counts when it is an object
+// pixel of slice z or of slice z - 1; per row the first and last counted column enter the chains.
+PlanePoints ReferencePoints(const Stack& s, const unsigned char* table) {
+    const auto N = static_cast<std::int32_t>(s.grid.size());
+    auto object = [&](std::int32_t k, std::int32_t x, std::int32_t y) {
+        return k >= 0 && k < N &&
+               table[s.grid[static_cast<std::size_t>(k)][static_cast<std::size_t>(y) * s.W + x]];
+    };
+    PlanePoints points;
+    std::vector<std::int32_t> LX(s.H + 1), LY(s.H + 1), RX(s.H + 1), RY(s.H + 1);
+    for (std::int32_t z = 0; z <= N; ++z) {
+        std::int32_t nL = -1, nR = -1;
+        for (std::int32_t y = 0; y < s.H; ++y) {
+            std::int32_t u = -1, v = -1;
+            for (std::int32_t x = 0; x < s.W; ++x) {
+                if (!object(z, x, y) && !object(z - 1, x, y)) continue;
+                if (u < 0) u = x;
+                v = x;
+            }
+            if (u < 0) continue;
+            if (nL < 0) {
+                LX[0] = LX[1] = u;
+                RX[0] = RX[1] = -v;
+                LY[0] = RY[0] = y;
+                LY[1] = RY[1] = y + 1;
+                nL = nR = 1;
+            } else {
+                nL = Append(nL, LX.data(), LY.data(), u, y);
+                nR = Append(nR, RX.data(), RY.data(), -v, y);
+            }
+        }
+        for (std::int32_t j = 0, i = 0; nL >= 0 && (j <= nL || i <= nR);) {
+            if (i > nR || (j <= nL && LY[j] <= RY[i])) {
+                Push(points, LX[j], LY[j], z);
+                ++j;
+            } else {
+                Push(points, 1 - RX[i], RY[i], z);
+                ++i;
+            }
+        }
+    }
+    return points;
+}
+
+// Random stacks under range lists that do and do not mark the padding value 0, of one interval
+// and of many, on 1 to 8 threads: the points are taken, in order, from those of the
+// pixel-by-pixel definition and have the same hull corners; the watch sees every slice in order
+// and, when asked, every object sample.
+TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
+    std::mt19937 rng(4242);
+    const char* lists[] = {"1000-4095", "0-999",   "7,1000,2000-2000,4096-",
+                           "-",         "1-65534", "1,3,5,7,9,11,13,999-1001,2000,4095-4097,65535"};
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::string dir = TempDir();
+        const Stack stack = RandomStack(rng, dir);
+        for (const char* list : lists) {
+            std::vector<unsigned char> table(65536);
+            RangeList(list, 65535, table.data());
+            const PlanePoints all = ReferencePoints(stack, table.data());
+            const Points expected = all.size() == 0 ? Points() : Corners(all);
+            std::int64_t voxels = 0;  // padding included
+            for (const auto& grid : stack.grid)
+                for (const std::uint16_t v : grid)
+                    voxels += table[v];
+            for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+                SamplingWatch watch;
+                watch.countVoxels = threads % 2 == 0;
+                std::vector<std::int64_t> done;
+                watch.sliceRead = [&](std::int64_t k, std::int64_t) { done.push_back(k); };
+                const SamplingPoints got =
+                    SampleSlices(stack.paths, stack.W, stack.H, table.data(), &watch, threads);
+                EXPECT_EQ(watch.voxels, watch.countVoxels ? voxels : 0);
+                ASSERT_EQ(done.size(), stack.paths.size());
+                EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+                PlanePoints kept;
+                for (std::int64_t i = 0; i < got.n; ++i)
+                    Push(kept, got.IX[i], got.IY[i], got.IZ[i]);
+                SCOPED_TRACE("trial " + std::to_string(trial) + ", range list " + list +
+                             ", threads " + std::to_string(threads));
+                ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
+                ASSERT_EQ(kept.size() == 0 ? Points() : Corners(kept), expected);
+            }
+        }
+    }
+}
+
+// Point sets plane by plane, crowded on a small lattice and spread wide, cut into slabs at random
+// planes: each slab keeps its points' order and every corner of the whole set that it holds, and
+// the union of the slabs has the same corners as the whole set. Flat sets and flat slabs included.
+TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::int32_t span = trial % 3 == 0 ? 1000000 : 3 + trial % 3;
+        const int planes = 2 + static_cast<int>(rng() % 12);
+        PlanePoints all;
+        for (std::int32_t z = 0; z < planes; ++z) {
+            std::vector<std::array<std::int32_t, 2>> plane;
+            const int count = 1 + static_cast<int>(rng() % 12);
+            for (int i = 0; i < count; ++i) {
+                plane.push_back({static_cast<std::int32_t>(rng() % span),
+                                 static_cast<std::int32_t>(rng() % span)});
+            }
+            std::sort(plane.begin(), plane.end());
+            plane.erase(std::unique(plane.begin(), plane.end()), plane.end());
+            for (const auto& [x, y] : plane)
+                Push(all, x, y, z);
+        }
+        if (all.size() < 6) continue;
+        const Points corners = Corners(all);
+        PlanePoints slab, joined;
+        auto close = [&] {
+            const Points before = List(slab);
+            KeepSlabCorners(slab);
+            const Points after = List(slab);
+            ASSERT_TRUE(IsSubsequence(after, before));
+            for (const auto& c : corners) {
+                const bool held = std::find(before.begin(), before.end(), c) != before.end();
+                ASSERT_TRUE(!held || std::find(after.begin(), after.end(), c) != after.end());
+            }
+            for (std::size_t i = 0; i < slab.size(); ++i)
+                Push(joined, slab.X[i], slab.Y[i], slab.Z[i]);
+            slab = PlanePoints();
+        };
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (i > 0 && all.Z[i] != all.Z[i - 1] && rng() % 3 == 0) close();
+            Push(slab, all.X[i], all.Y[i], all.Z[i]);
+        }
+        close();
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        // A hull of fewer than six corners (a pyramid) is not a voxel hull, which has at least
+        // eight; the slabs have kept them all, which is what counts.
+        if (joined.size() >= 6) {
+            ASSERT_EQ(Corners(joined), corners);
+        }
+    }
+}
+
+Points Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
+               const char* list, unsigned threads) {
+    std::vector<unsigned char> table(65536);
+    RangeList(list, 65535, table.data());
+    const SamplingPoints got = SampleSlices(paths, W, H, table.data(), nullptr, threads);
+    Points out;
+    for (std::int64_t i = 0; i < got.n; ++i)
+        out.push_back({got.IX[i], got.IY[i], got.IZ[i]});
+    return out;
+}
+
+// The end-to-end stacks, the example and a tall random stack of several slabs: the same points,
+// so the same STL, on any number of threads.
+TEST(SampleSlices, GivesTheSamePointsOnAnyNumberOfThreads) {
+    std::vector<std::string> dirs = {SourcePath("examples/mug/slices")};
+    for (const char* name : {"box", "cylinder", "disc", "empty_between", "l_shape", "one_pixel",
+                             "random0", "random1", "random2", "row_filled", "row_gaps", "sizes"})
+        dirs.push_back(SourcePath(std::string("tests/data/cli/") + name + "/slices"));
+    for (const std::string& dir : dirs) {
+        std::int32_t W = 0, H = 0;
+        const std::vector<std::string> paths =
+            CheckSliceImages(dir.c_str(), "-", &W, &H, nullptr, nullptr);
+        for (const char* list : {"1000-4095", "100-255", "0"}) {
+            const Points one = Sampled(paths, W, H, list, 1);
+            for (const unsigned threads : {2u, 3u, 8u})
+                EXPECT_EQ(Sampled(paths, W, H, list, threads), one) << dir << " " << list;
+        }
+    }
+    // Lenses with a corner or two at every row: 132 slices of about 130 points each, 17k points.
+    const std::string dir = TempDir();
+    Stack tall;
+    tall.W = 1100;
+    tall.H = 64;
+    std::vector<unsigned char> table(65536);
+    RangeList("1000-4095", 65535, table.data());
+    for (int k = 0; k < 132; ++k) {
+        std::vector<std::uint16_t> samples(std::size_t{1100} * 64, 5);
+        for (std::int32_t y = 0; y < 64; ++y) {
+            const std::int32_t d = std::abs(y - 32) + k % 3, bulge = d * (d + 1) / 2;
+            for (std::int32_t x = bulge; x < 1100 - bulge; ++x)
+                samples[static_cast<std::size_t>(y) * 1100 + x] = 2000;
+        }
+        tall.paths.push_back(dir + "/s" + std::to_string(k) + ".tif");
+        WriteFile(tall.paths.back(), SliceFile(1100, 64, samples));
+        tall.grid.push_back(samples);
+    }
+    ASSERT_GT(ReferencePoints(tall, table.data()).size(), 16384u);
+    const Points one = Sampled(tall.paths, tall.W, tall.H, "1000-4095", 1);
+    for (const unsigned threads : {2u, 3u, 8u})
+        EXPECT_EQ(Sampled(tall.paths, tall.W, tall.H, "1000-4095", threads), one) << threads;
+}
+
+// Slices that are sound, warned about, or failing in one of three ways, in random order: on any
+// number of threads the failure is the first in slice order, after the warnings of the slices
+// before it, in order, and of no slice after it.
+TEST(SampleSlices, ReportsTheFirstFailureInSliceOrder) {
+    std::mt19937 rng(31);
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::string dir = TempDir();
+        const int N = 2 + static_cast<int>(rng() % 10);
+        const std::int32_t W = 9, H = 7;
+        std::vector<std::string> paths;
+        std::string warnings, failure = "(no failure)";
+        for (int k = 0; k < N; ++k) {
+            const std::string path = dir + "/s" + std::to_string(k) + ".tif";
+            paths.push_back(path);
+            const unsigned fate = rng() % 8;  // 0: too few codes, 1: compression, 2: too large
+            const std::int32_t w = fate == 2 ? W + 1 : W;
+            std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * H);
+            for (auto& v : samples)
+                v = rng() % 2 ? 2000 : 5;
+            WriteFile(path, SliceFile(w, H, samples,
+                                      fate == 0   ? -1
+                                      : fate >= 5 ? 2
+                                                  : 0,
+                                      fate == 1 ? 60000 : 1));
+            if (failure != "(no failure)") continue;
+            if (fate >= 5) warnings += path + " : too many codes (warning).\n";
+            if (fate == 0) failure = path + " : too few codes.";
+            if (fate == 1) failure = path + " : unknown image compression method.";
+            if (fate == 2) failure = path + " : bad image size.";
+        }
+        std::vector<unsigned char> table(65536);
+        RangeList("1000-4095", 65535, table.data());
+        for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+            ::testing::internal::CaptureStderr();
+            const std::string text =
+                FailureText([&] { SampleSlices(paths, W, H, table.data(), nullptr, threads); });
+            EXPECT_EQ(::testing::internal::GetCapturedStderr(), warnings)
+                << trial << " " << threads;
+            EXPECT_EQ(text, failure) << "trial " << trial << ", threads " << threads;
+        }
+    }
 }
 
 }  // namespace

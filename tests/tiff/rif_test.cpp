@@ -79,6 +79,20 @@ TEST_P(FixtureDecode, DeliversTheEncodedSamples) {
     for (int y = 0; y < 23; ++y)
         for (int x = 0; x < 37; ++x)
             ASSERT_EQ(rows[y][x], expected[y * 37 + x]) << "row " << y << " column " << x;
+
+    // Straight into a larger grid: the same samples at the top left, the rest left as it was;
+    // into a grid one column too narrow: nothing.
+    std::vector<std::uint16_t> grid(40 * 25, 0xABCD);
+    std::vector<std::uint16_t*> gridRows;
+    for (int y = 0; y < 25; ++y)
+        gridRows.push_back(grid.data() + 40 * y);
+    EXPECT_FALSE(ReadImageInto(path.c_str(), SampleGrid{36, 25, gridRows.data()}, &width, &height));
+    EXPECT_EQ(grid, std::vector<std::uint16_t>(40 * 25, 0xABCD));
+    ASSERT_TRUE(ReadImageInto(path.c_str(), SampleGrid{40, 25, gridRows.data()}, &width, &height));
+    for (int y = 0; y < 25; ++y)
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(grid[40 * y + x], y < 23 && x < 37 ? expected[y * 37 + x] : 0xABCD)
+                << "row " << y << " column " << x;
 }
 
 INSTANTIATE_TEST_SUITE_P(
