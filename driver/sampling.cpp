@@ -456,19 +456,10 @@ void KeepSlabCorners(PlanePoints& slab) {
         hull.SizeCells();
         const auto count = static_cast<std::int32_t>(n);
         FirstHull(count, hull);
-        std::int32_t* keep = hull.IVSUB.data();  // free once the hull is built
-        MarkExtremePoints(count, hull, keep);
-        std::size_t j = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (keep[i] == 0) continue;
-            slab.X[j] = slab.X[i];
-            slab.Y[j] = slab.Y[i];
-            slab.Z[j] = slab.Z[i];
-            ++j;
-        }
-        slab.X.resize(j);
-        slab.Y.resize(j);
-        slab.Z.resize(j);
+        const auto kept = static_cast<std::size_t>(KeepExtremePoints(hull));
+        slab.X.assign(hull.IX.begin(), hull.IX.begin() + kept);
+        slab.Y.assign(hull.IY.begin(), hull.IY.begin() + kept);
+        slab.Z.assign(hull.IZ.begin(), hull.IZ.begin() + kept);
     } catch (const std::bad_alloc&) {
     } catch (const Failure&) {
         // Every point stays: the hull of the whole set decides, and reports, as it always did.

@@ -142,10 +142,8 @@ void FirstHull(std::int32_t n, HullStorage& h) {
     h.Run(n);
 }
 
-std::int32_t SecondHull(HullStorage& h) {
+std::int32_t KeepExtremePoints(HullStorage& h) {
     const std::int32_t count = h.NVMAX() - 1;
-    // The perturbation keeps points that lie inside edges and faces of the true hull; their
-    // zero-area faces would leave T-junctions. The hull of the extreme points alone has none.
     // IVSUB is free once chull3 has returned and holds the marks.
     std::int32_t* keep = h.IVSUB.data();
     const std::int32_t extreme = MarkExtremePoints(count, h, keep);
@@ -157,6 +155,13 @@ std::int32_t SecondHull(HullStorage& h) {
         h.IZ[j] = h.IZ[i];
         ++j;
     }
+    return extreme;
+}
+
+std::int32_t SecondHull(HullStorage& h) {
+    // The perturbation keeps points that lie inside edges and faces of the true hull; their
+    // zero-area faces would leave T-junctions. The hull of the extreme points alone has none.
+    const std::int32_t extreme = KeepExtremePoints(h);
     for (std::int32_t i = 0; i < extreme; ++i)
         h.IRANK[i] = i;
     h.Reuse(extreme);

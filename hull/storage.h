@@ -51,6 +51,10 @@ class HullStorage {
 // The hull of the n points already in hull.IX/IY/IZ (ranks are their order).
 void FirstHull(std::int32_t n, HullStorage& hull);
 
+// After a hull of all NVMAX() - 1 points: moves its extreme points, in their order, to the front
+// of IX, IY, IZ and returns how many there are.
+std::int32_t KeepExtremePoints(HullStorage& hull);
+
 // Recomputes, in place, the hull of the first hull's extreme points alone, so that every vertex
 // of the result is a corner of the hull and no face has zero area; returns their number.
 std::int32_t SecondHull(HullStorage& hull);

@@ -34,11 +34,7 @@ int TempFile() {
 
 }  // namespace
 
-RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd,
-                     const std::function<void()>& setup) {
-    // Output goes to unlinked temporary files rather than pipes: no deadlock on large output.
-    const int out = TempFile();
-    const int err = TempFile();
+pid_t SpawnVoxwrap(const std::vector<std::string>& args, const std::function<void()>& inChild) {
     std::vector<std::string> all = {VOXWRAP_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -47,15 +43,26 @@ RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cw
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        if (inChild) inChild();
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+RunResult RunVoxwrap(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::function<void()>& setup) {
+    // Output goes to unlinked temporary files rather than pipes: no deadlock on large output.
+    const int out = TempFile();
+    const int err = TempFile();
+    const pid_t pid = SpawnVoxwrap(args, [&] {
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
         const int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
         if (setup) setup();
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    });
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     RunResult r;

@@ -1,6 +1,8 @@
 #pragma once
 // Scaffolding shared by every test binary: failures caught in process, the built program run as
 // a user runs it, scratch directories and files.
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +28,10 @@ struct RunResult {
     std::string out;  // standard output, byte for byte
     std::string err;  // standard error
 };
+
+// Starts the built binary with these arguments (argv[0] is added) and returns its process id;
+// inChild runs in the child just before the program starts (descriptors, limits, signals).
+pid_t SpawnVoxwrap(const std::vector<std::string>& args, const std::function<void()>& inChild);
 
 // Runs the built binary with these arguments (argv[0] is added) in the working directory cwd
 // (empty: the current one); setup runs in the child just before the program starts (limits,

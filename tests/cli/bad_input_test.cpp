@@ -153,17 +153,11 @@ TEST(OutputReplacement, EveryEndingSignalRemovesTheTemporaryFile) {
         for (int run = 0; run < 3; ++run) {
             const std::string dir = TempDir();
             WriteFile(dir + "/hull.stl", "precious");
-            const pid_t pid = fork();
-            if (pid == 0) {
-                std::string a[] = {VOXWRAP_BINARY, kMug + "/slices", "-", "1000-4095",
-                                   dir + "/hull.stl"};
-                char* argv[] = {a[0].data(), a[1].data(), a[2].data(),
-                                a[3].data(), a[4].data(), nullptr};
-                const rlimit noCore{0, 0};
-                setrlimit(RLIMIT_CORE, &noCore);
-                execv(argv[0], argv);
-                _exit(127);
-            }
+            const pid_t pid =
+                SpawnVoxwrap({kMug + "/slices", "-", "1000-4095", dir + "/hull.stl"}, [] {
+                    const rlimit noCore{0, 0};
+                    setrlimit(RLIMIT_CORE, &noCore);
+                });
             int status = 0;
             while (waitpid(pid, &status, WNOHANG) != pid) {
                 if (Names(dir).size() > 1) {

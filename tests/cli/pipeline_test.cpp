@@ -233,22 +233,11 @@ TEST(Failures, AClosedPipeIsAFailedWrite) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    const pid_t pid = SpawnVoxwrap({Slices("random0"), "-", "1000-4095", "-"}, [&] {
         dup2(fds[1], 1);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        std::string stack = Slices("random0");
-        std::string a1 = "-", a2 = "1000-4095", a3 = "-";
-        char* argv[] = {const_cast<char*>(VOXWRAP_BINARY),
-                        stack.data(),
-                        a1.data(),
-                        a2.data(),
-                        a3.data(),
-                        nullptr};
-        execv(argv[0], argv);
-        _exit(127);
-    }
+    });
     close(fds[1]);
     int status = 0;
     waitpid(pid, &status, 0);

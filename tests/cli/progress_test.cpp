@@ -30,14 +30,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, unsigned short c
     const winsize size = {24, columns, 0, 0};
     ioctl(master, TIOCSWINSZ, &size);
     const std::string slave = ptsname(master);
-    std::vector<std::string> all = {VOXWRAP_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    const pid_t pid = SpawnVoxwrap(args, [&] {
         const int tty = open(slave.c_str(), O_RDWR | O_NOCTTY);
         const int null = open("/dev/null", O_RDWR);
         if (tty < 0 || null < 0) _exit(127);
@@ -45,9 +38,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, unsigned short c
         dup2(null, 1);
         dup2(tty, 2);
         close(master);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    });
     // Read until the slave side is closed by the program's end (EIO) or nothing comes for 60 s.
     char buf[4096];
     for (;;) {
