@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "common/failure.h"
+#include "common/numbers.h"
 #include "tiff/rif.h"
 
 namespace {
@@ -244,6 +245,23 @@ struct Entry {
     std::size_t index;  // position in the unsorted list
 };
 
+// Reads a number at p as "%lf" does, without the locale: as strtod in the "C" locale, except
+// that "%lf" reads on as long as the text could still become a number and then fails, where strtod
+// takes the longest prefix that is one. That differs in two places only: "0x" followed by neither
+// a hexadecimal digit nor a point (strtod reads the "0"), and "inf" followed by an "i" that does
+// not complete "infinity" (strtod reads the "inf").
+bool ScanDouble(const char* p, double& value) {
+    const char* last = p + std::strlen(p);
+    const char* q = p + (*p == '+' || *p == '-' ? 1 : 0);
+    auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
+    auto isHex = [&](char c) { return IsDigit(c) || (lower(c) >= 'a' && lower(c) <= 'f'); };
+    if (q[0] == '0' && lower(q[1]) == 'x' && !isHex(q[2]) && q[2] != '.') return false;
+    const char* end = voxwrap::detail::ReadDouble(p, last, value);
+    if (end == p) return false;
+    // strtod read "inf" alone, so an "i" after it cannot be the rest of "infinity".
+    return !(lower(q[0]) == 'i' && end - q == 3 && lower(*end) == 'i');
+}
+
 // Finds the number in a name: from the first "+", "-" or digit, read as "%lf" reads it. Returns 1
 // and stores the number when there is one. The scan stops at the first candidate: in x-y3 the
 // "-" is taken, the conversion fails, and there is no number.
@@ -259,8 +277,7 @@ int Numeric(const char* name, double& value) {
         ++p;
     if (*p == '\0') return 0;
     double v = 0;
-    const int result = std::sscanf(p, "%lf", &v);
-    if (result != 1 || std::isnan(v)) return 0;
+    if (!ScanDouble(p, v) || std::isnan(v)) return 0;
     value = v;
     return 1;
 }

@@ -625,6 +625,37 @@ TEST(SliceListOrder, EveryOptionIsAStrictTotalOrder) {
               "-q : unknown sorting option.");
 }
 
+// --n reads a name's number as "%lf" reads it in the "C" locale, without consulting the locale:
+// on random names of the pieces where strtod and "%lf" part ways ("0x" without a hexadecimal
+// digit, an "inf" with an unfinished "infinity"), every pair goes in the order of
+// the numbers "%lf" finds.
+TEST(SliceListOrder, NumbersReadAsPercentLfDoes) {
+    const std::vector<std::string> pieces = {"0", "1",  "7",   "x",  "X",  "0x", ".",
+                                             "-", "+",  "e",   "p",  "a",  "f",  "inf",
+                                             "i", "ni", "nan", "ty", "1e", "_"};
+    auto number = [](const std::string& name, double& v) {  // the oracle: the C library itself
+        const std::size_t at = name.find_first_of("+-0123456789");
+        return at != std::string::npos && std::sscanf(name.c_str() + at, "%lf", &v) == 1 &&
+               !std::isnan(v);
+    };
+    std::mt19937 rng(20261208);  // fixed seed: a failure replays
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::string a, b;
+        for (std::size_t k = rng() % 4 + 1; k > 0; --k)
+            a += pieces[rng() % pieces.size()];
+        for (std::size_t k = rng() % 4 + 1; k > 0; --k)
+            b += pieces[rng() % pieces.size()];
+        double va = 0, vb = 0;
+        const bool na = number(a, va), nb = number(b, vb);
+        // Names without a number first; then by number; ties in byte order.
+        const int expected = na != nb         ? (na ? 1 : -1)
+                             : na && va != vb ? (va < vb ? -1 : 1)
+                                              : (a > b) - (a < b);
+        const int c = CompareSliceNames("--n", a.c_str(), b.c_str());
+        ASSERT_EQ((c > 0) - (c < 0), expected) << a << " | " << b;
+    }
+}
+
 // ---- allocation failures ----
 
 // The body of a death test's child: caps the address space a little above what is mapped now,
