@@ -94,6 +94,7 @@ int Run(int argc, char** argv) {
     SamplingWatch watch;
     watch.countVoxels = !o.report.empty();
     watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
+    watch.warning = [&progress](const std::string& lines) { progress.Message(lines); };
     SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, o.threads, &pages);
     progress.Erase();
     if (points.n == 0) Error("no object.");
