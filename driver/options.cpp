@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/error.h"
+#include "driver/output.h"
 
 namespace {
 
@@ -140,9 +141,15 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (o.args.size() != 4) Error(anyOption ? kOptionsUsage : kUsage);
     if (o.report == "-" && o.args[3][0] == '-')
         OptionError("--report - : standard output already holds the mesh.");
-    if (!o.report.empty() && o.report == o.args[3])
+    // "./out.stl", a link or a second name of the mesh's file would have the report replace the
+    // mesh; a mesh on standard output and a report file "-x.stl" share nothing.
+    if (!o.report.empty() && SameOutput(ReportOutput(o.report).c_str(), o.args[3].c_str()))
         OptionError("--report " + o.report + " : the mesh's own file.");
     return o;
+}
+
+std::string ReportOutput(const std::string& report) {
+    return report == "-" || report[0] != '-' ? report : "./" + report;
 }
 
 const char* HelpText() {

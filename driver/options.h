@@ -40,8 +40,13 @@ struct Options {
 // Reads the command line. --help and --version end the reading where they stand; otherwise
 // exactly four arguments must follow the options. Every failure throws its message followed by
 // a line feed and the usage line (the plain one when no option was given), before anything is
-// read or written.
+// read or written. A report that would reach the mesh's file is refused by what the two names
+// reach, not by their spelling (see SameOutput).
 Options ParseOptions(int argc, const char* const* argv);
+
+// The report's name as an output argument (OpenOutput): only "-" itself is standard output;
+// another name beginning with "-" is a file of the working directory.
+std::string ReportOutput(const std::string& report);
 
 // A unit goes into the report, the mesh headers and the STL's 80-byte header: one word of
 // visible characters, nothing that JSON would need to escape, and valid UTF-8 ("µm").

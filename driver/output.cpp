@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/error.h"
@@ -24,15 +25,16 @@ void RemoveTempAndDie(int sig) {
 
 [[noreturn]] void OutputFailed() { Error("file not stored."); }
 
-// Follows symbolic links so that the link's target is replaced and the link stays.
-std::string ResolveLinks(std::string path) {
+// Follows symbolic links so that the link's target is replaced and the link stays. False for a
+// link that cannot be read or a loop of links.
+bool FollowLinks(std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
         std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1,
                          '\0');
         const ssize_t len = readlink(path.c_str(), link.data(), link.size());
-        if (len < 0 || static_cast<std::size_t>(len) >= link.size()) OutputFailed();
+        if (len < 0 || static_cast<std::size_t>(len) >= link.size()) return false;
         link.resize(static_cast<std::size_t>(len));
         if (link[0] == '/') {
             path = link;
@@ -41,7 +43,51 @@ std::string ResolveLinks(std::string path) {
             path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
         }
     }
-    OutputFailed();  // a loop of links
+    return false;
+}
+
+std::string ResolveLinks(std::string path) {
+    if (!FollowLinks(path)) OutputFailed();
+    return path;
+}
+
+// What an output argument reaches: standard output when it is no regular file, an existing file
+// by device and inode, or a file still to be made by the real path of its directory and its name.
+struct Reach {
+    bool stream = false;
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string path;
+};
+
+Reach Reached(const char* arg) {
+    Reach r;
+    struct stat st;
+    const bool toStdout = arg[0] == '-';
+    r.exists =
+        toStdout ? fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) : stat(arg, &st) == 0;
+    if (r.exists) {
+        r.device = st.st_dev;
+        r.inode = st.st_ino;
+        return r;
+    }
+    if (toStdout) {
+        r.stream = true;
+        return r;
+    }
+    // A dangling link makes its target; the directory's own links and "." and ".." are resolved
+    // by realpath. Where that fails the output cannot be made either, and the names are compared
+    // as they are.
+    r.path = arg;
+    if (!FollowLinks(r.path)) return r;
+    const std::size_t slash = r.path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : r.path.substr(0, slash + 1);
+    char* real = realpath(dir.c_str(), nullptr);
+    if (real == nullptr) return r;
+    r.path = std::string(real) + "/" + r.path.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::free(real);
+    return r;
 }
 
 bool LittleEndianHost() {
@@ -130,6 +176,15 @@ Output OpenOutput(const char* arg) {
     }
     std::setvbuf(out.stream, gBuffer, _IOFBF, sizeof gBuffer);
     return out;
+}
+
+bool SameOutput(const char* a, const char* b) {
+    const Reach x = Reached(a), y = Reached(b);
+    if (x.stream || y.stream) return x.stream && y.stream;
+    if (x.exists || y.exists) {
+        return x.exists && y.exists && x.device == y.device && x.inode == y.inode;
+    }
+    return x.path == y.path;
 }
 
 void CloseOutput(Output& out) {

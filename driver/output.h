@@ -22,6 +22,13 @@ void IgnoreWriteSignals();
 // beside the target (or the target itself when it is no regular file).
 Output OpenOutput(const char* arg);
 
+// True when two arguments of OpenOutput reach the same file, so that writing one would replace
+// the other: the same existing file (through any link or second name, or standard output
+// redirected into it), or, for files still to be made, the same name in the same directory once
+// links are followed. Standard output that is no regular file (a terminal, a pipe) reaches only
+// itself. Nothing is created or written.
+bool SameOutput(const char* a, const char* b);
+
 // Flushes, syncs, closes and renames the temporary file over the target.
 void CloseOutput(Output& out);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -47,7 +48,17 @@ void Progress::Slice(std::int64_t done) {
     }
     std::fprintf(stderr, "%s%s", kClearLine, line.c_str());
     std::fflush(stderr);
+    line_ = std::move(line);
     shown_ = true;
+}
+
+void Progress::Message(const std::string& lines) {
+    if (!shown_) {
+        std::fputs(lines.c_str(), stderr);
+        return;
+    }
+    std::fprintf(stderr, "%s%s%s%s", kClearLine, lines.c_str(), kClearLine, line_.c_str());
+    std::fflush(stderr);
 }
 
 void Progress::Erase() {

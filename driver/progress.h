@@ -1,7 +1,8 @@
 #pragma once
 // The one-line progress display of the slice reading: slices read of the total, the rate and the
 // time left, redrawn in place on standard error at most ten times a second, erased at the end.
-// It is shown only on a terminal, so scripts and logs see exactly the program's messages.
+// It is shown only on a terminal, so scripts and logs see exactly the program's messages; the
+// messages written while it is shown go through it.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -18,11 +19,15 @@ class Progress {
     void Slice(std::int64_t done);
     // Removes the line, if one is shown.
     void Erase();
+    // Writes whole lines to standard error: a line shown is erased before them and drawn again
+    // after them, so that they never share a line with it.
+    void Message(const std::string& lines);
 
   private:
     using Clock = std::chrono::steady_clock;
     bool enabled_;
     bool shown_ = false;
+    std::string line_;  // the line shown, as drawn
     std::int64_t total_;
     Clock::time_point start_ = Clock::now();
     Clock::time_point last_{};

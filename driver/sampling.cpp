@@ -239,9 +239,11 @@ class SliceReducer {
 class Pipeline {
   public:
     Pipeline(const std::vector<std::string>& paths, const std::vector<TiffPage>* pages,
-             std::int32_t W, std::int32_t H, const ObjectTest& test, bool count, unsigned threads)
+             std::int32_t W, std::int32_t H, const ObjectTest& test, bool count, unsigned threads,
+             std::function<void(const std::string&)> warning)
         : paths_(paths), pages_(pages), W_(W), H_(H), test_(test), count_(count),
-          slices_(paths.size()), window_(2 * std::size_t{threads} + 2) {
+          warning_(std::move(warning)), slices_(paths.size()),
+          window_(2 * std::size_t{threads} + 2) {
         if (threads <= 1) return;
         try {
             for (unsigned t = 0; t < threads; ++t)
@@ -259,14 +261,23 @@ class Pipeline {
         Slice& s = slices_[k];
         if (workers_.empty()) {
             if (!inline_) inline_ = std::make_unique<SliceReducer>(W_, H_);
-            return inline_->Reduce(paths_[k], Page(k), test_, count_, nullptr);
+            if (!warning_) return inline_->Reduce(paths_[k], Page(k), test_, count_, nullptr);
+            std::string warnings;
+            try {
+                RowExtents extents = inline_->Reduce(paths_[k], Page(k), test_, count_, &warnings);
+                Warn(warnings);
+                return extents;
+            } catch (...) {
+                Warn(warnings);
+                throw;
+            }
         }
         std::unique_lock<std::mutex> lock(mutex_);
         taken_ = k + 1;  // the window moves on
         changed_.notify_all();
         changed_.wait(lock, [&] { return s.done; });
         // The slice's warnings come out now, in slice order, and before its failure.
-        std::fputs(s.warnings.c_str(), stderr);
+        Warn(s.warnings);
         s.warnings = std::string();
         if (s.failure) std::rethrow_exception(s.failure);
         const std::unique_ptr<RowExtents> extents = std::move(s.extents);
@@ -352,6 +363,16 @@ class Pipeline {
         }
     }
 
+    // Hands a slice's warnings to the caller, or to standard error.
+    void Warn(const std::string& lines) const {
+        if (lines.empty()) return;
+        if (warning_) {
+            warning_(lines);
+        } else {
+            std::fputs(lines.c_str(), stderr);
+        }
+    }
+
     void Stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -371,6 +392,7 @@ class Pipeline {
     const std::int32_t W_, H_;
     const ObjectTest& test_;
     const bool count_;
+    const std::function<void(const std::string&)> warning_;
     std::unique_ptr<SliceReducer> inline_;
 
     std::mutex mutex_;
@@ -479,7 +501,8 @@ SamplingPoints Sample(const std::vector<std::string>& paths, const std::vector<T
     const ObjectTest test(grayTable);
     PlaneSampler sampler(H);
     const bool count = watch != nullptr && watch->countVoxels;
-    Pipeline pipeline(paths, pages, W, H, test, count, threads);
+    Pipeline pipeline(paths, pages, W, H, test, count, threads,
+                      watch != nullptr ? watch->warning : nullptr);
     PlanePoints slab;
     auto collect = [&](std::size_t z) {
         sampler.Collect(static_cast<std::int32_t>(z), slab);

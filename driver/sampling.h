@@ -26,6 +26,9 @@ struct SamplingWatch {
     bool countVoxels = false;
     std::int64_t voxels = 0;  // set at the end when counted: the object voxels of all slices
     std::function<void(std::int64_t done, std::int64_t total)> sliceRead;  // after every slice
+    // A slice's warnings, whole lines, before its row extents are used (and before its failure).
+    // Unset: each is written to standard error as it is found.
+    std::function<void(const std::string& lines)> warning;
 };
 
 // Loads every slice and reduces each of the planes z = 0..N to the corners of its convex chains,

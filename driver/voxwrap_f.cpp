@@ -51,11 +51,9 @@ int Say(const std::string& text) {
     return 0;
 }
 
-// Writes a whole file (or standard output for "-") through the same safe output as the mesh.
-void Store(const std::string& path, const std::string& bytes) {
-    // Only "-" itself means standard output here; another name beginning with "-" is a file.
-    const std::string name = path == "-" || path[0] != '-' ? path : "./" + path;
-    Output out = OpenOutput(name.c_str());
+// Writes the report (standard output for "-") through the same safe output as the mesh.
+void Store(const std::string& report, const std::string& bytes) {
+    Output out = OpenOutput(ReportOutput(report).c_str());
     PutN(out.stream, bytes.data(), bytes.size());
     CloseOutput(out);
 }
@@ -96,6 +94,7 @@ int Run(int argc, char** argv) {
     SamplingWatch watch;
     watch.countVoxels = !o.report.empty();
     watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
+    watch.warning = [&progress](const std::string& lines) { progress.Message(lines); };
     SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, o.threads, &pages);
     progress.Erase();
     if (points.n == 0) Error("no object.");

@@ -43,8 +43,13 @@ pid_t SpawnVoxwrap(const std::vector<std::string>& args, const std::function<voi
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        // The program is opened before inChild may drop privileges, and started through the
+        // descriptor: a user who could not reach the build directory (below a private checkout)
+        // can still run it.
+        const int program = open(argv[0], O_RDONLY | O_CLOEXEC);
+        if (program < 0) _exit(127);
         if (inChild) inChild();
-        execv(argv[0], argv.data());
+        fexecve(program, argv.data(), environ);
         _exit(127);
     }
     return pid;

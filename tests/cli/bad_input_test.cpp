@@ -43,6 +43,20 @@ void AsNobody() {
     if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
 }
 
+// The example's slices where an ordinary user may read them: the checkout may lie below a
+// directory only root may enter.
+std::string OpenSlices() {
+    static const std::string dir = [] {
+        const std::string copy = TempDir();
+        fs::copy(kMug + "/slices", copy);
+        chmod(copy.c_str(), 0755);
+        for (const auto& entry : fs::directory_iterator(copy))
+            chmod(entry.path().c_str(), 0644);
+        return copy;
+    }();
+    return dir;
+}
+
 // A directory an ordinary user may use, holding a target file with the given content and mode.
 std::string OpenDir(const std::string& target, const std::string& content, mode_t mode) {
     const std::string dir = TempDir();
@@ -102,7 +116,7 @@ TEST(TooLargeStack, ImagesBeyondExactFloatsAreRefusedBeforeTheHull) {
 TEST(OutputReplacement, AReadOnlyTargetIsRefusedLikeWritingInPlace) {
     const std::string dir = OpenDir("hull.stl", "precious", 0444);
     const RunResult r =
-        RunVoxwrap({kMug + "/slices", "-", "1000-4095", dir + "/hull.stl"}, "", AsNobody);
+        RunVoxwrap({OpenSlices(), "-", "1000-4095", dir + "/hull.stl"}, "", AsNobody);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "file not stored.\n");
     EXPECT_EQ(ReadFile(dir + "/hull.stl"), "precious");
@@ -113,7 +127,7 @@ TEST(OutputReplacement, AWritableTargetInAReadOnlyDirectoryIsWrittenInPlace) {
     const std::string dir = OpenDir("hull.stl", "old", 0666);
     chmod(dir.c_str(), 0555);
     const RunResult r =
-        RunVoxwrap({kMug + "/slices", "-", "1000-4095", dir + "/hull.stl"}, "", AsNobody);
+        RunVoxwrap({OpenSlices(), "-", "1000-4095", dir + "/hull.stl"}, "", AsNobody);
     chmod(dir.c_str(), 0777);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(dir + "/hull.stl"), ReadFile(kMug + "/expected.stl"));

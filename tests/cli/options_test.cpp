@@ -3,12 +3,15 @@
 #include "cli/stl_check.h"
 #include "support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -241,6 +244,87 @@ TEST(Report, SpacingScalesEveryMeasure) {
                                        "1000-4095", TempDir() + "/h.stl"});
     EXPECT_NE(none.out.find("\"unit\": null,"), std::string::npos) << none.out;
     EXPECT_EQ(Field(none.out, "hull_volume"), 45 * 8);
+}
+
+// Every name of a directory with its content, or a link with its target: a refused run must
+// change neither.
+std::map<std::string, std::string> Contents(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        files[entry.path().filename()] = entry.is_symlink()
+                                             ? "-> " + fs::read_symlink(entry.path()).string()
+                                             : ReadFile(entry.path());
+    }
+    return files;
+}
+
+TEST(Report, IsRefusedWhereverItsNameReachesTheMeshsFile) {
+    // Each case runs in a fresh directory ("@" stands for its path) where "link.stl" is a
+    // symbolic link to "out.stl", which holds "old" when it exists and then has a second name
+    // "hard.stl". stdoutTo names the file standard output is redirected into, as by "> FILE".
+    const struct {
+        std::string report, mesh;
+        bool exists;
+        std::string stdoutTo;
+        bool refused;
+    } cases[] = {
+        {"./out.stl", "out.stl", false, "", true},
+        {"@/out.stl", "out.stl", false, "", true},
+        {"out.stl", "../w/./out.stl", false, "", true},
+        {"link.stl", "out.stl", false, "", true},  // a dangling link: it would make out.stl
+        {"./out.stl", "out.stl", true, "", true},
+        {"@/out.stl", "out.stl", true, "", true},
+        {"../w/out.stl", "out.stl", true, "", true},
+        {"link.stl", "out.stl", true, "", true},
+        {"out.stl", "link.stl", true, "", true},
+        {"hard.stl", "out.stl", true, "", true},
+        {"r.json", "-", false, "r.json", true},
+        {"-", "out.stl", true, "out.stl", true},
+        // A mesh on standard output and the report in the file "./-x.stl" share nothing.
+        {"-x.stl", "-x.stl", false, "", false},
+        {"r.json", "-", false, "", false},
+        {"-", "out.stl", true, "", false},
+        {"out.json", "out.stl", true, "", false},
+        {"-", "out.stl", true, "other.stl", false},
+    };
+    const RunResult plain = RunVoxwrap({Slices("box"), "-", "1000-4095", "-"});
+    ASSERT_EQ(plain.status, 0);
+    for (const auto& c : cases) {
+        const std::string dir = TempDir() + "/w";
+        fs::create_directory(dir);
+        fs::create_symlink("out.stl", dir + "/link.stl");
+        if (c.exists) {
+            WriteFile(dir + "/out.stl", "old");
+            fs::create_hard_link(dir + "/out.stl", dir + "/hard.stl");
+        }
+        if (!c.stdoutTo.empty()) WriteFile(dir + "/" + c.stdoutTo, "");
+        const std::map<std::string, std::string> before = Contents(dir);
+        const auto at = [&](std::string name) {
+            return name[0] == '@' ? dir + name.substr(1) : name;
+        };
+        const std::string report = at(c.report);
+        const RunResult r =
+            RunVoxwrap({"--report", report, Slices("box"), "-", "1000-4095", at(c.mesh)}, dir, [&] {
+                if (c.stdoutTo.empty()) return;
+                const int fd = open(c.stdoutTo.c_str(), O_WRONLY);
+                if (fd < 0 || dup2(fd, 1) < 0) _exit(125);
+            });
+        SCOPED_TRACE("--report " + c.report + " " + c.mesh + (c.exists ? ", existing" : "") +
+                     (c.stdoutTo.empty() ? "" : " > " + c.stdoutTo));
+        if (c.refused) {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "--report " + report + " : the mesh's own file.\n" + kOptionsUsage);
+            EXPECT_EQ(Contents(dir), before);
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string stdoutText =
+            c.stdoutTo.empty() ? r.out : ReadFile(dir + "/" + c.stdoutTo);
+        const std::string mesh = c.mesh[0] == '-' ? stdoutText : ReadFile(dir + "/" + c.mesh);
+        const std::string json = c.report == "-" ? stdoutText : ReadFile(dir + "/" + c.report);
+        EXPECT_TRUE(mesh == plain.out) << "the mesh";
+        EXPECT_EQ(json.rfind("{\n  \"slices\": 3,", 0), 0u) << json;
+    }
 }
 
 TEST(Report, AFailedWriteIsReported) {

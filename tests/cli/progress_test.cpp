@@ -1,6 +1,7 @@
 // The progress line appears only on a terminal: the program runs with standard error on a
 // pseudo-terminal, and everything it writes there is read back.
 #include "support.h"
+#include "tiff/tiff_builder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -98,6 +99,69 @@ TEST(ProgressDisplay, QuietAndFailuresLeaveOnlyTheMessages) {
     const std::string tail = "\r\033[Kno object.\r\n";
     ASSERT_GE(none.terminal.size(), tail.size()) << none.terminal;
     EXPECT_EQ(none.terminal.substr(none.terminal.size() - tail.size()), tail);
+}
+
+// A 4 x 3 uncompressed 16-bit slice, all object samples. A strip byte count two bytes beyond the
+// 24 the image needs draws the warning "too many codes"; photometric 2 (RGB) fails when the
+// slice is read.
+std::string Slice(bool warns, std::uint32_t photometric = 1) {
+    tifftest::TiffBuilder tiff;
+    std::vector<std::uint8_t> data;
+    for (int i = 0; i < 12 + 1; ++i)
+        tiff.Put16(data, 2000);
+    const std::uint32_t at = tiff.Data(data);
+    tiff.Short(256, 4).Short(257, 3).Short(258, 16).Short(259, 1).Short(262, photometric);
+    tiff.Long(273, at).Long(278, 3).Long(279, warns ? 26 : 24);
+    const std::vector<std::uint8_t> bytes = tiff.Bytes();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(ProgressDisplay, WarningsAndMessagesStandOnLinesOfTheirOwn) {
+    const std::string erase = "\r\033[K";
+    for (const bool fails : {false, true}) {
+        const std::string dir = TempDir();
+        const std::vector<std::string> slices = {Slice(false), Slice(true), Slice(true),
+                                                 Slice(false, fails ? 2 : 1)};
+        std::string messages;
+        for (std::size_t k = 0; k < slices.size(); ++k) {
+            const std::string path = dir + "/s" + std::to_string(k) + ".tif";
+            WriteFile(path, slices[k]);
+            if (k == 1 || k == 2) messages += path + " : too many codes (warning).\r\n";
+        }
+        if (fails) messages += dir + "/s3.tif : bad photometric interpretation.\r\n";
+        for (const char* threads : {"1", "2"}) {
+            SCOPED_TRACE(std::string(fails ? "failing, " : "") + threads + " threads");
+            const TerminalRun r =
+                RunOnTerminal({"--threads", threads, dir, "-", "1000-4095", TempDir() + "/h.stl"});
+            EXPECT_EQ(r.status, fails ? 1 : 0);
+            // Between erasures stands either the progress line alone or whole message lines;
+            // after a warning the line it erased is drawn again.
+            ASSERT_EQ(r.terminal.rfind(erase, 0), 0u) << r.terminal;
+            std::string seen, shown;
+            bool redraw = false;
+            for (std::size_t at = 0; at < r.terminal.size();) {
+                const std::size_t next = r.terminal.find(erase, at + erase.size());
+                const std::string piece = r.terminal.substr(
+                    at + erase.size(),
+                    next == std::string::npos ? std::string::npos : next - at - erase.size());
+                at = next == std::string::npos ? r.terminal.size() : next;
+                if (piece.rfind("voxwrap: slice ", 0) == 0) {
+                    EXPECT_EQ(piece.find('\n'), std::string::npos) << r.terminal;
+                    if (redraw) {
+                        EXPECT_EQ(piece, shown) << "the line drawn again";
+                    }
+                    redraw = false;
+                    shown = piece;
+                } else if (!piece.empty()) {
+                    EXPECT_EQ(piece.substr(piece.size() - 2), "\r\n") << r.terminal;
+                    EXPECT_FALSE(redraw) << "the line was not drawn again: " << r.terminal;
+                    seen += piece;
+                    redraw = !shown.empty() && piece.find("(warning)") != std::string::npos;
+                }
+            }
+            EXPECT_EQ(seen, messages) << r.terminal;
+        }
+    }
 }
 
 TEST(ProgressDisplay, NothingChangesWhenStandardErrorIsNoTerminal) {
