@@ -10,6 +10,8 @@
 // - an argument that does not begin with "--" ends them;
 // - any other argument beginning with "--" must be a known option, else it is refused by name.
 // A value follows its option as the next argument or after "=" (--unit mm, --unit=mm).
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,7 @@ struct Options {
     bool spacingGiven = false;  // --spacing SX,SY,SZ
     bool spacingTiff = false;   // --spacing tiff
     Spacing spacing;
+    std::string spacingText;  // the value as given, for its refusal
     bool unitGiven = false;
     std::string unit;
     MeshFormat format = MeshFormat::Stl;
@@ -49,8 +52,18 @@ Options ParseOptions(int argc, const char* const* argv);
 std::string ReportOutput(const std::string& report);
 
 // A unit goes into the report, the mesh headers and the STL's 80-byte header: one word of
-// visible characters, nothing that JSON would need to escape, and valid UTF-8 ("µm").
+// visible characters, nothing that JSON would need to escape, and well-formed UTF-8 ("µm"): no
+// overlong form, surrogate or code point beyond U+10FFFF, no control character (C0, DEL, C1).
 bool GoodUnit(const std::string& unit);
+
+// A unit as a message may show it: control characters as \u001B, bytes that are no UTF-8 as
+// \xED; everything else as it is. Nothing taken from a file reaches the terminal unescaped.
+std::string ShownUnit(const std::string& unit);
+
+// Whether every number a mesh of this stack (columns, rows and slices) holds under this spacing
+// is a single-precision number: the steps (one voxel along an axis) and their products (the
+// STL's normals) normal numbers, the largest coordinates and normals finite.
+bool SpacingFits(const Spacing& spacing, const std::array<std::int64_t, 3>& voxels);
 
 // What --help prints: the usage line and every option.
 const char* HelpText();

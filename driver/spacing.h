@@ -3,12 +3,14 @@
 // pixels per ResolutionUnit; ImageJ writes its unit and the slice distance into the
 // ImageDescription ("unit=", "spacing="). Nothing is guessed: a slice that gives no complete
 // voxel size, or slices that disagree, stop the run with a message that asks for --spacing.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "driver/mesh.h"
+#include "tiff/rif.h"
 
 // What a slice's first image directory says about its size.
 struct SliceTags {
@@ -19,20 +21,36 @@ struct SliceTags {
 };
 
 struct FoundSpacing {
-    enum class Kind { Complete, PlaneOnly, Nothing } kind = Kind::Nothing;
-    Spacing spacing;   // x and y for PlaneOnly, all three for Complete
-    std::string unit;  // as recorded ("\u00B5m" decoded to UTF-8)
+    // OtherUnit: ImageJ's yunit or zunit names a unit that is not a length convertible to unit.
+    enum class Kind { Complete, PlaneOnly, Nothing, OtherUnit } kind = Kind::Nothing;
+    Spacing spacing;                  // x and y for PlaneOnly, all three for Complete, in unit
+    std::string unit;                 // as recorded ("\u00B5m" decoded to UTF-8)
+    std::string otherKey, otherUnit;  // OtherUnit: "yunit" or "zunit", and the unit it names
     bool Same(const FoundSpacing& other) const;
 };
 
-// The tags of one slice, read from its file.
-SliceTags ReadSliceTags(const std::string& path);
+// The tags of one slice, read from its file: the image page names (null: the first).
+SliceTags ReadSliceTags(const std::string& path, const TiffPage* page = nullptr);
 
-// The voxel size one slice records.
+// The voxel size one slice records. ImageJ's yunit and zunit (the units of YResolution and of
+// "spacing=" where they differ from "unit=") are converted to unit when both are lengths ImageJ
+// writes (nm, µm, micron, um, mm, cm, m, inch); otherwise the kind is OtherUnit.
 FoundSpacing SpacingFromTags(const SliceTags& tags);
 
-// The voxel size of the first slice, after checking that every slice records the same; read
-// gives the tags of one path. Says on standard error what was found; fails, naming --spacing
-// tiff and the slice, when the first slice gives no complete size or a later one differs.
-FoundSpacing SpacingFromSlices(const std::vector<std::string>& paths,
-                               const std::function<SliceTags(const std::string&)>& read);
+// The slices as --spacing tiff reads them.
+struct SpacingSlices {
+    std::vector<std::string> paths;
+    std::vector<TiffPage> pages;     // each slice's image within its file (empty: the first)
+    std::vector<std::string> names;  // each slice as a message names it (empty: its path)
+    std::array<std::int64_t, 3> voxels{1, 1, 1};  // columns, rows and slices of the stack
+    bool unitGiven = false;                       // --unit names the unit instead
+};
+
+// The voxel size of the first slice, after checking that every slice (every image of a stack
+// file) records the same; read gives the tags of one image. Fails, naming --spacing tiff and the
+// slice, when the first slice gives no complete size, a size beyond single precision for the
+// stack (SpacingFits), or a unit that cannot be written (without --unit), or when a later one
+// differs. Says on standard error what was found, when its unit can be written.
+FoundSpacing
+SpacingFromSlices(const SpacingSlices& slices,
+                  const std::function<SliceTags(const std::string&, const TiffPage*)>& read);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,19 @@ void Store(const std::string& report, const std::string& bytes) {
     CloseOutput(out);
 }
 
+// What the messages of --spacing tiff call each slice: its path, or for the images of a stack
+// file (whose pages name directories of their own) the file and the image's number in it,
+// counted from 1 in file order ("--r" lists them last first).
+std::vector<std::string> SliceNames(const Options& o, const std::vector<std::string>& paths,
+                                    const std::vector<TiffPage>& pages) {
+    if (pages.empty() || pages[0].ifd == 0) return {};
+    const bool reverse = o.args[1] == "--r";
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < paths.size(); ++k)
+        names.push_back(paths[k] + " image " + std::to_string(reverse ? paths.size() - k : k + 1));
+    return names;
+}
+
 int Run(int argc, char** argv) {
     IgnoreWriteSignals();
     const Options o = ParseOptions(argc, argv);
@@ -73,6 +87,11 @@ int Run(int argc, char** argv) {
     if (std::find(grayTable.begin(), grayTable.end(), 1) == grayTable.end()) Error("no object.");
     if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
         Error(kTooLarge);
+    // The spacing against the stack's size, before a sample is read: every coordinate and normal
+    // of the mesh must be a finite single-precision number whose steps are normal numbers.
+    const std::array<std::int64_t, 3> voxels{W, H, static_cast<std::int64_t>(paths.size())};
+    if (o.spacingGiven && !SpacingFits(o.spacing, voxels))
+        Error("--spacing " + o.spacingText + " : bad value.\n" + kOptionsUsage);
 
     // The unit of the report and of the headers: "voxel" without a spacing, none known when a
     // spacing was given without one, else the one given or found. The binary STL's header names
@@ -81,12 +100,14 @@ int Run(int argc, char** argv) {
     std::string unit = o.unitGiven ? o.unit : o.spacingGiven ? "" : "voxel";
     std::string stlUnit = o.unitGiven ? o.unit : "";
     if (o.spacingTiff) {
-        const FoundSpacing found = SpacingFromSlices(paths, ReadSliceTags);
+        SpacingSlices slices;
+        slices.paths = paths;
+        slices.pages = pages;
+        slices.names = SliceNames(o, paths, pages);
+        slices.voxels = voxels;
+        slices.unitGiven = o.unitGiven;
+        const FoundSpacing found = SpacingFromSlices(slices, ReadSliceTags);
         spacing = found.spacing;
-        if (!o.unitGiven && !GoodUnit(found.unit)) {
-            Error("--spacing tiff : " + paths[0] + " gives the unit \"" + found.unit +
-                  "\"; give --unit NAME.\n" + kOptionsUsage);
-        }
         if (!o.unitGiven) unit = stlUnit = found.unit;
     }
 

@@ -3,7 +3,8 @@
 // call (with the description), the slice list's header pass (CheckImageFile, which decodes the
 // strips without keeping them when they cannot hold the claimed rows), then the call that decodes
 // every row, reading every sample; last the file's list of images (ListTiffPages) and its first
-// four images, each checked and read as a stack file's slices are. A malformed file throws a
+// four images, each checked and read as a stack file's slices are, and each image's resolution
+// tags and description as --spacing tiff reads and interprets them. A malformed file throws a
 // Failure, which is the normal end of an input; crashes, sanitizer reports, leaks and timeouts
 // are the findings.
 #include <fcntl.h>
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "driver/options.h"
+#include "driver/spacing.h"
 #include "tiff/rif.h"
 
 namespace {
@@ -68,23 +71,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadImageFile(path, &width, &height, &bits, nullptr, &description, &warnings);
     } catch (const Failure&) {
     }
+    bool checked = false;
     try {  // the header pass of the slice list, with its check of the claimed size
         std::int32_t width = 0, height = 0, bits = 0;
         CheckImageFile(path, &width, &height, &bits, &warnings);
+        checked = true;
     } catch (const Failure&) {
     }
-    try {
-        std::int32_t width = 0, height = 0;
-        RowTable rows;
-        ReadImageFile(path, &width, &height, nullptr, &rows, nullptr, &warnings);
-        // Read every sample, so a row that was not fully written shows under a memory checker.
-        std::uint32_t sum = 0;
-        for (const auto& row : rows)
-            for (std::int32_t x = 0; x < width; ++x)
-                sum += row[x];
-        if (sum == 0xFFFFFFFFu) std::fputc('.', stderr);  // keeps the reads from being dropped
-    } catch (const Failure&) {
+    // Only a file that passed the header pass is loaded, as in the program: a claim of 10^9
+    // samples per row over a few strip bytes otherwise spends the time limit filling rows.
+    if (checked) {
+        try {
+            std::int32_t width = 0, height = 0;
+            RowTable rows;
+            ReadImageFile(path, &width, &height, nullptr, &rows, nullptr, &warnings);
+            // Read every sample, so a row that was not fully written shows under a memory checker.
+            std::uint32_t sum = 0;
+            for (const auto& row : rows)
+                for (std::int32_t x = 0; x < width; ++x)
+                    sum += row[x];
+            if (sum == 0xFFFFFFFFu) std::fputc('.', stderr);  // keeps the reads from being dropped
+        } catch (const Failure&) {
+        }
     }
+    // --spacing tiff on one image: the resolution tags and the description, then what they say
+    // (the ImageJ keys, the escapes, the units and their conversion); null is the first image.
+    const auto spacing = [&](const TiffPage* page) {
+        try {
+            Resolution resolution;
+            ReadResolution(path, &resolution, page);
+            const FoundSpacing found = SpacingFromTags(ReadSliceTags(path, page));
+            static_cast<void>(GoodUnit(found.unit));
+        } catch (const Failure&) {
+        }
+    };
+    spacing(nullptr);
     try {  // a stack file: its images, each checked and read as a slice is (the first few)
         const std::vector<TiffPage> pages = ListTiffPages(path);
         for (std::size_t k = 0; k < pages.size() && k < 4; ++k) {
@@ -95,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 ReadImageFile(path, &width, &height, nullptr, &rows, nullptr, &warnings, &pages[k]);
             } catch (const Failure&) {
             }
+            spacing(&pages[k]);
         }
     } catch (const Failure&) {
     }

@@ -180,7 +180,7 @@ class Reader {
     void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                        RowTable* rows, std::unique_ptr<char[]>* description, bool check = false,
                        const TiffPage* page = nullptr, std::vector<TiffPage>* pages = nullptr);
-    void ReadResolution(Resolution* resolution);
+    void ReadResolution(Resolution* resolution, const TiffPage* page);
     // An image that fits the grid is decoded into it (true); a larger one not at all (false).
     bool ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int32_t* height,
                        const TiffPage* page);
@@ -243,7 +243,7 @@ class Reader {
     std::uint32_t GetIFD4(std::uint64_t ifd, unsigned tag, std::uint32_t byDefault);
     void ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* description);
     std::unique_ptr<std::uint64_t[]> GetStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
-                                              const char* name, bool dry);
+                                              const char* name);
     int PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                   std::vector<std::uint64_t>& table);
     void Refuse(std::uint64_t ifd);

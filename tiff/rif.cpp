@@ -164,15 +164,21 @@ std::uint64_t Reader::GetValue(unsigned type) {
     return Get8();
 }
 
-// The ImageDescription, or null without an ASCII entry. The count is widened before adding the
-// terminating zero, so the largest count cannot wrap around to an empty buffer.
+// The ImageDescription, or null without an ASCII entry. A text that the file cannot hold is
+// missing, whatever its count claims: the count (up to 2^64 - 1 in a BigTIFF file) is bounded by
+// the file's size before anything is allocated, so count + 1 cannot wrap around and a claim
+// costs no memory.
 void Reader::ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* description) {
     if (GetIFD(ifd, 270) != ASCII) {
         description->reset();
         return;
     }
     const std::uint64_t count = GetCount();
-    if (count > ValueField()) Seek(GetOffset());  // short texts lie in the value field itself
+    // Short texts lie in the value field itself.
+    const std::uint64_t at =
+        count > ValueField() ? GetOffset() : static_cast<std::uint64_t>(Tell());
+    if (at > FileSize() || count > FileSize() - at) Error("missing image description.");
+    Seek(static_cast<std::int64_t>(at));
     char* text = NewArray<char>(count + 1);
     if (text == nullptr) Error("no allocatable memory for image description.");
     description->reset(text);
@@ -181,26 +187,21 @@ void Reader::ReadDescription(std::uint64_t ifd, std::unique_ptr<char[]>* descrip
 }
 
 // One strip table of count values from the entry with this tag; name fills the messages. The
-// table is allocated first; in a dry run (rows not kept) only after the entry was found sound and
-// lying within the file, so that a claimed count costs nothing before its failure.
+// table is allocated only after the entry was found sound and lying within the file, so that a
+// claimed count costs nothing before its failure.
 std::unique_ptr<std::uint64_t[]> Reader::GetStrip(std::uint64_t ifd, unsigned tag,
-                                                  std::uint32_t count, const char* name, bool dry) {
-    std::unique_ptr<std::uint64_t[]> table;
-    const auto allocate = [&] {
-        table.reset(NewArray<std::uint64_t>(count));
-        if (!table) Error(std::string("no allocatable memory for ") + name + ".");
-    };
-    if (!dry) allocate();
+                                                  std::uint32_t count, const char* name) {
     const unsigned type = GetIFD(ifd, tag);
     if (!IsTableType(type)) Error(std::string("missing ") + name + ".");
     if (GetCount() != count) Error(std::string("bad number of ") + name + ".");
     const std::uint64_t size = TypeSize(type);
     if (size * count > ValueField()) {  // a few values fit in the value field
         const std::uint64_t at = GetOffset();
-        if (dry && (at > FileSize() || size * count > FileSize() - at)) EndOfFile();
-        Seek(static_cast<std::int64_t>(std::min<std::uint64_t>(at, INT64_MAX)));
+        if (at > FileSize() || size * count > FileSize() - at) EndOfFile();
+        Seek(static_cast<std::int64_t>(at));
     }
-    if (dry) allocate();
+    std::unique_ptr<std::uint64_t[]> table(NewArray<std::uint64_t>(count));
+    if (!table) Error(std::string("no allocatable memory for ") + name + ".");
     for (std::uint32_t i = 0; i < count; ++i)
         table[i] = GetValue(type);
     return table;
@@ -364,11 +365,8 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
         return;
     }
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
-    const bool dry = rows == nullptr;
-    const std::unique_ptr<std::uint64_t[]> offsets =
-        GetStrip(ifd, 273, strips, "strip offset", dry);
-    const std::unique_ptr<std::uint64_t[]> counts =
-        GetStrip(ifd, 279, strips, "strip bytes count", dry);
+    const std::unique_ptr<std::uint64_t[]> offsets = GetStrip(ifd, 273, strips, "strip offset");
+    const std::unique_ptr<std::uint64_t[]> counts = GetStrip(ifd, 279, strips, "strip bytes count");
     if (Image > 0) {  // an ImageJ image beyond the directory's own: its data follow
         const std::uint64_t shift = Image * ImageJBytes(ifd);
         for (std::uint32_t i = 0; i < strips; ++i)
@@ -479,9 +477,12 @@ std::uint64_t Reader::ImageJBytes(std::uint64_t ifd) {
     std::vector<std::uint64_t> offsets, counts;
     if (PeekStrip(ifd, 273, strips, offsets) != 1 || PeekStrip(ifd, 279, strips, counts) != 1)
         return 0;
+    // The strips lie one after the other within the file, so their sum never exceeds its size:
+    // a byte count beyond what is left (up to 2^64 - 1 in a BigTIFF file) cannot wrap it around.
+    const std::uint64_t size = FileSize();
     std::uint64_t sum = 0;
     for (std::uint32_t i = 0; i < strips; ++i) {
-        if (offsets[i] != offsets[0] + sum) return 0;
+        if (offsets[i] != offsets[0] + sum || counts[i] > size - sum) return 0;
         sum += counts[i];
     }
     return sum == RowBytes(w, b) * h ? sum : 0;
@@ -557,15 +558,15 @@ void Reader::Refuse(std::uint64_t ifd) {
 void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
                        std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows) {
     const std::uint32_t tw = GetIFD4(ifd, 322, 0), tl = GetIFD4(ifd, 323, 0);
-    if (tw == 0 || tl == 0) Error("bad tile size.");
+    // A tile's decoded bytes must be a number: 2^32 - 1 rows of 2^32 - 1 16-bit samples are not.
+    if (tw == 0 || tl == 0 || RowBytes(tw, b) > UINT64_MAX / tl) Error("bad tile size.");
     const std::uint64_t across = (std::uint64_t{width} + tw - 1) / tw;
     const std::uint64_t down = (std::uint64_t{height} + tl - 1) / tl;
     if (across * down > UINT32_MAX) Error("bad tile size.");
     const auto tiles = static_cast<std::uint32_t>(across * down);
     const bool dry = rows == nullptr;
-    const std::unique_ptr<std::uint64_t[]> offsets = GetStrip(ifd, 324, tiles, "tile offset", dry);
-    const std::unique_ptr<std::uint64_t[]> counts =
-        GetStrip(ifd, 325, tiles, "tile bytes count", dry);
+    const std::unique_ptr<std::uint64_t[]> offsets = GetStrip(ifd, 324, tiles, "tile offset");
+    const std::unique_ptr<std::uint64_t[]> counts = GetStrip(ifd, 325, tiles, "tile bytes count");
 
     const std::uint64_t rowBytes = RowBytes(tw, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
@@ -627,7 +628,7 @@ void Reader::CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t h
     if (tiled) {
         tw = GetIFD4(ifd, 322, 0);
         tl = GetIFD4(ifd, 323, 0);
-        fails = tw == 0 || tl == 0;
+        fails = tw == 0 || tl == 0 || RowBytes(tw, b) > UINT64_MAX / tl;
         if (!fails) blocks = ((std::uint64_t{width} + tw - 1) / tw) * ((height + tl - 1) / tl);
         fails = fails || blocks > UINT32_MAX;
     } else {
@@ -747,10 +748,14 @@ bool Reader::ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int
     return fits;
 }
 
-// XResolution, YResolution (one RATIONAL each) and ResolutionUnit of the first image.
-void Reader::ReadResolution(Resolution* resolution) {
+// XResolution, YResolution (one RATIONAL each) and ResolutionUnit of the page's directory (the
+// first when page is null). A RATIONAL's count must be 1: no count taken from the file sizes
+// anything here, and its eight bytes are read where the entry points, failing at the end of the
+// file.
+void Reader::ReadResolution(Resolution* resolution, const TiffPage* page) {
     FileDescriptor file;
-    const std::uint64_t ifd = OpenHeader(file);
+    const std::uint64_t first = OpenHeader(file);
+    const std::uint64_t ifd = page != nullptr && page->ifd != 0 ? page->ifd : first;
     constexpr unsigned RATIONAL = 5;  // two LONGs, numerator then denominator
     *resolution = Resolution{};
     for (const unsigned tag : {282u, 283u}) {
@@ -766,9 +771,9 @@ void Reader::ReadResolution(Resolution* resolution) {
 
 }  // namespace rif
 
-void ReadResolution(const char* path, Resolution* resolution) {
+void ReadResolution(const char* path, Resolution* resolution, const TiffPage* page) {
     rif::Reader reader(path, nullptr);
-    reader.ReadResolution(resolution);
+    reader.ReadResolution(resolution, page);
 }
 
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,

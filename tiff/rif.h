@@ -64,7 +64,7 @@ bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width
                    std::int32_t* height, std::string* warnings = nullptr,
                    const TiffPage* page = nullptr);
 
-// The resolution tags of the first image: XResolution and YResolution (pixels per unit, a
+// The resolution tags of the image page names (null: the first): XResolution and YResolution (pixels per unit, a
 // RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit (1 none, 2 inch,
 // 3 centimetre; 2 when absent, as TIFF 6.0 says). Fails as ReadImageFile does on a bad header.
 struct Resolution {
@@ -72,4 +72,4 @@ struct Resolution {
     std::uint32_t yNum = 0, yDen = 0;
     std::uint32_t unit = 2;
 };
-void ReadResolution(const char* path, Resolution* resolution);
+void ReadResolution(const char* path, Resolution* resolution, const TiffPage* page = nullptr);

@@ -97,6 +97,9 @@ TEST(Options, EveryRefusalNamesTheOptionAndWritesNothing) {
     } cases[] = {
         {{"--bogus"}, "--bogus : unknown option."},
         {{"--spacing", "1,0,1"}, "--spacing 1,0,1 : bad value."},
+        // Beyond single precision for the box's 10 columns (1e39), with the report asked for.
+        {{"--spacing", "1e38,1,1", "--report", "r.json"}, "--spacing 1e38,1,1 : bad value."},
+        {{"--spacing", "1e-310,1,1"}, "--spacing 1e-310,1,1 : bad value."},
         {{"--format", "vrml"}, "--format vrml : bad value."},
         {{"--unit", "a b"}, "--unit a b : bad value."},
         {{"--quiet", "--quiet"}, "--quiet : given twice."},

@@ -53,12 +53,41 @@ TEST(SpacingTiff, TakesTheImageJVoxelSize) {
     EXPECT_NE(unit.out.find("\"unit\": \"um\""), std::string::npos) << "--unit names it";
 }
 
+// ImageJ's zunit: the slice distance in millimetres, the pixels in micrometres. The same slices
+// as one stack file in ImageJ's layout (the description on the first page only), in both
+// orders.
+TEST(SpacingTiff, ConvertsZunitInSlicesAndStackFiles) {
+    const std::string stack =
+        std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/options/stack/imagej.tif";
+    const struct {
+        std::string directory, nameFile, first;
+    } cases[] = {
+        {Stack("options/zunit"), "-", Stack("options/zunit") + "/s00.tif"},
+        {stack, "-", stack},
+        {stack, "--r", stack},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = TempDir();
+        const RunResult r = RunVoxwrap({"--spacing", "tiff", "--report", "-", c.directory,
+                                        c.nameFile, "1000-4095", dir + "/h.stl"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, c.first + " : spacing 0.5,0.5,2.5 micron.\n");
+        EXPECT_NE(r.out.find("\"spacing\": [0.5, 0.5, 2.5]"), std::string::npos) << r.out;
+    }
+}
+
 TEST(SpacingTiff, RefusesWhatIsIncompleteOrDiffers) {
     const std::string box = std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/cli/box/slices";
+    // Every page of a stack file is compared, and named by its number in the file.
+    const std::string differs =
+        std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/options/stack/differs.tif";
     const struct {
         std::string slices;
         std::string message;
+        std::string nameFile = "-";
     } cases[] = {
+        {differs, differs + " image 2 differs from " + differs + " image 1."},
+        {differs, differs + " image 2 differs from " + differs + " image 3.", "--r"},
         {box, box + "/s00.tif gives no voxel size; give --spacing SX,SY,SZ."},
         {Stack("options/resolution"), Stack("options/resolution") +
                                           "/s00.tif gives 0.01 x 0.01 cm per pixel but no slice "
@@ -69,7 +98,7 @@ TEST(SpacingTiff, RefusesWhatIsIncompleteOrDiffers) {
     for (const auto& c : cases) {
         const std::string dir = TempDir();
         const RunResult r =
-            RunVoxwrap({"--spacing", "tiff", c.slices, "-", "1000-4095", dir + "/h.stl"});
+            RunVoxwrap({"--spacing", "tiff", c.slices, c.nameFile, "1000-4095", dir + "/h.stl"});
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "--spacing tiff : " + c.message + "\n" + kOptionsUsage);
         EXPECT_TRUE(std::filesystem::is_empty(dir));

@@ -123,15 +123,110 @@ TEST(ParseOptions, SpacingIsThreePositiveDecimals) {
     const Options tiff = Parse({"--spacing", "tiff", "d", "n", "1", "o"});
     EXPECT_TRUE(tiff.spacingTiff);
     EXPECT_FALSE(tiff.spacingGiven);
-    for (const char* bad :
-         {"",        "1",         "1,1",       "1,1,1,1",    "1,,1",   ",1,1",  "1,1,",
-          "0,1,1",   "-1,1,1",    "+1,1,1",    " 1,1,1",     "1 ,1,1", "a,1,1", "inf,1,1",
-          "nan,1,1", "0x1p1,1,1", "1e999,1,1", "1e-999,1,1", "1;1;1",  "TIFF"}) {
+    for (const char* bad : {"",
+                            "1",
+                            "1,1",
+                            "1,1,1,1",
+                            "1,,1",
+                            ",1,1",
+                            "1,1,",
+                            "0,1,1",
+                            "-1,1,1",
+                            "+1,1,1",
+                            " 1,1,1",
+                            "1 ,1,1",
+                            "a,1,1",
+                            "inf,1,1",
+                            "nan,1,1",
+                            "0x1p1,1,1",
+                            "1e999,1,1",
+                            "1e-999,1,1",
+                            "1;1;1",
+                            "TIFF",
+                            "1e200,1e200,1e200",
+                            "1,4.9e-324,1",
+                            "1,1,1e-310",
+                            "1e-200,1,1"}) {
         EXPECT_EQ(ParseFailure({"--spacing", bad, "d", "n", "1", "o"}),
                   "--spacing " + std::string(bad) +
                       " : bad value.\nusage : voxwrap [options] directory nameFile rangeList STL")
             << bad;
     }
+}
+
+// The mesh holds single-precision numbers: every step (one voxel along an axis, and the product
+// of two, which the STL's normals are made of) must be a normal number, every coordinate and
+// normal component (up to twice the product of two extents) finite.
+TEST(SpacingFits, KeepsEveryNumberOfTheMeshInSinglePrecision) {
+    const std::int64_t most = std::int64_t{1} << 24;
+    const struct {
+        Spacing spacing;
+        std::array<std::int64_t, 3> voxels;
+        bool fits;
+    } cases[] = {
+        {{{1, 1, 1}}, {most, most, most}, true},
+        {{{0.35, 0.35, 2.5}}, {512, 512, 300}, true},
+        {{{1.2e-38, 1, 1}}, {1, 1, 1}, true},  // just above FLT_MIN = 1.1754944e-38
+        {{{1e-38, 1, 1}}, {1, 1, 1}, false},   // subnormal in single precision
+        {{{4.9e-324, 1, 1}}, {1, 1, 1}, false},
+        {{{1e-20, 1e-20, 1}}, {1, 1, 1}, false},  // a normal's step of 1e-40
+        {{{1e-18, 1e-18, 1}}, {1, 1, 1}, true},
+        {{{3.4e38, 0.5, 0.5}}, {1, 1, 1}, true},  // FLT_MAX = 3.4028235e38
+        {{{3.4e38, 0.5, 0.5}}, {2, 1, 1}, false},
+        {{{3.4e38, 1, 1}}, {1, 1, 1}, false},  // a normal component of 2 x 3.4e38
+        {{{1e38, 1, 1}}, {10, 1, 1}, false},
+        {{{1e200, 1e200, 1e200}}, {1, 1, 1}, false},
+        {{{1e19, 1e19, 1}}, {1, 1, 1}, true},  // normals up to 2e38
+        {{{1e19, 1e19, 1}}, {2, 1, 1}, false},
+        {{{1, 1, 1e31}}, {most, 1, 1}, true},  // 2 x 2^24 x 1e31 = 3.4e38
+        {{{1, 1, 1e32}}, {most, 1, 1}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SpacingFits(c.spacing, c.voxels), c.fits)
+            << c.spacing.s[0] << "," << c.spacing.s[1] << "," << c.spacing.s[2] << " for "
+            << c.voxels[0] << " x " << c.voxels[1] << " x " << c.voxels[2];
+    }
+}
+
+// A unit is written into JSON, mesh headers and messages: well-formed UTF-8 without control
+// characters; a message shows any other unit escaped.
+TEST(GoodUnit, TakesWellFormedUtf8WithoutControlCharacters) {
+    const struct {
+        std::string unit;
+        bool good;
+        std::string shown;
+    } cases[] = {
+        {"mm", true, "mm"},
+        {"\xC2\xB5m", true, "\xC2\xB5m"},                     // µm
+        {"\xED\x9F\xBF", true, "\xED\x9F\xBF"},               // U+D7FF, below the surrogates
+        {"\xEE\x80\x80", true, "\xEE\x80\x80"},               // U+E000, above them
+        {"\xF0\x90\x80\x80", true, "\xF0\x90\x80\x80"},       // U+10000
+        {"\xF4\x8F\xBF\xBF", true, "\xF4\x8F\xBF\xBF"},       // U+10FFFF
+        {"\xED\xA0\x80", false, "\\xED\\xA0\\x80"},           // U+D800, a surrogate
+        {"\xED\xBF\xBF", false, "\\xED\\xBF\\xBF"},           // U+DFFF
+        {"\xC0\xB5", false, "\\xC0\\xB5"},                    // overlong two bytes
+        {"\xE0\x9F\xBF", false, "\\xE0\\x9F\\xBF"},           // overlong three bytes
+        {"\xF0\x8F\xBF\xBF", false, "\\xF0\\x8F\\xBF\\xBF"},  // overlong four bytes
+        {"\xF4\x90\x80\x80", false, "\\xF4\\x90\\x80\\x80"},  // U+110000
+        {"\xF5\x80\x80\x80", false, "\\xF5\\x80\\x80\\x80"},
+        {"m\xC2", false, "m\\xC2"},  // cut
+        {"\x1B[2J\x1B[31mOK", false, "\\u001B[2J\\u001B[31mOK"},
+        {"a\rb", false, "a\\u000Db"},
+        {"a\tb", false, "a\\u0009b"},
+        {"a\nb", false, "a\\u000Ab"},
+        {"a\x7F", false, "a\\u007F"},
+        {"\xC2\x9B"
+         "2J",
+         false, "\\u009B2J"},  // C1 control sequence introducer
+        {"a b", false, "a b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GoodUnit(c.unit), c.good) << c.shown;
+        EXPECT_EQ(ShownUnit(c.unit), c.shown);
+    }
+    EXPECT_EQ(ParseFailure({"--unit", "\xED\xA0\x80", "d", "n", "1", "o"}),
+              "--unit \xED\xA0\x80 : bad value.\n"
+              "usage : voxwrap [options] directory nameFile rangeList STL");
 }
 
 }  // namespace

@@ -42,6 +42,16 @@ TEST(SpacingFromTags, ReadsImageJAndPlainResolutions) {
         {ImageJ("spacing=2.5\nunit=pixel\n"), FoundSpacing::Kind::Nothing, 1, 1, 1, ""},
         {ImageJ("spacing=2.5\n"), FoundSpacing::Kind::Nothing, 1, 1, 1, ""},
         {plain, FoundSpacing::Kind::PlaneOnly, 0.01, 0.02, 1, "cm"},
+        // y and z in units of their own, converted to x's
+        {ImageJ("unit=micron\nzunit=mm\nspacing=0.0025\n"), FoundSpacing::Kind::Complete, 0.05,
+         0.05, 2.5, "micron"},
+        {ImageJ("unit=mm\nyunit=cm\nzunit=inch\nspacing=1\n"), FoundSpacing::Kind::Complete, 0.05,
+         0.5, 25.4, "mm"},
+        {ImageJ("unit=\\u00B5m\nzunit=nm\nspacing=500\n"), FoundSpacing::Kind::Complete, 0.05, 0.05,
+         0.5, "µm"},
+        {ImageJ("unit=um\nzunit=um\nspacing=2\n"), FoundSpacing::Kind::Complete, 0.05, 0.05, 2,
+         "um"},
+        {ImageJ("unit=mm\nzunit=furlong\n"), FoundSpacing::Kind::PlaneOnly, 0.05, 0.05, 1, "mm"},
     };
     for (const auto& c : cases) {
         const FoundSpacing f = SpacingFromTags(c.tags);
@@ -63,6 +73,18 @@ TEST(SpacingFromTags, ReadsImageJAndPlainResolutions) {
     EXPECT_EQ(SpacingFromTags(inch).unit, "inch");
 }
 
+using Read = std::function<SliceTags(const std::string&, const TiffPage*)>;
+
+// The slices of a stack of 8 x 8 voxels, one per path.
+FoundSpacing FromSlices(const std::vector<std::string>& paths, const Read& read,
+                        bool unitGiven = false) {
+    SpacingSlices slices;
+    slices.paths = paths;
+    slices.voxels = {8, 8, static_cast<std::int64_t>(paths.size())};
+    slices.unitGiven = unitGiven;
+    return SpacingFromSlices(slices, read);
+}
+
 TEST(SpacingFromSlices, NeedsACompleteSizeOnEverySlice) {
     std::map<std::string, SliceTags> files = {
         {"a.tif", ImageJ("spacing=2\nunit=mm\n")},
@@ -71,27 +93,82 @@ TEST(SpacingFromSlices, NeedsACompleteSizeOnEverySlice) {
         {"d.tif", ImageJ("unit=mm\n")},
         {"e.tif", SliceTags{}},
     };
-    auto read = [&files](const std::string& path) { return files.at(path); };
-    const FoundSpacing f = SpacingFromSlices({"a.tif", "b.tif"}, read);
+    auto read = [&files](const std::string& path, const TiffPage*) { return files.at(path); };
+    const FoundSpacing f = FromSlices({"a.tif", "b.tif"}, read);
     EXPECT_EQ(f.spacing.s[2], 2);
     EXPECT_EQ(f.unit, "mm");
     EXPECT_EQ(FailureText([&] {
-                  SpacingFromSlices({"a.tif", "b.tif", "c.tif", "d.tif"}, read);
+                  FromSlices({"a.tif", "b.tif", "c.tif", "d.tif"}, read);
               }),
               "--spacing tiff : c.tif differs from a.tif." + std::string(kUsage));
     EXPECT_EQ(FailureText([&] {
-                  SpacingFromSlices({"a.tif", "e.tif"}, read);
+                  FromSlices({"a.tif", "e.tif"}, read);
               }),
               "--spacing tiff : e.tif differs from a.tif." + std::string(kUsage));
     EXPECT_EQ(FailureText([&] {
-                  SpacingFromSlices({"e.tif", "a.tif"}, read);
+                  FromSlices({"e.tif", "a.tif"}, read);
               }),
               "--spacing tiff : e.tif gives no voxel size; give --spacing SX,SY,SZ." +
                   std::string(kUsage));
-    EXPECT_EQ(FailureText([&] { SpacingFromSlices({"d.tif"}, read); }),
+    EXPECT_EQ(FailureText([&] { FromSlices({"d.tif"}, read); }),
               "--spacing tiff : d.tif gives 0.05 x 0.05 mm per pixel but no slice distance; "
               "give --spacing 0.05,0.05,SZ." +
                   std::string(kUsage));
+}
+
+// What the first slice records is refused, naming it, when it cannot be used as it stands: y or
+// z in a unit that is no length, a size beyond single precision for the stack, a unit that
+// cannot be written (shown escaped, and never said as found).
+TEST(SpacingFromSlices, RefusesWhatCannotBeUsedAsItStands) {
+    const struct {
+        std::string lines;
+        std::string message;  // after "--spacing tiff : a.tif "; "" when accepted
+        std::string found;    // the line on standard error
+    } cases[] = {
+        {"unit=micron\nzunit=furlong\nspacing=2\n",
+         "gives zunit \"furlong\" for unit \"micron\"; give --spacing SX,SY,SZ.", ""},
+        {"unit=micron\nyunit=pixel\nspacing=2\n",
+         "gives yunit \"pixel\" for unit \"micron\"; give --spacing SX,SY,SZ.", ""},
+        {"unit=mm\nzunit=\\u001b[2J\nspacing=2\n",
+         "gives zunit \"\\u001B[2J\" for unit \"mm\"; give --spacing SX,SY,SZ.", ""},
+        {"unit=mm\nspacing=1e308\n",
+         "gives 0.05 x 0.05 x 1e+308 mm per voxel, beyond single precision; give --spacing "
+         "SX,SY,SZ.",
+         ""},
+        {"unit=mm\nspacing=1e-300\n",
+         "gives 0.05 x 0.05 x 1e-300 mm per voxel, beyond single precision; give --spacing "
+         "SX,SY,SZ.",
+         ""},
+        {"unit=\\u001b[2J\\u001b[31mOK\nspacing=2\n",
+         "gives the unit \"\\u001B[2J\\u001B[31mOK\"; give --unit NAME.", ""},
+        {"unit=a\\u000ab\nspacing=2\n", "gives the unit \"a\\u000Ab\"; give --unit NAME.", ""},
+        {"unit=a\x1b\r\tb\nspacing=2\n",
+         "gives the unit \"a\\u001B\\u000D\\u0009b\"; give --unit NAME.", ""},
+        {"unit=\\uD800\nspacing=2\n", "gives the unit \"\\xED\\xA0\\x80\"; give --unit NAME.", ""},
+        {"unit=\\u001b[2J\n",
+         "gives 0.05 x 0.05 \\u001B[2J per pixel but no slice distance; give --spacing "
+         "0.05,0.05,SZ.",
+         ""},
+        {"unit=\\uD83D\\uDE00\nspacing=2\n", "", "a.tif : spacing 0.05,0.05,2 \xF0\x9F\x98\x80.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        const auto read = [&c](const std::string&, const TiffPage*) { return ImageJ(c.lines); };
+        for (const bool unitGiven : {false, true}) {
+            ::testing::internal::CaptureStderr();
+            const std::string text = FailureText([&] { FromSlices({"a.tif"}, read, unitGiven); });
+            const std::string err = ::testing::internal::GetCapturedStderr();
+            // --unit names the unit instead: a unit that cannot be written is then no failure,
+            // but it is not said either.
+            const bool unitOnly = c.message.find("give --unit") != std::string::npos;
+            if (c.message.empty() || (unitOnly && unitGiven)) {
+                EXPECT_EQ(text, "(no failure)");
+            } else {
+                EXPECT_EQ(text, "--spacing tiff : a.tif " + c.message + kUsage);
+            }
+            EXPECT_EQ(err, c.found);
+        }
+    }
 }
 
 TEST(ReadSliceTags, ReadsTheRationalsTheUnitAndTheDescription) {

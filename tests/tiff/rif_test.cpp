@@ -1382,31 +1382,32 @@ TEST(AllocationDeathTest, ReportsTheRowsThatCannotBeHad) {
         Fatal(tall, "no allocatable memory for cell."));
 }
 
-TEST(AllocationDeathTest, ReportsADescriptionThatCannotBeHad) {
-    // Count 2^32 - 1: with its zero byte 2^32 bytes, which must not wrap around to 0.
+TEST(AllocationDeathTest, ADescriptionBeyondTheFileCostsNothing) {
+    // Count 2^32 - 1 in a file of a few bytes: missing, before 4 GiB are asked for.
     TiffBuilder t;
     t.Raw(270, ASCII, 0xFFFFFFFFu, {8, 0, 0, 0});
     const std::string path = tifftest::WriteFile("hugedescription.tif", t.Bytes());
     std::unique_ptr<char[]> text;
     ExpectFailureUnderLimit(
         3 * GiB, [&] { ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &text); },
-        Fatal(path, "no allocatable memory for image description."));
+        Fatal(path, "missing image description."));
 }
 
-TEST(AllocationDeathTest, ReportsAStripTableThatCannotBeHad) {
+TEST(AllocationDeathTest, AStripTableBeyondTheFileCostsNothing) {
     if (VOXWRAP_ASAN)
         GTEST_SKIP() << "needs an address-space limit between the row table and the strip table";
     std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
     int mode = 0;
     if (overcommit >> mode && mode == 2) GTEST_SKIP() << "a 16 GiB reservation needs overcommit";
-    // 2^31 - 1 strips of one row: the row table takes 16 GiB of address space (never touched),
-    // the offset table 8 GiB more, over the 20 GiB limit.
+    // 2^31 - 1 strips of one row: the row table takes 16 GiB of address space (never touched);
+    // the offset table would take 8 GiB more, over the 20 GiB limit, but the file holds one
+    // offset, which is found before the table is allocated.
     TiffBuilder t = Gray(1, 2147483647u, 8, {{1}}, 1);
     const std::string path = tifftest::WriteFile("manystrips.tif", t.Bytes());
     RowTable rows;
     ExpectFailureUnderLimit(
         20 * GiB, [&] { ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr); },
-        Fatal(path, "no allocatable memory for strip offset."));
+        Fatal(path, "bad number of strip offset."));
 }
 
 // The claim of 65535 x 65535 samples is checked within a small address space, in process and
@@ -1445,6 +1446,110 @@ TEST(HeaderPass, ALyingLastSliceStopsTheRunUnderAMemoryLimit) {
     });
     EXPECT_EQ(alone.status, 1);
     EXPECT_EQ(alone.err, dir + "/z.tif : too few codes.\n");
+}
+
+// Every count a directory entry gives is bounded by the bytes the file holds before anything is
+// allocated or added: the largest counts of both flavours (2^32 - 1, and BigTIFF's 2^40 and
+// 2^64 - 1, whose + 1 wraps to 0) and the first count past the file's end, in every field the
+// reader sizes something by. Each file is read every way the program reads one.
+TEST(CountBound, EveryCountIsBoundedByTheFile) {
+    const std::string kNone = "(no failure)";
+    const std::uint64_t past = 0;  // stands for "one more than the bytes from the value's offset"
+    const struct {
+        std::uint16_t tag, type;
+        std::string load;  // ReadImageFile with rows and description; "" for success
+    } fields[] = {
+        {270, ASCII, "missing image description."},
+        {273, SHORT, "bad number of strip offset."},
+        {273, LONG, "bad number of strip offset."},
+        {273, tifftest::LONG8, "bad number of strip offset."},
+        {279, LONG, "bad number of strip bytes count."},
+        {256, LONG, "missing image size."},
+        {282, tifftest::RATIONAL, ""},  // not one rational: no resolution
+    };
+    int file = 0;
+    for (const bool bigTiff : {false, true}) {
+        for (const bool bigEndian : {false, true}) {
+            for (const auto& f : fields) {
+                if (f.type == tifftest::LONG8 && !bigTiff) continue;
+                for (const std::uint64_t count : {past, std::uint64_t{0xFFFFFFFFu},
+                                                  std::uint64_t{1} << 40, ~std::uint64_t{0}}) {
+                    if (!bigTiff && count > 0xFFFFFFFFu) continue;
+                    // A 4 x 3 image of one strip, an ImageJ description and a resolution.
+                    TiffBuilder t(bigEndian, bigTiff);
+                    const std::uint32_t strip = t.Data(Bytes(12, 7));
+                    t.Long(256, 4).Long(257, 3).Short(258, 8).Short(262, 1).Long(273, strip);
+                    t.Long(278, 3).Long(279, 12);
+                    t.Ascii(270, "ImageJ=1.54f\nimages=1\nunit=mm\nspacing=2\n");
+                    Bytes rational;
+                    t.Put32(rational, 10);
+                    t.Put32(rational, 1);
+                    Bytes at;  // BigTIFF holds the eight bytes in the value field itself
+                    if (bigTiff) {
+                        at = rational;
+                    } else {
+                        t.PutOffset(at, t.Data(rational));
+                    }
+                    t.Raw(282, tifftest::RATIONAL, 1, at).Raw(283, tifftest::RATIONAL, 1, at);
+                    // The entry under test points at offset 8; past counts the bytes from there.
+                    Bytes field;
+                    t.PutOffset(field, 8);
+                    const std::uint64_t size = t.Bytes().size();
+                    const std::uint64_t n = count != past ? count
+                                                          : (size - 8) / (f.type == ASCII   ? 1
+                                                                          : f.type == SHORT ? 2
+                                                                                            : 4) +
+                                                                1;
+                    t.Raw(f.tag, f.type, n, field);
+                    const std::string path =
+                        tifftest::WriteFile("count" + std::to_string(file++) + ".tif", t.Bytes());
+                    SCOPED_TRACE(path + " tag " + std::to_string(f.tag) + " count " +
+                                 std::to_string(n));
+                    const std::string load = FailureText([&] {
+                        std::int32_t w = 0, h = 0, b = 0;
+                        RowTable rows;
+                        std::unique_ptr<char[]> text;
+                        std::string warnings;
+                        ReadImageFile(path.c_str(), &w, &h, &b, &rows, &text, &warnings);
+                    });
+                    EXPECT_EQ(load, f.load.empty() ? kNone : Fatal(path, f.load));
+                    // The header pass and the page list fail as loading does, or list the one
+                    // image.
+                    if (f.tag != 270) {
+                        EXPECT_EQ(CheckText(path), load);
+                    }
+                    std::vector<TiffPage> pages;
+                    EXPECT_EQ(FailureText([&] { pages = ListTiffPages(path.c_str()); }), kNone);
+                    EXPECT_EQ(pages.size(), 1u);
+                    Resolution r;
+                    EXPECT_EQ(FailureText([&] { ReadResolution(path.c_str(), &r); }), kNone);
+                    EXPECT_EQ(r.xNum, f.tag == 282 ? 0u : 10u);
+                }
+            }
+        }
+    }
+}
+
+// ImageJ's one-directory stack counts its images by the bytes of the first: byte counts whose sum
+// wraps around (2^64 - 1 + 13 = 12, the image's own size) do not make a stack of it.
+TEST(CountBound, ImageJStripBytesCannotWrapAround) {
+    for (const bool bigEndian : {false, true}) {
+        TiffBuilder t(bigEndian, true);
+        t.Data(Bytes(8, 0));
+        const std::uint32_t strip = t.Data(Bytes(24, 7));  // two images of 4 x 3 bytes
+        t.Long(256, 4).Long(257, 3).Short(258, 8).Short(262, 1).Long(278, 2);
+        t.Set(273, tifftest::LONG8, {strip, strip - 1});  // the second strip at strip + 2^64 - 1
+        Bytes counts;
+        t.Put64(counts, ~std::uint64_t{0});
+        t.Put64(counts, 13);
+        Bytes at;
+        t.PutOffset(at, t.Data(counts));
+        t.Raw(279, tifftest::LONG8, 2, at);
+        t.Ascii(270, "ImageJ=1.54f\nimages=2\n");
+        const std::string path =
+            tifftest::WriteFile(bigEndian ? "wrapmm.tif" : "wrapii.tif", t.Bytes());
+        EXPECT_EQ(ListTiffPages(path.c_str()).size(), 1u);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
-// Builds classic TIFF files byte by byte, for tests of malformed and unusual files: the header, data
-// blocks, and one directory whose entries are written in the order given, each with any type, count
-// and value field, sound or not.
+// Builds TIFF files byte by byte, classic or BigTIFF, for tests of malformed and unusual files: the
+// header, data blocks, and one directory whose entries are written in the order given, each with
+// any type, count and value field, sound or not. BigTIFF entries have 8-byte counts and value
+// fields.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -11,18 +12,25 @@
 
 namespace tifftest {
 
-constexpr std::uint16_t ASCII = 2, SHORT = 3, LONG = 4;
+constexpr std::uint16_t ASCII = 2, SHORT = 3, LONG = 4, RATIONAL = 5, LONG8 = 16;
 
 class TiffBuilder {
   public:
-    explicit TiffBuilder(bool bigEndian = false) : big_(bigEndian) {
+    explicit TiffBuilder(bool bigEndian = false, bool bigTiff = false)
+        : big_(bigEndian), bigTiff_(bigTiff) {
         bytes_ = {static_cast<std::uint8_t>(big_ ? 'M' : 'I'),
                   static_cast<std::uint8_t>(big_ ? 'M' : 'I')};
-        Put16(bytes_, 42);
-        Put32(bytes_, 0);  // the directory offset, set by Bytes()
+        Put16(bytes_, bigTiff_ ? 43 : 42);
+        if (bigTiff_) {
+            Put16(bytes_, 8);  // the offset size, then a zero
+            Put16(bytes_, 0);
+        }
+        PutOffset(bytes_, 0);  // the directory offset, set by Bytes()
     }
 
     bool big() const { return big_; }
+    // Bytes of a count and of a value field: 4 in a classic file, 8 in a BigTIFF one.
+    std::size_t FieldSize() const { return bigTiff_ ? 8 : 4; }
 
     // Appends bytes after what is there; returns their file offset.
     std::uint32_t Data(const std::vector<std::uint8_t>& data) {
@@ -56,9 +64,10 @@ class TiffBuilder {
     }
 
     // An entry with an explicit count and the four bytes of its value field as written.
-    TiffBuilder& Raw(std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+    // The field is zero-padded to its size: write offsets into it with PutOffset.
+    TiffBuilder& Raw(std::uint16_t tag, std::uint16_t type, std::uint64_t count,
                      std::vector<std::uint8_t> field) {
-        field.resize(4);
+        field.resize(FieldSize());
         Remove(tag);
         entries_.push_back(Entry{tag, type, count, field});
         return *this;
@@ -67,10 +76,10 @@ class TiffBuilder {
     // An ASCII entry of the given bytes (the count is their number, no zero is added).
     TiffBuilder& Ascii(std::uint16_t tag, const std::string& text) {
         std::vector<std::uint8_t> field(text.begin(), text.end());
-        if (field.size() > 4) {
+        if (field.size() > FieldSize()) {
             const std::uint32_t at = Data(field);
             field.clear();
-            Put32(field, at);
+            PutOffset(field, at);
         }
         return Raw(tag, ASCII, static_cast<std::uint32_t>(text.size()), field);
     }
@@ -87,16 +96,24 @@ class TiffBuilder {
         std::vector<std::uint8_t> out = bytes_;
         if (out.size() % 2) out.push_back(0);
         std::vector<std::uint8_t> ifd;
-        Put32(ifd, static_cast<std::uint32_t>(out.size()));
-        std::copy(ifd.begin(), ifd.end(), out.begin() + 4);
-        Put16(out, static_cast<std::uint32_t>(entries_.size()));
+        PutOffset(ifd, out.size());
+        std::copy(ifd.begin(), ifd.end(), out.begin() + (bigTiff_ ? 8 : 4));
+        if (bigTiff_) {
+            Put64(out, entries_.size());
+        } else {
+            Put16(out, static_cast<std::uint32_t>(entries_.size()));
+        }
         for (const Entry& e : entries_) {
             Put16(out, e.tag);
             Put16(out, e.type);
-            Put32(out, e.count);
+            if (bigTiff_) {
+                Put64(out, e.count);
+            } else {
+                Put32(out, static_cast<std::uint32_t>(e.count));
+            }
             out.insert(out.end(), e.field.begin(), e.field.end());
         }
-        Put32(out, 0);
+        PutOffset(out, 0);
         return out;
     }
 
@@ -115,11 +132,24 @@ class TiffBuilder {
             Put16(out, v >> 16);
         }
     }
+    void Put64(std::vector<std::uint8_t>& out, std::uint64_t v) const {
+        const auto hi = static_cast<std::uint32_t>(v >> 32), lo = static_cast<std::uint32_t>(v);
+        Put32(out, big_ ? hi : lo);
+        Put32(out, big_ ? lo : hi);
+    }
+    // A file offset: 4 bytes in a classic file, 8 in a BigTIFF one.
+    void PutOffset(std::vector<std::uint8_t>& out, std::uint64_t v) const {
+        if (bigTiff_) {
+            Put64(out, v);
+        } else {
+            Put32(out, static_cast<std::uint32_t>(v));
+        }
+    }
 
   private:
     struct Entry {
         std::uint16_t tag, type;
-        std::uint32_t count;
+        std::uint64_t count;
         std::vector<std::uint8_t> field;
     };
 
@@ -128,20 +158,23 @@ class TiffBuilder {
         for (std::uint32_t v : values) {
             if (type == SHORT) {
                 Put16(data, v);
+            } else if (type == LONG8) {
+                Put64(data, v);
             } else {
                 Put32(data, v);
             }
         }
-        if (data.size() > 4) {
+        if (data.size() > FieldSize()) {
             const std::uint32_t at = Data(data);
             data.clear();
-            Put32(data, at);
+            PutOffset(data, at);
         }
-        data.resize(4);
-        return Entry{tag, type, static_cast<std::uint32_t>(values.size()), data};
+        data.resize(FieldSize());
+        return Entry{tag, type, values.size(), data};
     }
 
     bool big_;
+    bool bigTiff_;
     std::vector<std::uint8_t> bytes_;
     std::vector<Entry> entries_;
 };

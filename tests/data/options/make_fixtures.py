@@ -8,7 +8,14 @@ tests use the range list 1000-4095) in 8 x 8 slices of 16 bits:
   ImageDescription;
 - resolution/: two plain TIFF slices of 100 pixels per centimetre (ResolutionUnit 3): a pixel
   size, but no distance between slices;
-- disagree/: like imagej/, but the third slice says "spacing=3".
+- disagree/: like imagej/, but the third slice says "spacing=3";
+- zunit/: three slices in ImageJ mode of 2 pixels per micron ("unit=micron") whose slice
+  distance is given in millimetres ("spacing=0.0025", "zunit=mm"): 0.5 x 0.5 x 2.5 micrometres;
+- stack/imagej.tif: the same three slices as one stack file in ImageJ mode (the description on
+  the first page only, the resolution on every page);
+- stack/differs.tif: a stack file of three pages, each with its own resolution and ImageJ
+  description, the second of 2 pixels per unit and "spacing=3" where the others have 4 and
+  "spacing=2".
 Run from this directory: /usr/bin/python3 make_fixtures.py
 """
 import os
@@ -48,3 +55,19 @@ d = stack_dir("resolution")
 for k in range(2):
     tifffile.imwrite(os.path.join(d, "s%02d.tif" % k), box(), resolution=(100, 100),
                      resolutionunit="CENTIMETER")
+
+zunit = {"spacing": 0.0025, "unit": "micron", "zunit": "mm"}
+d = stack_dir("zunit")
+for k in range(3):
+    tifffile.imwrite(os.path.join(d, "s%02d.tif" % k), box(), imagej=True, resolution=(2, 2),
+                     metadata=zunit)
+top = os.path.join(HERE, "stack")
+shutil.rmtree(top, ignore_errors=True)
+os.makedirs(top)
+tifffile.imwrite(os.path.join(top, "imagej.tif"), np.stack([box()] * 3), imagej=True,
+                 resolution=(2, 2), metadata=dict(zunit, axes="ZYX"))
+with tifffile.TiffWriter(os.path.join(top, "differs.tif")) as t:
+    for k in range(3):
+        ppu, z = (2, 3) if k == 1 else (4, 2)
+        t.write(box(), resolution=(ppu, ppu), resolutionunit="NONE", metadata=None,
+                description="ImageJ=1.54f\nimages=3\nunit=mm\nspacing=%d\n" % z)
