@@ -184,6 +184,9 @@ class Reader {
     // An image that fits the grid is decoded into it (true); a larger one not at all (false).
     bool ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int32_t* height,
                        const TiffPage* page);
+    // Every row handed to sink as it is decoded.
+    void ReadImageRows(const RowSink& sink, std::int32_t* width, std::int32_t* height,
+                       const TiffPage* page);
 
   private:
     struct LZWRegisters;
@@ -290,8 +293,9 @@ class Reader {
     const char* const Path;  // every message starts with it
 
     // A caller's grid that the rows are decoded into instead of rows of their own (null: none).
-
     const SampleGrid* Into = nullptr;
+    // A caller's consumer that each row is handed to instead (null: none).
+    const RowSink* Sink = nullptr;
     std::string* const Warnings;  // null: warnings go to standard error at once
 
     // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is

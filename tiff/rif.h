@@ -5,6 +5,7 @@
 // "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
 // state in an object of its own: calls on different threads do not meet.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,18 @@ struct SampleGrid {
 bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width,
                    std::int32_t* height, std::string* warnings = nullptr,
                    const TiffPage* page = nullptr);
+
+// Receives an image's rows in order y = 0, 1, ...: row y's width samples, each the stored value
+// zero-extended, valid only during the call.
+using RowSink =
+    std::function<void(std::int32_t y, const std::uint16_t* samples, std::int32_t width)>;
+
+// As ReadImageFile with width, height and rows, but the rows are handed to sink one at a time as
+// they are decoded instead of being kept: the reader holds one strip (or one row of tiles) of
+// decoded samples at most, whatever the image's size. The messages and warnings, and their order,
+// are ReadImageFile's; a failure may come after some rows were delivered.
+void ReadImageRows(const char* path, const RowSink& sink, std::int32_t* width, std::int32_t* height,
+                   std::string* warnings = nullptr, const TiffPage* page = nullptr);
 
 // The resolution tags of the first image: XResolution and YResolution (pixels per unit, a
 // RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit (1 none, 2 inch,
