@@ -1,6 +1,7 @@
 #include "sample/sampler.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -477,6 +478,24 @@ TEST(SliceSampler, GivesThePointsOfTheSameSlicesAsFiles) {
                   }),
                   stack.grid.size() < 2 ? "(no failure)" : "sampling cancelled.");
     }
+}
+
+// A 1.2 KB Zstd slice claiming 16384 x 16000 1-bit samples after sound slices makes that the
+// common size, yet no worker may hold a grid of it (512 MiB of 16-bit samples each): on two
+// threads within 256 MiB of address space the run ends with the slice's own failure.
+TEST(SampleStack, ALyingSliceCostsNoGridOfItsClaim) {
+    if (VOXWRAP_ASAN) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+    const std::string dir = TempDir();
+    const std::string good = ReadFile(SourcePath("tests/data/tiff/g8_none_le.tif"));
+    for (int k = 0; k < 10; ++k)
+        WriteFile(dir + "/s" + std::to_string(k) + ".tif", good);
+    WriteFile(dir + "/z.tif", ReadFile(SourcePath("tests/data/sample/lying_zstd.tif")));
+    const RunResult r = RunVoxwrap({"--threads", "2", dir, "-", "1-255", dir + "/out.stl"}, "", [] {
+        const rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir + "/z.tif : Zstd data corrupt.\n");
 }
 
 }  // namespace
