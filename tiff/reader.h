@@ -177,6 +177,9 @@ class Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
+    // Opens the file and reads its header once; every later call reads the same open file.
+    // Returns the offset of the first directory.
+    std::uint64_t Open();
     void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                        RowTable* rows, std::unique_ptr<char[]>* description, bool check = false,
                        const TiffPage* page = nullptr, std::vector<TiffPage>* pages = nullptr);
@@ -302,6 +305,8 @@ class Reader {
     // the next byte. It starts as the small block below and moves to a larger one at the first
     // strip that is larger.
     int File = -1;
+    FileDescriptor Opened;    // closes the file with the reader
+    std::uint64_t First = 0;  // the first directory's offset once opened
     std::uint8_t Small[DirectoryChunk];
     std::unique_ptr<std::uint8_t[]> Large;
     std::uint8_t* Buffer = Small;

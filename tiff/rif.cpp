@@ -680,6 +680,11 @@ void Reader::CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t h
     if (fails) ReadRows(ifd, width, height, b, nullptr);
 }
 
+std::uint64_t Reader::Open() {
+    if (First == 0) First = OpenHeader(Opened);
+    return First;
+}
+
 std::uint64_t Reader::OpenHeader(FileDescriptor& file) {
     // Opened without blocking, so a FIFO without a writer or a device among the slices cannot
     // stop the run; whatever is not a regular file is then refused before a byte is read.
@@ -718,8 +723,7 @@ std::uint64_t Reader::OpenHeader(FileDescriptor& file) {
 void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                            RowTable* rows, std::unique_ptr<char[]>* description, bool check,
                            const TiffPage* page, std::vector<TiffPage>* pages) {
-    FileDescriptor file;
-    const std::uint64_t first = OpenHeader(file);
+    const std::uint64_t first = Open();
     if (pages != nullptr) {
         ListPages(first, *pages);
         return;
@@ -777,8 +781,7 @@ void Reader::ReadImageRows(const RowSink& sink, std::int32_t* width, std::int32_
 
 // XResolution, YResolution (one RATIONAL each) and ResolutionUnit of the first image.
 void Reader::ReadResolution(Resolution* resolution) {
-    FileDescriptor file;
-    const std::uint64_t ifd = OpenHeader(file);
+    const std::uint64_t ifd = Open();
     constexpr unsigned RATIONAL = 5;  // two LONGs, numerator then denominator
     *resolution = Resolution{};
     for (const unsigned tag : {282u, 283u}) {
@@ -830,4 +833,44 @@ std::vector<TiffPage> ListTiffPages(const char* path) {
     std::vector<TiffPage> pages;
     reader.ReadImageFile(nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, &pages);
     return pages;
+}
+
+TiffFile::TiffFile(const char* path, std::string* warnings)
+    : path_(path), reader_(std::make_unique<rif::Reader>(path_.c_str(), warnings)) {
+    reader_->Open();
+}
+
+TiffFile::~TiffFile() = default;
+
+std::vector<TiffPage> TiffFile::Pages() {
+    std::vector<TiffPage> pages;
+    reader_->ReadImageFile(nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, &pages);
+    return pages;
+}
+
+void TiffFile::Header(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+                      std::int32_t* bitsPerSample) {
+    reader_->ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, false, page);
+}
+
+void TiffFile::Check(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+                     std::int32_t* bitsPerSample) {
+    reader_->ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true, page);
+}
+
+void TiffFile::ReadRows(const TiffPage* page, const RowSink& sink, std::int32_t* width,
+                        std::int32_t* height) {
+    reader_->ReadImageRows(sink, width, height, page);
+}
+
+std::unique_ptr<char[]> TiffFile::Description(const TiffPage* page) {
+    std::unique_ptr<char[]> description;
+    reader_->ReadImageFile(nullptr, nullptr, nullptr, nullptr, &description, false, page);
+    return description;
+}
+
+Resolution TiffFile::ReadResolution() {
+    Resolution resolution;
+    reader_->ReadResolution(&resolution);
+    return resolution;
 }

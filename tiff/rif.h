@@ -86,3 +86,34 @@ struct Resolution {
     std::uint32_t unit = 2;
 };
 void ReadResolution(const char* path, Resolution* resolution);
+
+namespace rif {
+class Reader;
+}
+
+// A TIFF file opened once, its header read on opening: every question about its images (the
+// pages, the header fields, the header pass's check, the tags, the rows) reads the same open
+// file, which closes with the handle. Each call fails, and warns, exactly as the function of the
+// same purpose below does (warnings: as for ReadImageFile); page null means the first image.
+// One handle serves one thread at a time.
+class TiffFile {
+  public:
+    explicit TiffFile(const char* path, std::string* warnings = nullptr);
+    ~TiffFile();
+    TiffFile(const TiffFile&) = delete;
+    TiffFile& operator=(const TiffFile&) = delete;
+
+    std::vector<TiffPage> Pages();  // ListTiffPages
+    void Header(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+                std::int32_t* bitsPerSample);  // ReadImageFile without rows
+    void Check(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+               std::int32_t* bitsPerSample);  // CheckImageFile
+    void ReadRows(const TiffPage* page, const RowSink& sink, std::int32_t* width,
+                  std::int32_t* height);                        // ReadImageRows
+    std::unique_ptr<char[]> Description(const TiffPage* page);  // null without one
+    Resolution ReadResolution();                                // of the first image
+
+  private:
+    std::string path_;  // every message starts with it
+    std::unique_ptr<rif::Reader> reader_;
+};
