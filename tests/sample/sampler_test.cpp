@@ -480,11 +480,18 @@ TEST(SliceSampler, GivesThePointsOfTheSameSlicesAsFiles) {
     }
 }
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // A 1.2 KB Zstd slice claiming 16384 x 16000 1-bit samples after sound slices makes that the
 // common size, yet no worker may hold a grid of it (512 MiB of 16-bit samples each): on two
 // threads within 256 MiB of address space the run ends with the slice's own failure.
 TEST(SampleStack, ALyingSliceCostsNoGridOfItsClaim) {
-    if (VOXWRAP_ASAN) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+    if (VOXWRAP_ASAN || kThreadSanitizer)
+        GTEST_SKIP() << "a sanitizer's shadow memory cannot live under an address-space limit";
     const std::string dir = TempDir();
     const std::string good = ReadFile(SourcePath("tests/data/tiff/g8_none_le.tif"));
     for (int k = 0; k < 10; ++k)
