@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/rl.h"
-#include "driver/sampling.h"
 #include "hull/check.h"
 #include "hull/storage.h"
+#include "sample/sampler.h"
+#include "sample/selection.h"
 #include "slices/csi.h"
 
 namespace {
@@ -168,19 +168,18 @@ Points SlicePoints(const char* dir, bool extremeOnly) {
     const char* range = std::getenv("VOXWRAP_RANGE");
     std::int32_t W = 0, H = 0, N = 0;
     const auto paths = CheckSliceImages(dir, "-", &W, &H, &N, nullptr);
-    std::vector<unsigned char> table(65536);
-    RangeList(range != nullptr ? range : "800-65535", 65535, table.data());
-    const SamplingPoints s = SampleSlices(paths, W, H, table.data());
-    Points p(static_cast<std::size_t>(s.n));
+    const voxwrap::Points s = voxwrap::SampleStack(
+        paths, {}, W, H, voxwrap::Selection::FromRangeList(range != nullptr ? range : "800-65535"));
+    Points p(s.size());
     for (std::size_t i = 0; i < p.size(); ++i)
-        p[i] = {s.IX[i], s.IY[i], s.IZ[i]};
+        p[i] = {s.x[i], s.y[i], s.z[i]};
     if (!extremeOnly) return p;
     HullStorage h;
-    h.SizePoints(s.n);
+    h.SizePoints(static_cast<std::int64_t>(s.size()));
     h.SizeCells();
     for (std::size_t i = 0; i < p.size(); ++i)
         h.IX[i] = p[i].x, h.IY[i] = p[i].y, h.IZ[i] = p[i].z;
-    const auto n = static_cast<std::int32_t>(s.n);
+    const auto n = static_cast<std::int32_t>(s.size());
     FirstHull(n, h);
     std::vector<std::int32_t> keep(p.size());
     MarkExtremePoints(n, h, keep.data());

@@ -2,15 +2,16 @@
 // variables VOXWRAP_BENCH_STACK (a directory of slices, listed with "-") and VOXWRAP_BENCH_RANGE
 // (default 800-65535), on VOXWRAP_BENCH_THREADS threads (default: one per core). bench/pipeline.sh
 // makes a large stack and runs this.
-#include "driver/rl.h"
-#include "driver/sampling.h"
 #include "driver/stl.h"
 #include "hull/storage.h"
+#include "sample/sampler.h"
+#include "sample/selection.h"
 #include "slices/csi.h"
 #include "slices/rsi.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -46,21 +47,20 @@ void BM_PipelineStages(benchmark::State& state) {
             benchmark::DoNotOptimize(grid.data());
         }
         const auto t2 = Clock::now();
-        std::vector<unsigned char> table(65536);
-        RangeList(range != nullptr ? range : "800-65535", 65535, table.data());
-        SamplingPoints sampled = SampleSlices(
-            paths, W, H, table.data(), nullptr,
-            threads != nullptr ? static_cast<unsigned>(std::strtoul(threads, nullptr, 10)) : 0);
-        points = sampled.n;
+        voxwrap::SampleOptions options;
+        options.threads =
+            threads != nullptr ? static_cast<unsigned>(std::strtoul(threads, nullptr, 10)) : 0;
+        voxwrap::Points sampled = voxwrap::SampleStack(
+            paths, {}, W, H,
+            voxwrap::Selection::FromRangeList(range != nullptr ? range : "800-65535"), options);
+        points = static_cast<std::int64_t>(sampled.size());
         const auto t3 = Clock::now();
         HullStorage hull;
-        hull.SizePoints(sampled.n);
-        for (std::int64_t i = 0; i < sampled.n; ++i) {
-            hull.IX[i] = sampled.IX[i];
-            hull.IY[i] = sampled.IY[i];
-            hull.IZ[i] = sampled.IZ[i];
-        }
-        sampled = SamplingPoints();
+        hull.SizePoints(points);
+        std::copy(sampled.x.begin(), sampled.x.end(), hull.IX.begin());
+        std::copy(sampled.y.begin(), sampled.y.end(), hull.IY.begin());
+        std::copy(sampled.z.begin(), sampled.z.end(), hull.IZ.begin());
+        sampled = voxwrap::Points();
         hull.SizeCells();
         FirstHull(static_cast<std::int32_t>(points), hull);
         const auto t4 = Clock::now();
@@ -80,7 +80,7 @@ void BM_PipelineStages(benchmark::State& state) {
     const double runs = static_cast<double>(state.iterations());
     state.counters["list_s"] = list / runs;
     state.counters["read_decode_s"] = read / runs;
-    state.counters["slices_s"] = sample / runs;  // SampleSlices: read, pixel loop, slab hulls
+    state.counters["slices_s"] = sample / runs;  // SampleStack: read, pixel loop, slab hulls
     state.counters["hull_s"] = hull1 / runs;
     state.counters["second_hull_s"] = hull2 / runs;
     state.counters["write_s"] = write / runs;

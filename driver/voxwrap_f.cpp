@@ -20,10 +20,10 @@
 #include "driver/output.h"
 #include "driver/progress.h"
 #include "driver/report.h"
-#include "driver/rl.h"
-#include "driver/sampling.h"
 #include "driver/spacing.h"
 #include "hull/storage.h"
+#include "sample/sampler.h"
+#include "sample/selection.h"
 #include "slices/csi.h"
 
 namespace {
@@ -36,13 +36,14 @@ constexpr const char* kTooLarge =
 
 // Moves the sampling points into the hull's point arrays; the worst-case sampling arrays are
 // released before the hull's cell arrays are allocated, so the peak is the larger stage alone.
-std::int32_t StorePoints(SamplingPoints points, HullStorage& hull) {
-    hull.SizePoints(points.n);
-    const auto bytes = static_cast<std::size_t>(points.n) * sizeof(std::int32_t);
-    std::memcpy(hull.IX.data(), points.IX.get(), bytes);
-    std::memcpy(hull.IY.data(), points.IY.get(), bytes);
-    std::memcpy(hull.IZ.data(), points.IZ.get(), bytes);
-    return static_cast<std::int32_t>(points.n);
+std::int32_t StorePoints(voxwrap::Points points, HullStorage& hull) {
+    const auto n = static_cast<std::int64_t>(points.size());
+    hull.SizePoints(n);
+    const auto bytes = static_cast<std::size_t>(n) * sizeof(std::int32_t);
+    std::memcpy(hull.IX.data(), points.x.data(), bytes);
+    std::memcpy(hull.IY.data(), points.y.data(), bytes);
+    std::memcpy(hull.IZ.data(), points.z.data(), bytes);
+    return static_cast<std::int32_t>(n);
 }
 
 // Writes text to standard output for --help and --version.
@@ -81,16 +82,15 @@ int Run(int argc, char** argv) {
     std::vector<TiffPage> pages;  // each slice's image within its file (a stack file's pages)
     const std::vector<std::string> paths =
         CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr, &pages);
-    std::vector<unsigned char> grayTable(65536);
-    RangeList(o.args[2].c_str(), 65535, grayTable.data());
+    const voxwrap::Selection selection = voxwrap::Selection::FromRangeList(o.args[2]);
     // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
-    if (std::find(grayTable.begin(), grayTable.end(), 1) == grayTable.end()) Error("no object.");
+    if (selection.Empty()) Error("no object.");
     if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
         Error(kTooLarge);
     // The spacing against the stack's size, before a sample is read: every coordinate and normal
     // of the mesh must be a finite single-precision number whose steps are normal numbers.
-    const std::array<std::int64_t, 3> voxels{W, H, static_cast<std::int64_t>(paths.size())};
-    if (o.spacingGiven && !SpacingFits(o.spacing, voxels))
+    const std::array<std::int64_t, 3> extent{W, H, static_cast<std::int64_t>(paths.size())};
+    if (o.spacingGiven && !SpacingFits(o.spacing, extent))
         Error("--spacing " + o.spacingText + " : bad value.\n" + kOptionsUsage);
 
     // The unit of the report and of the headers: "voxel" without a spacing, none known when a
@@ -104,7 +104,7 @@ int Run(int argc, char** argv) {
         slices.paths = paths;
         slices.pages = pages;
         slices.names = SliceNames(o, paths, pages);
-        slices.voxels = voxels;
+        slices.voxels = extent;
         slices.unitGiven = o.unitGiven;
         const FoundSpacing found = SpacingFromSlices(slices, ReadSliceTags);
         spacing = found.spacing;
@@ -112,13 +112,15 @@ int Run(int argc, char** argv) {
     }
 
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
-    SamplingWatch watch;
-    watch.countVoxels = !o.report.empty();
-    watch.sliceRead = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
-    watch.warning = [&progress](const std::string& lines) { progress.Message(lines); };
-    SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, o.threads, &pages);
+    voxwrap::SampleOptions sampling;
+    sampling.threads = o.threads;
+    sampling.countVoxels = !o.report.empty();
+    sampling.warning = [&progress](const std::string& line) { progress.Message(line + "\n"); };
+    sampling.progress = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
+    std::int64_t voxels = 0;
+    voxwrap::Points points = voxwrap::SampleStack(paths, pages, W, H, selection, sampling, &voxels);
     progress.Erase();
-    if (points.n == 0) Error("no object.");
+    if (points.empty()) Error("no object.");
     HullStorage hull;
     const std::int32_t n = StorePoints(std::move(points), hull);
     hull.SizeCells();
@@ -133,7 +135,7 @@ int Run(int argc, char** argv) {
         in.height = H;
         in.spacing = spacing;
         in.unit = unit;
-        in.objectVoxels = watch.voxels;
+        in.objectVoxels = voxels;
         report = ReportJson(in, mesh);
     }
 

@@ -114,8 +114,9 @@ std::string SliceList::Peep(const char* name, std::size_t length) {
     path.append(Directory);
     path.append(name, length);
     std::int32_t w = 0, h = 0, b = 0;
-    CheckImageFile(path.c_str(), &w, &h, &b);
-    const std::size_t images = ListTiffPages(path.c_str()).size();
+    TiffFile image(path.c_str());  // the header pass opens each file once
+    image.Check(nullptr, &w, &h, &b);
+    const std::size_t images = image.Pages().size();
     if (images > 1)
         Error(path, ("holds " + std::to_string(images) +
                      " images; give the file itself as the directory to read it as a stack")
@@ -134,13 +135,14 @@ std::vector<std::string> SliceList::FromStackFile(const char* file, const char* 
     if (!reverse && std::strcmp(option, "-") != 0)
         Error(file, "is a stack file: give - (images in file order) or --r (reverse order) as "
                     "the name file");
-    pages = ListTiffPages(file);
+    TiffFile stack(file);  // opened once for the list and every image's check
+    pages = stack.Pages();
     if (pages.empty()) Error(file, "no image file name");  // reduced-resolution images only
     if (reverse) std::reverse(pages.begin(), pages.end());
     std::vector<std::string> list = Alloc(pages.size());
     for (const TiffPage& page : pages) {
         std::int32_t w = 0, h = 0, b = 0;
-        CheckImageFile(file, &w, &h, &b, nullptr, &page);
+        stack.Check(&page, &w, &h, &b);
         nx = std::max(nx, w);
         ny = std::max(ny, h);
         bps = std::max(bps, b);

@@ -177,12 +177,18 @@ class Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
+    // Opens the file and reads its header once; every later call reads the same open file.
+    // Returns the offset of the first directory.
+    std::uint64_t Open();
     void ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                        RowTable* rows, std::unique_ptr<char[]>* description, bool check = false,
                        const TiffPage* page = nullptr, std::vector<TiffPage>* pages = nullptr);
     void ReadResolution(Resolution* resolution, const TiffPage* page);
     // An image that fits the grid is decoded into it (true); a larger one not at all (false).
     bool ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int32_t* height,
+                       const TiffPage* page);
+    // Every row handed to sink as it is decoded.
+    void ReadImageRows(const RowSink& sink, std::int32_t* width, std::int32_t* height,
                        const TiffPage* page);
 
   private:
@@ -290,14 +296,17 @@ class Reader {
     const char* const Path;  // every message starts with it
 
     // A caller's grid that the rows are decoded into instead of rows of their own (null: none).
-
     const SampleGrid* Into = nullptr;
+    // A caller's consumer that each row is handed to instead (null: none).
+    const RowSink* Sink = nullptr;
     std::string* const Warnings;  // null: warnings go to standard error at once
 
     // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is
     // the next byte. It starts as the small block below and moves to a larger one at the first
     // strip that is larger.
     int File = -1;
+    FileDescriptor Opened;    // closes the file with the reader
+    std::uint64_t First = 0;  // the first directory's offset once opened
     std::uint8_t Small[DirectoryChunk];
     std::unique_ptr<std::uint8_t[]> Large;
     std::uint8_t* Buffer = Small;

@@ -344,7 +344,7 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
 
     // The table is tried first with a non-throwing allocation: some allocators (AddressSanitizer's)
     // end the process instead of throwing when a throwing one fails.
-    if (rows != nullptr && Into == nullptr) {
+    if (rows != nullptr && Into == nullptr && Sink == nullptr) {
         rows->clear();
         if (std::uint64_t{height} > PTRDIFF_MAX / sizeof(RowTable::value_type) ||
             height > rows->max_size())
@@ -375,6 +375,12 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
 
     const std::uint64_t rowBytes = RowBytes(width, b);
     const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
+    // A consumer of rows gets each from one row of storage, reused.
+    std::unique_ptr<std::uint16_t[]> own;
+    if (rows != nullptr && Sink != nullptr) {
+        own.reset(NewArray<std::uint16_t>(width));
+        if (!own) Error("no allocatable memory for cell.");
+    }
     std::uint8_t scratch[DirectoryChunk];
     for (std::uint32_t y = 0; y < height; ++y) {
         if (y % r == 0) {
@@ -391,15 +397,18 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
             if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
             continue;
         }
-        std::uint16_t* row = Into != nullptr ? Into->rows[y] : NewArray<std::uint16_t>(width);
+        std::uint16_t* row = own               ? own.get()
+                             : Into != nullptr ? Into->rows[y]
+                                               : NewArray<std::uint16_t>(width);
         if (row == nullptr) Error("no allocatable memory for cell.");
-        if (Into == nullptr) rows->emplace_back(row);
+        if (Into == nullptr && !own) rows->emplace_back(row);
         DecodeRow(decoder, row, width, b);
         if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
         if (predictor == 2) {
             for (std::uint32_t x = 1; x < width; ++x)
                 row[x] = static_cast<std::uint16_t>((row[x - 1] + row[x]) & m);
         }
+        if (own) (*Sink)(static_cast<std::int32_t>(y), row, static_cast<std::int32_t>(width));
     }
 }
 
@@ -575,11 +584,17 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
         tileRow.reset(NewArray<std::uint16_t>(tw));
         if (!tileRow) Error("no allocatable memory for cell.");
     }
+    // A consumer of rows gets them a band at a time, from one band of the image's width.
+    std::unique_ptr<std::uint16_t[]> band;
+    if (rows != nullptr && Sink != nullptr) {
+        band.reset(NewArray<std::uint16_t>(std::uint64_t{std::min(tl, height)} * width));
+        if (!band) Error("no allocatable memory for cell.");
+    }
     std::uint8_t scratch[DirectoryChunk];
     for (std::uint64_t ty = 0; ty < down; ++ty) {
         const auto y0 = static_cast<std::uint32_t>(ty * tl);
         const std::uint32_t rowsHere = std::min(tl, height - y0);
-        for (std::uint32_t y = 0; !dry && Into == nullptr && y < rowsHere; ++y) {
+        for (std::uint32_t y = 0; !dry && Into == nullptr && Sink == nullptr && y < rowsHere; ++y) {
             std::uint16_t* row = NewArray<std::uint16_t>(width);
             if (row == nullptr) Error("no allocatable memory for cell.");
             rows->emplace_back(row);
@@ -606,11 +621,16 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
                         t[x] = static_cast<std::uint16_t>((t[x - 1] + t[x]) & m);
                 }
                 std::uint16_t* target = y >= rowsHere     ? nullptr
+                                        : band            ? band.get() + std::size_t{y} * width
                                         : Into != nullptr ? Into->rows[y0 + y]
                                                           : (*rows)[y0 + y].get();
                 if (target != nullptr) std::copy(t, t + colsHere, target + x0);
             }
             (this->*decoder.term)();
+        }
+        for (std::uint32_t y = 0; band && y < rowsHere; ++y) {
+            (*Sink)(static_cast<std::int32_t>(y0 + y), band.get() + std::size_t{y} * width,
+                    static_cast<std::int32_t>(width));
         }
     }
 }
@@ -661,6 +681,11 @@ void Reader::CheckStrips(std::uint64_t ifd, std::uint32_t width, std::uint32_t h
     if (fails) ReadRows(ifd, width, height, b, nullptr);
 }
 
+std::uint64_t Reader::Open() {
+    if (First == 0) First = OpenHeader(Opened);
+    return First;
+}
+
 std::uint64_t Reader::OpenHeader(FileDescriptor& file) {
     // Opened without blocking, so a FIFO without a writer or a device among the slices cannot
     // stop the run; whatever is not a regular file is then refused before a byte is read.
@@ -699,8 +724,7 @@ std::uint64_t Reader::OpenHeader(FileDescriptor& file) {
 void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                            RowTable* rows, std::unique_ptr<char[]>* description, bool check,
                            const TiffPage* page, std::vector<TiffPage>* pages) {
-    FileDescriptor file;
-    const std::uint64_t first = OpenHeader(file);
+    const std::uint64_t first = Open();
     if (pages != nullptr) {
         ListPages(first, *pages);
         return;
@@ -748,13 +772,20 @@ bool Reader::ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int
     return fits;
 }
 
+void Reader::ReadImageRows(const RowSink& sink, std::int32_t* width, std::int32_t* height,
+                           const TiffPage* page) {
+    Sink = &sink;
+    RowTable unused;  // the rows go to the sink; this table stays empty
+    ReadImageFile(width, height, nullptr, &unused, nullptr, false, page);
+    Sink = nullptr;
+}
+
 // XResolution, YResolution (one RATIONAL each) and ResolutionUnit of the page's directory (the
 // first when page is null). A RATIONAL's count must be 1: no count taken from the file sizes
 // anything here, and its eight bytes are read where the entry points, failing at the end of the
 // file.
 void Reader::ReadResolution(Resolution* resolution, const TiffPage* page) {
-    FileDescriptor file;
-    const std::uint64_t first = OpenHeader(file);
+    const std::uint64_t first = Open();
     const std::uint64_t ifd = page != nullptr && page->ifd != 0 ? page->ifd : first;
     constexpr unsigned RATIONAL = 5;  // two LONGs, numerator then denominator
     *resolution = Resolution{};
@@ -796,9 +827,55 @@ bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width
     return reader.ReadImageInto(grid, width, height, page);
 }
 
+void ReadImageRows(const char* path, const RowSink& sink, std::int32_t* width, std::int32_t* height,
+                   std::string* warnings, const TiffPage* page) {
+    rif::Reader reader(path, warnings);
+    reader.ReadImageRows(sink, width, height, page);
+}
+
 std::vector<TiffPage> ListTiffPages(const char* path) {
     rif::Reader reader(path, nullptr);
     std::vector<TiffPage> pages;
     reader.ReadImageFile(nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, &pages);
     return pages;
+}
+
+TiffFile::TiffFile(const char* path, std::string* warnings)
+    : path_(path), reader_(std::make_unique<rif::Reader>(path_.c_str(), warnings)) {
+    reader_->Open();
+}
+
+TiffFile::~TiffFile() = default;
+
+std::vector<TiffPage> TiffFile::Pages() {
+    std::vector<TiffPage> pages;
+    reader_->ReadImageFile(nullptr, nullptr, nullptr, nullptr, nullptr, false, nullptr, &pages);
+    return pages;
+}
+
+void TiffFile::Header(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+                      std::int32_t* bitsPerSample) {
+    reader_->ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, false, page);
+}
+
+void TiffFile::Check(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+                     std::int32_t* bitsPerSample) {
+    reader_->ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true, page);
+}
+
+void TiffFile::ReadRows(const TiffPage* page, const RowSink& sink, std::int32_t* width,
+                        std::int32_t* height) {
+    reader_->ReadImageRows(sink, width, height, page);
+}
+
+std::unique_ptr<char[]> TiffFile::Description(const TiffPage* page) {
+    std::unique_ptr<char[]> description;
+    reader_->ReadImageFile(nullptr, nullptr, nullptr, nullptr, &description, false, page);
+    return description;
+}
+
+Resolution TiffFile::ReadResolution(const TiffPage* page) {
+    Resolution resolution;
+    reader_->ReadResolution(&resolution, page);
+    return resolution;
 }

@@ -5,6 +5,7 @@
 // "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
 // state in an object of its own: calls on different threads do not meet.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,12 +65,55 @@ bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width
                    std::int32_t* height, std::string* warnings = nullptr,
                    const TiffPage* page = nullptr);
 
-// The resolution tags of the image page names (null: the first): XResolution and YResolution (pixels per unit, a
-// RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit (1 none, 2 inch,
-// 3 centimetre; 2 when absent, as TIFF 6.0 says). Fails as ReadImageFile does on a bad header.
+// Receives an image's rows in order y = 0, 1, ...: row y's width samples, each the stored value
+// zero-extended, valid only during the call.
+using RowSink =
+    std::function<void(std::int32_t y, const std::uint16_t* samples, std::int32_t width)>;
+
+// As ReadImageFile with width, height and rows, but the rows are handed to sink one at a time as
+// they are decoded instead of being kept: the reader holds one strip (or one row of tiles) of
+// decoded samples at most, whatever the image's size. The messages and warnings, and their order,
+// are ReadImageFile's; a failure may come after some rows were delivered.
+void ReadImageRows(const char* path, const RowSink& sink, std::int32_t* width, std::int32_t* height,
+                   std::string* warnings = nullptr, const TiffPage* page = nullptr);
+
+// The resolution tags of the image page names (null: the first): XResolution and YResolution
+// (pixels per unit, a RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit
+// (1 none, 2 inch, 3 centimetre; 2 when absent, as TIFF 6.0 says). Fails as ReadImageFile does on a bad header.
 struct Resolution {
     std::uint32_t xNum = 0, xDen = 0;
     std::uint32_t yNum = 0, yDen = 0;
     std::uint32_t unit = 2;
 };
 void ReadResolution(const char* path, Resolution* resolution, const TiffPage* page = nullptr);
+
+namespace rif {
+class Reader;
+}
+
+// A TIFF file opened once, its header read on opening: every question about its images (the
+// pages, the header fields, the header pass's check, the tags, the rows) reads the same open
+// file, which closes with the handle. Each call fails, and warns, exactly as the function of the
+// same purpose below does (warnings: as for ReadImageFile); page null means the first image.
+// One handle serves one thread at a time.
+class TiffFile {
+  public:
+    explicit TiffFile(const char* path, std::string* warnings = nullptr);
+    ~TiffFile();
+    TiffFile(const TiffFile&) = delete;
+    TiffFile& operator=(const TiffFile&) = delete;
+
+    std::vector<TiffPage> Pages();  // ListTiffPages
+    void Header(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+                std::int32_t* bitsPerSample);  // ReadImageFile without rows
+    void Check(const TiffPage* page, std::int32_t* width, std::int32_t* height,
+               std::int32_t* bitsPerSample);  // CheckImageFile
+    void ReadRows(const TiffPage* page, const RowSink& sink, std::int32_t* width,
+                  std::int32_t* height);                        // ReadImageRows
+    std::unique_ptr<char[]> Description(const TiffPage* page);  // null without one
+    Resolution ReadResolution(const TiffPage* page = nullptr);  // null: the first image
+
+  private:
+    std::string path_;  // every message starts with it
+    std::unique_ptr<rif::Reader> reader_;
+};

@@ -80,6 +80,21 @@ TEST_P(FixtureDecode, DeliversTheEncodedSamples) {
         for (int x = 0; x < 37; ++x)
             ASSERT_EQ(rows[y][x], expected[y * 37 + x]) << "row " << y << " column " << x;
 
+    // Row by row: the same rows in order, from one file opening, without a warning.
+    std::vector<std::uint16_t> streamed;
+    std::int32_t next = 0;
+    ::testing::internal::CaptureStderr();
+    ReadImageRows(
+        path.c_str(),
+        [&](std::int32_t y, const std::uint16_t* samples, std::int32_t w) {
+            ASSERT_EQ(y, next++);
+            ASSERT_EQ(w, 37);
+            streamed.insert(streamed.end(), samples, samples + w);
+        },
+        &width, &height);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(streamed, expected);
+
     // Straight into a larger grid: the same samples at the top left, the rest left as it was;
     // into a grid one column too narrow: nothing.
     std::vector<std::uint16_t> grid(40 * 25, 0xABCD);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,31 @@ TEST(StackFile, ReadsEachPageAsTheSeparateFile) {
     ASSERT_EQ(third.size(), 20u);
     ASSERT_EQ(third[0].size(), 30u);
     EXPECT_EQ(third[19][29], Samples(DataDir + "stack_page2.tif")[19][29]);
+}
+
+// A handle opens its file once: with the name removed after opening, it still lists the pages,
+// checks them and delivers each page's rows as the one-call functions read them from the file.
+TEST(TiffFile, ReadsEverythingFromTheOneOpening) {
+    for (const char* file : {"stack_zip.tif", "stack_tiles.tif", "stack_imagej_onedir.tif"}) {
+        const std::string copy = TempDir() + "/" + file;
+        WriteFile(copy, ReadFile(DataDir + file));
+        TiffFile handle(copy.c_str());
+        std::remove(copy.c_str());
+        const std::vector<TiffPage> pages = handle.Pages();
+        ASSERT_EQ(pages.size(), 5u) << file;
+        for (std::size_t k = 0; k < pages.size(); ++k) {
+            std::int32_t w = 0, h = 0, b = 0;
+            handle.Check(&pages[k], &w, &h, &b);
+            std::vector<std::vector<std::uint16_t>> rows;
+            handle.ReadRows(
+                &pages[k],
+                [&](std::int32_t, const std::uint16_t* samples, std::int32_t width) {
+                    rows.emplace_back(samples, samples + width);
+                },
+                &w, &h);
+            EXPECT_EQ(rows, Samples(DataDir + file, &pages[k])) << file << " " << k;
+        }
+    }
 }
 
 // ImageJ's one-directory layout counts only when the description says ImageJ and the images are

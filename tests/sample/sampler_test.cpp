@@ -1,6 +1,7 @@
-#include "driver/sampling.h"
+#include "sample/sampler.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -10,13 +11,20 @@
 #include <utility>
 #include <vector>
 
-#include "driver/rl.h"
 #include "hull/storage.h"
+#include "sample/chains.h"
+#include "sample/selection.h"
+#include "sample/slabs.h"
 #include "slices/csi.h"
 #include "support.h"
 #include "tiff/tiff_builder.h"
 
 namespace {
+
+using voxwrap::Selection;
+using voxwrap::sampling::Append;
+using voxwrap::sampling::KeepSlabCorners;
+using PlanePoints = voxwrap::Points;
 
 using Chain = std::vector<std::pair<std::int32_t, std::int32_t>>;
 
@@ -108,6 +116,7 @@ struct Stack {
     std::int32_t W = 0, H = 0;
     std::vector<std::string> paths;
     std::vector<std::vector<std::uint16_t>> grid;
+    std::vector<std::array<std::int32_t, 2>> sizes;  // each slice's own width and height
 };
 
 // An uncompressed 16-bit slice in one strip; countChange changes the strip's byte count: more
@@ -159,22 +168,19 @@ Stack RandomStack(std::mt19937& rng, const std::string& dir, int N = 0, std::int
         stack.paths.push_back(dir + "/s" + std::to_string(k) + ".tif");
         WriteFile(stack.paths.back(), SliceFile(w, h, samples));
         stack.grid.push_back(std::move(grid));
+        stack.sizes.push_back({w, h});
     }
     return stack;
 }
 
-void Push(PlanePoints& p, std::int32_t x, std::int32_t y, std::int32_t z) {
-    p.X.push_back(x);
-    p.Y.push_back(y);
-    p.Z.push_back(z);
-}
+void Push(PlanePoints& p, std::int32_t x, std::int32_t y, std::int32_t z) { p.push_back(x, y, z); }
 
 using Points = std::vector<std::array<std::int32_t, 3>>;
 
 Points List(const PlanePoints& p) {
     Points out;
     for (std::size_t i = 0; i < p.size(); ++i)
-        out.push_back({p.X[i], p.Y[i], p.Z[i]});
+        out.push_back({p.x[i], p.y[i], p.z[i]});
     return out;
 }
 
@@ -184,16 +190,16 @@ Points Corners(const PlanePoints& p) {
     HullStorage hull;
     const auto n = static_cast<std::int32_t>(p.size());
     hull.SizePoints(n);
-    std::copy(p.X.begin(), p.X.end(), hull.IX.begin());
-    std::copy(p.Y.begin(), p.Y.end(), hull.IY.begin());
-    std::copy(p.Z.begin(), p.Z.end(), hull.IZ.begin());
+    std::copy(p.x.begin(), p.x.end(), hull.IX.begin());
+    std::copy(p.y.begin(), p.y.end(), hull.IY.begin());
+    std::copy(p.z.begin(), p.z.end(), hull.IZ.begin());
     hull.SizeCells();
     FirstHull(n, hull);
     std::vector<std::int32_t> keep(p.size());
     MarkExtremePoints(n, hull, keep.data());
     Points out;
     for (std::size_t i = 0; i < p.size(); ++i)
-        if (keep[i] != 0) out.push_back({p.X[i], p.Y[i], p.Z[i]});
+        if (keep[i] != 0) out.push_back({p.x[i], p.y[i], p.z[i]});
     return out;
 }
 
@@ -264,27 +270,27 @@ TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
         const std::string dir = TempDir();
         const Stack stack = RandomStack(rng, dir);
         for (const char* list : lists) {
-            std::vector<unsigned char> table(65536);
-            RangeList(list, 65535, table.data());
-            const PlanePoints all = ReferencePoints(stack, table.data());
+            const Selection selection = Selection::FromRangeList(list);
+            const unsigned char* table = selection.Table();
+            const PlanePoints all = ReferencePoints(stack, table);
             const Points expected = all.size() == 0 ? Points() : Corners(all);
             std::int64_t voxels = 0;  // padding included
             for (const auto& grid : stack.grid)
                 for (const std::uint16_t v : grid)
                     voxels += table[v];
             for (const unsigned threads : {1u, 2u, 3u, 8u}) {
-                SamplingWatch watch;
-                watch.countVoxels = threads % 2 == 0;
+                voxwrap::SampleOptions options;
+                options.threads = threads;
+                options.countVoxels = threads % 2 == 0;
                 std::vector<std::int64_t> done;
-                watch.sliceRead = [&](std::int64_t k, std::int64_t) { done.push_back(k); };
-                const SamplingPoints got =
-                    SampleSlices(stack.paths, stack.W, stack.H, table.data(), &watch, threads);
-                EXPECT_EQ(watch.voxels, watch.countVoxels ? voxels : 0);
+                options.progress = [&](std::int64_t k, std::int64_t) { done.push_back(k); };
+                std::int64_t counted = -1;
+                const PlanePoints got = voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H,
+                                                             selection, options, &counted);
+                EXPECT_EQ(counted, options.countVoxels ? voxels : 0);
                 ASSERT_EQ(done.size(), stack.paths.size());
                 EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
-                PlanePoints kept;
-                for (std::int64_t i = 0; i < got.n; ++i)
-                    Push(kept, got.IX[i], got.IY[i], got.IZ[i]);
+                const PlanePoints& kept = got;
                 SCOPED_TRACE("trial " + std::to_string(trial) + ", range list " + list +
                              ", threads " + std::to_string(threads));
                 ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
@@ -328,12 +334,12 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
                 ASSERT_TRUE(!held || std::find(after.begin(), after.end(), c) != after.end());
             }
             for (std::size_t i = 0; i < slab.size(); ++i)
-                Push(joined, slab.X[i], slab.Y[i], slab.Z[i]);
+                Push(joined, slab.x[i], slab.y[i], slab.z[i]);
             slab = PlanePoints();
         };
         for (std::size_t i = 0; i < all.size(); ++i) {
-            if (i > 0 && all.Z[i] != all.Z[i - 1] && rng() % 3 == 0) close();
-            Push(slab, all.X[i], all.Y[i], all.Z[i]);
+            if (i > 0 && all.z[i] != all.z[i - 1] && rng() % 3 == 0) close();
+            Push(slab, all.x[i], all.y[i], all.z[i]);
         }
         close();
         SCOPED_TRACE("trial " + std::to_string(trial));
@@ -347,13 +353,9 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
 
 Points Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
                const char* list, unsigned threads) {
-    std::vector<unsigned char> table(65536);
-    RangeList(list, 65535, table.data());
-    const SamplingPoints got = SampleSlices(paths, W, H, table.data(), nullptr, threads);
-    Points out;
-    for (std::int64_t i = 0; i < got.n; ++i)
-        out.push_back({got.IX[i], got.IY[i], got.IZ[i]});
-    return out;
+    voxwrap::SampleOptions options;
+    options.threads = threads;
+    return List(voxwrap::SampleStack(paths, {}, W, H, Selection::FromRangeList(list), options));
 }
 
 // The end-to-end stacks, the example and a tall random stack of several slabs: the same points,
@@ -378,8 +380,7 @@ TEST(SampleSlices, GivesTheSamePointsOnAnyNumberOfThreads) {
     Stack tall;
     tall.W = 1100;
     tall.H = 64;
-    std::vector<unsigned char> table(65536);
-    RangeList("1000-4095", 65535, table.data());
+    const Selection selection = Selection::FromRangeList("1000-4095");
     for (int k = 0; k < 132; ++k) {
         std::vector<std::uint16_t> samples(std::size_t{1100} * 64, 5);
         for (std::int32_t y = 0; y < 64; ++y) {
@@ -391,7 +392,7 @@ TEST(SampleSlices, GivesTheSamePointsOnAnyNumberOfThreads) {
         WriteFile(tall.paths.back(), SliceFile(1100, 64, samples));
         tall.grid.push_back(samples);
     }
-    ASSERT_GT(ReferencePoints(tall, table.data()).size(), 16384u);
+    ASSERT_GT(ReferencePoints(tall, selection.Table()).size(), 16384u);
     const Points one = Sampled(tall.paths, tall.W, tall.H, "1000-4095", 1);
     for (const unsigned threads : {2u, 3u, 8u})
         EXPECT_EQ(Sampled(tall.paths, tall.W, tall.H, "1000-4095", threads), one) << threads;
@@ -427,17 +428,81 @@ TEST(SampleSlices, ReportsTheFirstFailureInSliceOrder) {
             if (fate == 1) failure = path + " : unknown image compression method.";
             if (fate == 2) failure = path + " : bad image size.";
         }
-        std::vector<unsigned char> table(65536);
-        RangeList("1000-4095", 65535, table.data());
+        const Selection selection = Selection::FromRangeList("1000-4095");
         for (const unsigned threads : {1u, 2u, 3u, 8u}) {
-            ::testing::internal::CaptureStderr();
+            voxwrap::SampleOptions options;
+            options.threads = threads;
+            std::string warned;
+            options.warning = [&](const std::string& line) { warned += line + "\n"; };
             const std::string text =
-                FailureText([&] { SampleSlices(paths, W, H, table.data(), nullptr, threads); });
-            EXPECT_EQ(::testing::internal::GetCapturedStderr(), warnings)
-                << trial << " " << threads;
+                FailureText([&] { voxwrap::SampleStack(paths, {}, W, H, selection, options); });
+            EXPECT_EQ(warned, warnings) << trial << " " << threads;
             EXPECT_EQ(text, failure) << "trial " << trial << ", threads " << threads;
         }
     }
+}
+
+// The same random stacks, slices of their own sizes included, fed from memory with a row stride of
+// the common width: the points of the files, in order, whatever the selection does with the
+// padding value 0 and on any number of threads; cancelling stops a run between slices.
+TEST(SliceSampler, GivesThePointsOfTheSameSlicesAsFiles) {
+    std::mt19937 rng(5150);
+    for (int trial = 0; trial < 20; ++trial) {
+        const Stack stack = RandomStack(rng, TempDir());
+        for (const char* list : {"1000-4095", "0-999", "1,3,5,7,9,11,13,999-1001,2000,4095-"}) {
+            const Selection selection = Selection::FromRangeList(list);
+            voxwrap::SampleOptions options;
+            options.countVoxels = true;
+            std::int64_t fileVoxels = 0;
+            const Points files = List(voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H,
+                                                           selection, options, &fileVoxels));
+            for (const unsigned threads : {1u, 3u}) {
+                options.threads = threads;
+                voxwrap::SliceSampler sampler(stack.W, stack.H,
+                                              static_cast<std::int64_t>(stack.grid.size()),
+                                              selection, options);
+                for (std::size_t k = 0; k < stack.grid.size(); ++k)
+                    sampler.Add(stack.grid[k].data(), stack.W, stack.sizes[k][0],
+                                stack.sizes[k][1]);
+                EXPECT_EQ(sampler.voxels(), fileVoxels);
+                EXPECT_EQ(List(sampler.Finish()), files)
+                    << "trial " << trial << ", " << list << ", threads " << threads;
+            }
+        }
+        voxwrap::SampleOptions cancelling;
+        int asked = 0;
+        cancelling.cancelled = [&] { return ++asked == 2; };
+        EXPECT_EQ(FailureText([&] {
+                      voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H,
+                                           Selection::FromRangeList("-"), cancelling);
+                  }),
+                  stack.grid.size() < 2 ? "(no failure)" : "sampling cancelled.");
+    }
+}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+// A 1.2 KB Zstd slice claiming 16384 x 16000 1-bit samples after sound slices makes that the
+// common size, yet no worker may hold a grid of it (512 MiB of 16-bit samples each): on two
+// threads within 256 MiB of address space the run ends with the slice's own failure.
+TEST(SampleStack, ALyingSliceCostsNoGridOfItsClaim) {
+    if (VOXWRAP_ASAN || kThreadSanitizer)
+        GTEST_SKIP() << "a sanitizer's shadow memory cannot live under an address-space limit";
+    const std::string dir = TempDir();
+    const std::string good = ReadFile(SourcePath("tests/data/tiff/g8_none_le.tif"));
+    for (int k = 0; k < 10; ++k)
+        WriteFile(dir + "/s" + std::to_string(k) + ".tif", good);
+    WriteFile(dir + "/z.tif", ReadFile(SourcePath("tests/data/sample/lying_zstd.tif")));
+    const RunResult r = RunVoxwrap({"--threads", "2", dir, "-", "1-255", dir + "/out.stl"}, "", [] {
+        const rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir + "/z.tif : Zstd data corrupt.\n");
 }
 
 }  // namespace

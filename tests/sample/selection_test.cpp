@@ -1,4 +1,4 @@
-#include "driver/rl.h"
+#include "sample/selection.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <vector>
 
 namespace {
+
+using voxwrap::RangeList;
 
 // The marked values of a table as a list of inclusive ranges, so a mismatch prints readably.
 std::vector<std::pair<unsigned, unsigned>> Ranges(const std::vector<unsigned char>& table) {

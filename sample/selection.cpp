@@ -1,10 +1,13 @@
-#include "driver/rl.h"
+#include "sample/selection.h"
 
-#include "driver/error.h"
+#include <algorithm>
 
+#include "common/failure.h"
+
+namespace voxwrap {
 namespace {
 
-[[noreturn]] void BadRangeList() { Error("bad range list."); }
+[[noreturn]] void BadRangeList() { Fail("bad range list."); }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -61,3 +64,13 @@ void RangeList(const char* text, std::uint32_t max, unsigned char* table) {
         }
     }
 }
+
+Selection Selection::FromRangeList(const std::string& text) {
+    Selection selection;
+    RangeList(text.c_str(), 65535, selection.table_.data());
+    return selection;
+}
+
+bool Selection::Empty() const { return std::find(table_.begin(), table_.end(), 1) == table_.end(); }
+
+}  // namespace voxwrap

@@ -1,0 +1,250 @@
+#include "sample/sampler.h"
+
+#include <algorithm>
+#include <deque>
+#include <new>
+#include <thread>
+#include <utility>
+
+#include "common/failure.h"
+#include "common/limits.h"
+#include "sample/chains.h"
+#include "sample/classify.h"
+#include "sample/pipeline.h"
+#include "sample/slabs.h"
+
+namespace voxwrap {
+namespace sampling {
+namespace {
+
+constexpr const char* kSamplingMemory = "no allocatable memory for sampling points.";
+
+// A slab is closed once it holds this many points. Larger slabs leave fewer points to the whole
+// hull but cost more each; the result does not depend on the choice.
+constexpr std::size_t kSlabPoints = 8192;
+
+unsigned Workers(unsigned threads, std::int64_t N) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<std::int64_t>(threads, std::max<std::int64_t>(N, 1)));
+}
+
+// Hands the reader's warning lines to the caller one at a time, without their newlines.
+void Warn(const SampleOptions& options, const std::string& lines) {
+    if (!options.warning) return;
+    for (std::size_t at = 0; at < lines.size();) {
+        std::size_t end = lines.find('\n', at);
+        if (end == std::string::npos) end = lines.size();
+        options.warning(lines.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
+}  // namespace
+
+// The plane loop: takes the row extents of slices 0..N-1 in order and builds the planes. Plane k
+// holds the bottom faces of slice k and the top faces of slice k-1: a pixel counts when either
+// slice has it, so a row's extent in the plane is the union of its extents in the two slices.
+// Before slice 0 no row has an extent; the last plane z = N holds the top faces of the last slice
+// alone. Full slabs go to the pipeline's workers for reduction.
+class PlaneLoop {
+  public:
+    PlaneLoop(std::int32_t W, std::int32_t H, std::int64_t N, OrderedPipeline<RowExtents>& pipeline)
+        : H_(H),
+          // Beyond the hull's limit the whole set goes to it unreduced, so that it reports the
+          // same point as it always did.
+          reduce_(W <= kCoordinateLimit && H <= kCoordinateLimit && N <= kCoordinateLimit),
+          sampler_(H), previous_(H), pipeline_(pipeline) {
+        std::fill(previous_.first.get(), previous_.first.get() + H, -1);
+        std::fill(previous_.last.get(), previous_.last.get() + H, -1);
+    }
+    // A worker may still be reducing a slab of this loop.
+    ~PlaneLoop() { pipeline_.Drain(); }
+    PlaneLoop(const PlaneLoop&) = delete;
+    PlaneLoop& operator=(const PlaneLoop&) = delete;
+
+    void Add(RowExtents current) {
+        sampler_.StartPlane();
+        for (std::int32_t y = 0; y < H_; ++y) {
+            std::int32_t u = current.first[y], v = current.last[y];
+            if (previous_.first[y] >= 0) {
+                if (u < 0 || previous_.first[y] < u) u = previous_.first[y];
+                if (previous_.last[y] > v) v = previous_.last[y];
+            }
+            if (u >= 0) sampler_.Row(u, v, y);
+        }
+        Collect();
+        previous_ = std::move(current);
+    }
+
+    Points Finish() {
+        sampler_.StartPlane();
+        for (std::int32_t y = 0; y < H_; ++y) {
+            if (previous_.first[y] >= 0) sampler_.Row(previous_.first[y], previous_.last[y], y);
+        }
+        Collect();
+        Submit();
+        pipeline_.Drain();
+        // The slabs in order, into the first one's arrays.
+        Points points = std::move(slabs_.front());
+        slabs_.pop_front();
+        std::size_t n = points.size();
+        for (const Points& s : slabs_)
+            n += s.size();
+        points.x.reserve(n);
+        points.y.reserve(n);
+        points.z.reserve(n);
+        for (const Points& s : slabs_) {
+            points.x.insert(points.x.end(), s.x.begin(), s.x.end());
+            points.y.insert(points.y.end(), s.y.begin(), s.y.end());
+            points.z.insert(points.z.end(), s.z.begin(), s.z.end());
+        }
+        slabs_.clear();
+        return points;
+    }
+
+  private:
+    void Collect() {
+        sampler_.Collect(z_++, slab_);
+        if (slab_.size() >= kSlabPoints) Submit();
+    }
+
+    void Submit() {
+        slabs_.push_back(std::move(slab_));
+        slab_ = Points();
+        // A deque: the worker's reference survives later push_backs.
+        Points* slab = &slabs_.back();
+        if (reduce_) pipeline_.Submit([slab] { KeepSlabCorners(*slab); });
+    }
+
+    const std::int32_t H_;
+    const bool reduce_;
+    PlaneSampler sampler_;
+    RowExtents previous_;
+    std::int32_t z_ = 0;
+    Points slab_;
+    std::deque<Points> slabs_;
+    OrderedPipeline<RowExtents>& pipeline_;
+};
+
+}  // namespace sampling
+
+void TiffSlices::Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
+                        std::string* warnings) const {
+    const char* path = paths_[k].c_str();
+    const TiffPage* page = pages_.empty() ? nullptr : &pages_[k];
+    std::int32_t w = 0, h = 0;
+    // An image larger than the grid is still decoded to its end, so that a failure of the reader
+    // comes before the size is refused. The common size is the largest over the same files, so
+    // this means a file changed after the slice list was built.
+    ReadImageRows(
+        path,
+        [&](std::int32_t y, const std::uint16_t* samples, std::int32_t width) {
+            if (y < H && width <= W) sink(y, samples, width);
+        },
+        &w, &h, warnings, page);
+    if (w > W || h > H) Fail(paths_[k] + " : bad image size.");
+}
+
+Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
+                    const Selection& selection, const SampleOptions& options,
+                    std::int64_t* voxels) {
+    using namespace sampling;
+    try {
+        const auto N = static_cast<std::int64_t>(source.size());
+        const ObjectTest test(selection);
+        const bool count = options.countVoxels;
+        OrderedPipeline<RowExtents> pipeline(
+            source.size(), Workers(options.threads, N), [&](std::size_t k, std::string* warnings) {
+                SliceReduction reduction(W, H, test, count);
+                source.Decode(
+                    k, W, H,
+                    [&reduction](std::int32_t y, const std::uint16_t* row, std::int32_t w) {
+                        reduction.Row(y, row, w);
+                    },
+                    warnings);
+                return reduction.Finish();
+            });
+        PlaneLoop planes(W, H, N, pipeline);
+        std::int64_t counted = 0;
+        for (std::int64_t k = 0; k < N; ++k) {
+            if (options.cancelled && options.cancelled()) Fail("sampling cancelled.");
+            OrderedPipeline<RowExtents>::Taken slice = pipeline.Take(static_cast<std::size_t>(k));
+            // The slice's warnings come out now, in slice order, and before its failure.
+            Warn(options, slice.warnings);
+            if (slice.failure) std::rethrow_exception(slice.failure);
+            counted += slice.item->voxels;
+            planes.Add(std::move(*slice.item));
+            if (options.progress) options.progress(k + 1, N);
+        }
+        if (voxels != nullptr) *voxels = count ? counted : 0;
+        return planes.Finish();
+    } catch (const std::bad_alloc&) {
+        Fail(kSamplingMemory);
+    }
+}
+
+Points SampleStack(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages,
+                   std::int32_t W, std::int32_t H, const Selection& selection,
+                   const SampleOptions& options, std::int64_t* voxels) {
+    return SampleSlices(TiffSlices(paths, pages), W, H, selection, options, voxels);
+}
+
+// The in-memory sampler: the same plane loop, fed on the calling thread; workers reduce slabs.
+struct SliceSampler::State {
+    State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& selection,
+          const SampleOptions& options)
+        : W(width), H(height), N(slices), test(selection), count(options.countVoxels),
+          pipeline(0, sampling::Workers(options.threads, N), nullptr), planes(W, H, N, pipeline) {}
+    const std::int32_t W, H;
+    const std::int64_t N;
+    std::int64_t added = 0;
+    bool finished = false;
+    const sampling::ObjectTest test;
+    const bool count;
+    sampling::OrderedPipeline<sampling::RowExtents> pipeline;
+    sampling::PlaneLoop planes;
+};
+
+SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
+                           const Selection& selection, const SampleOptions& options) {
+    if (W <= 0 || H <= 0 || N <= 0) Fail("sampler: the stack size must be positive.");
+    try {
+        state_ = std::make_unique<State>(W, H, N, selection, options);
+    } catch (const std::bad_alloc&) {
+        Fail(sampling::kSamplingMemory);
+    }
+}
+
+SliceSampler::~SliceSampler() = default;
+
+void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    State& s = *state_;
+    if (s.finished || s.added == s.N) Fail("sampler: more slices than the stack holds.");
+    if (w < 0 || h < 0 || w > s.W || h > s.H) Fail("sampler: slice larger than the stack.");
+    try {
+        sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
+        for (std::int32_t y = 0; y < h; ++y)
+            reduction.Row(y, samples + y * rowStride, w);
+        sampling::RowExtents extents = reduction.Finish();
+        voxels_ += extents.voxels;
+        s.planes.Add(std::move(extents));
+        ++s.added;
+    } catch (const std::bad_alloc&) {
+        Fail(sampling::kSamplingMemory);
+    }
+}
+
+Points SliceSampler::Finish() {
+    State& s = *state_;
+    if (s.finished) Fail("sampler: already finished.");
+    if (s.added != s.N) Fail("sampler: fewer slices than the stack holds.");
+    s.finished = true;
+    try {
+        return s.planes.Finish();
+    } catch (const std::bad_alloc&) {
+        Fail(sampling::kSamplingMemory);
+    }
+}
+
+}  // namespace voxwrap
