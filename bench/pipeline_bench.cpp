@@ -2,10 +2,10 @@
 // variables VOXWRAP_BENCH_STACK (a directory of slices, listed with "-") and VOXWRAP_BENCH_RANGE
 // (default 800-65535), on VOXWRAP_BENCH_THREADS threads (default: one per core). bench/pipeline.sh
 // makes a large stack and runs this.
+#include "driver/mesh.h"
 #include "driver/rl.h"
 #include "driver/sampling.h"
-#include "driver/stl.h"
-#include "hull/storage.h"
+#include "hull/convex_hull.h"
 #include "slices/csi.h"
 #include "slices/rsi.h"
 
@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -29,7 +30,7 @@ void BM_PipelineStages(benchmark::State& state) {
         return;
     }
     using Clock = std::chrono::steady_clock;
-    double list = 0, read = 0, sample = 0, hull1 = 0, hull2 = 0, write = 0;
+    double list = 0, read = 0, sample = 0, hull = 0, write = 0;
     std::int64_t points = 0, extreme = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
@@ -53,36 +54,30 @@ void BM_PipelineStages(benchmark::State& state) {
             threads != nullptr ? static_cast<unsigned>(std::strtoul(threads, nullptr, 10)) : 0);
         points = sampled.n;
         const auto t3 = Clock::now();
-        HullStorage hull;
-        hull.SizePoints(sampled.n);
-        for (std::int64_t i = 0; i < sampled.n; ++i) {
-            hull.IX[i] = sampled.IX[i];
-            hull.IY[i] = sampled.IY[i];
-            hull.IZ[i] = sampled.IZ[i];
-        }
+        voxwrap::Points input;
+        const auto n = static_cast<std::size_t>(sampled.n);
+        input.x.assign(sampled.IX.get(), sampled.IX.get() + n);
+        input.y.assign(sampled.IY.get(), sampled.IY.get() + n);
+        input.z.assign(sampled.IZ.get(), sampled.IZ.get() + n);
         sampled = SamplingPoints();
-        hull.SizeCells();
-        FirstHull(static_cast<std::int32_t>(points), hull);
+        const voxwrap::Hull convex = voxwrap::ConvexHull(std::move(input));
+        extreme = static_cast<std::int64_t>(convex.vertices.size());
         const auto t4 = Clock::now();
-        extreme = SecondHull(hull);
-        const auto t5 = Clock::now();
         std::FILE* out = std::tmpfile();
-        WriteStl(out, hull);
+        WriteMesh(out, convex, MeshFormat::Stl, Spacing{}, "");
         std::fclose(out);
-        const auto t6 = Clock::now();
+        const auto t5 = Clock::now();
         list += Seconds(t0, t1);
         read += Seconds(t1, t2);
         sample += Seconds(t2, t3);
-        hull1 += Seconds(t3, t4);
-        hull2 += Seconds(t4, t5);
-        write += Seconds(t5, t6);
+        hull += Seconds(t3, t4);
+        write += Seconds(t4, t5);
     }
     const double runs = static_cast<double>(state.iterations());
     state.counters["list_s"] = list / runs;
     state.counters["read_decode_s"] = read / runs;
     state.counters["slices_s"] = sample / runs;  // SampleSlices: read, pixel loop, slab hulls
-    state.counters["hull_s"] = hull1 / runs;
-    state.counters["second_hull_s"] = hull2 / runs;
+    state.counters["hull_s"] = hull / runs;      // ConvexHull: both passes
     state.counters["write_s"] = write / runs;
     state.counters["points"] = static_cast<double>(points);
     state.counters["extreme_points"] = static_cast<double>(extreme);

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +22,8 @@
 #include "driver/rl.h"
 #include "driver/sampling.h"
 #include "driver/spacing.h"
-#include "hull/storage.h"
+#include "hull/check.h"
+#include "hull/convex_hull.h"
 #include "slices/csi.h"
 
 namespace {
@@ -33,15 +34,22 @@ constexpr std::int64_t kExactFloat = std::int64_t{1} << 24;
 constexpr const char* kTooLarge =
     "stack too large for exact STL coordinates (at most 16777216 columns, rows and slices).";
 
-// Moves the sampling points into the hull's point arrays; the worst-case sampling arrays are
-// released before the hull's cell arrays are allocated, so the peak is the larger stage alone.
-std::int32_t StorePoints(SamplingPoints points, HullStorage& hull) {
-    hull.SizePoints(points.n);
-    const auto bytes = static_cast<std::size_t>(points.n) * sizeof(std::int32_t);
-    std::memcpy(hull.IX.data(), points.IX.get(), bytes);
-    std::memcpy(hull.IY.data(), points.IY.get(), bytes);
-    std::memcpy(hull.IZ.data(), points.IZ.get(), bytes);
-    return static_cast<std::int32_t>(points.n);
+// The sampling points as the hull's points; the worst-case sampling arrays are released before
+// the hull's cell arrays are allocated, so the peak is the larger stage alone. One spare entry
+// lets the hull's storage take the arrays over without a copy (its scratch point).
+voxwrap::Points HullPoints(SamplingPoints sampled) {
+    voxwrap::Points points;
+    const auto n = static_cast<std::size_t>(sampled.n);
+    try {
+        for (auto* a : {&points.x, &points.y, &points.z})
+            a->reserve(n + 1);
+    } catch (const std::exception&) {  // bad_alloc, or length_error beyond any vector
+        Error("no allocatable memory for convex hull.");
+    }
+    points.x.assign(sampled.IX.get(), sampled.IX.get() + n);
+    points.y.assign(sampled.IY.get(), sampled.IY.get() + n);
+    points.z.assign(sampled.IZ.get(), sampled.IZ.get() + n);
+    return points;
 }
 
 // Writes text to standard output for --help and --version.
@@ -99,12 +107,14 @@ int Run(int argc, char** argv) {
     SamplingPoints points = SampleSlices(paths, W, H, grayTable.data(), &watch, o.threads, &pages);
     progress.Erase();
     if (points.n == 0) Error("no object.");
-    HullStorage hull;
-    const std::int32_t n = StorePoints(std::move(points), hull);
-    hull.SizeCells();
-    FirstHull(n, hull);
-    SecondHull(hull);
-    const Mesh mesh = HullMesh(hull);
+    voxwrap::Points input = HullPoints(std::move(points));
+    voxwrap::Points kept;  // --verify checks the hull against every one of them
+    if (o.verify) kept = input;
+    const Mesh mesh = voxwrap::ConvexHull(std::move(input));
+    if (o.verify) {
+        const std::string fault = hullcheck::CheckConvexHull(kept, mesh);
+        if (!fault.empty()) Error("hull verification failed: " + fault + ".");
+    }
     std::string report;
     if (!o.report.empty()) {
         ReportInput in;
