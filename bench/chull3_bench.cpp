@@ -13,9 +13,11 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hull/check.h"
+#include "hull/convex_hull.h"
 #include "hull/storage.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
@@ -174,18 +176,14 @@ Points SlicePoints(const char* dir, bool extremeOnly) {
     for (std::size_t i = 0; i < p.size(); ++i)
         p[i] = {s.x[i], s.y[i], s.z[i]};
     if (!extremeOnly) return p;
-    HullStorage h;
-    h.SizePoints(static_cast<std::int64_t>(s.size()));
-    h.SizeCells();
-    for (std::size_t i = 0; i < p.size(); ++i)
-        h.IX[i] = p[i].x, h.IY[i] = p[i].y, h.IZ[i] = p[i].z;
-    const auto n = static_cast<std::int32_t>(s.size());
-    FirstHull(n, h);
-    std::vector<std::int32_t> keep(p.size());
-    MarkExtremePoints(n, h, keep.data());
+    // The hull's vertices are exactly those corners, in the points' order.
+    voxwrap::Points input;
+    for (const auto& q : p)
+        input.push_back(q.x, q.y, q.z);
+    const voxwrap::Hull hull = voxwrap::ConvexHull(std::move(input));
     Points corners;
-    for (std::size_t i = 0; i < p.size(); ++i)
-        if (keep[i] != 0) corners.push_back(p[i]);
+    for (std::size_t i = 0; i < hull.vertices.size(); ++i)
+        corners.push_back({hull.vertices.x[i], hull.vertices.y[i], hull.vertices.z[i]});
     return corners;
 }
 

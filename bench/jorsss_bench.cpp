@@ -1,8 +1,7 @@
 // Time per call of the four-point orientation test on random, nearly flat and coplanar lattice
-// quadruples: settled by the determinant's sign or by the perturbation minors. Within the hull's
-// coordinate bound every query takes the path in hardware integers; the counters still tell which
-// share the floating-point filter and the multi-word determinant (the path beyond the bound)
-// would settle.
+// quadruples: settled by the determinant's sign or by the perturbation minors. The hull decides
+// every query in hardware integers; the counters tell which share the reference arithmetic's
+// floating-point filter and multi-word determinant (multiword.h) would settle.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "hull/chull3.h"
+#include "hull/multiword.h"
 
 namespace {
 

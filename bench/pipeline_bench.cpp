@@ -2,8 +2,8 @@
 // variables VOXWRAP_BENCH_STACK (a directory of slices, listed with "-") and VOXWRAP_BENCH_RANGE
 // (default 800-65535), on VOXWRAP_BENCH_THREADS threads (default: one per core). bench/pipeline.sh
 // makes a large stack and runs this.
-#include "driver/stl.h"
-#include "hull/storage.h"
+#include "driver/mesh.h"
+#include "hull/convex_hull.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "slices/csi.h"
@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -30,7 +31,7 @@ void BM_PipelineStages(benchmark::State& state) {
         return;
     }
     using Clock = std::chrono::steady_clock;
-    double list = 0, read = 0, sample = 0, hull1 = 0, hull2 = 0, write = 0;
+    double list = 0, read = 0, sample = 0, hull = 0, write = 0;
     std::int64_t points = 0, extreme = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
@@ -55,34 +56,24 @@ void BM_PipelineStages(benchmark::State& state) {
             voxwrap::Selection::FromRangeList(range != nullptr ? range : "800-65535"), options);
         points = static_cast<std::int64_t>(sampled.size());
         const auto t3 = Clock::now();
-        HullStorage hull;
-        hull.SizePoints(points);
-        std::copy(sampled.x.begin(), sampled.x.end(), hull.IX.begin());
-        std::copy(sampled.y.begin(), sampled.y.end(), hull.IY.begin());
-        std::copy(sampled.z.begin(), sampled.z.end(), hull.IZ.begin());
-        sampled = voxwrap::Points();
-        hull.SizeCells();
-        FirstHull(static_cast<std::int32_t>(points), hull);
+        const voxwrap::Hull convex = voxwrap::ConvexHull(std::move(sampled));
+        extreme = static_cast<std::int64_t>(convex.vertices.size());
         const auto t4 = Clock::now();
-        extreme = SecondHull(hull);
-        const auto t5 = Clock::now();
         std::FILE* out = std::tmpfile();
-        WriteStl(out, hull);
+        WriteMesh(out, convex, MeshFormat::Stl, Spacing{}, "");
         std::fclose(out);
-        const auto t6 = Clock::now();
+        const auto t5 = Clock::now();
         list += Seconds(t0, t1);
         read += Seconds(t1, t2);
         sample += Seconds(t2, t3);
-        hull1 += Seconds(t3, t4);
-        hull2 += Seconds(t4, t5);
-        write += Seconds(t5, t6);
+        hull += Seconds(t3, t4);
+        write += Seconds(t4, t5);
     }
     const double runs = static_cast<double>(state.iterations());
     state.counters["list_s"] = list / runs;
     state.counters["read_decode_s"] = read / runs;
     state.counters["slices_s"] = sample / runs;  // SampleStack: read, pixel loop, slab hulls
-    state.counters["hull_s"] = hull1 / runs;
-    state.counters["second_hull_s"] = hull2 / runs;
+    state.counters["hull_s"] = hull / runs;      // ConvexHull: both passes
     state.counters["write_s"] = write / runs;
     state.counters["points"] = static_cast<double>(points);
     state.counters["extreme_points"] = static_cast<double>(extreme);

@@ -5,7 +5,6 @@
 
 #include "driver/error.h"
 #include "driver/output.h"
-#include "driver/stl.h"
 
 namespace {
 
@@ -19,7 +18,7 @@ struct Coordinates {
     bool identity = spacing.Identity();
 
     std::array<float, 3> Point(std::int32_t p) const {
-        const std::int32_t v[3] = {mesh.X[p], mesh.Y[p], mesh.Z[p]};
+        const std::int32_t v[3] = {mesh.vertices.x[p], mesh.vertices.y[p], mesh.vertices.z[p]};
         std::array<float, 3> out;
         for (int k = 0; k < 3; ++k)
             out[k] = identity ? static_cast<float>(v[k]) : static_cast<float>(v[k] * spacing.s[k]);
@@ -180,26 +179,14 @@ void WriteObj(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
 
 }  // namespace
 
-Mesh HullMesh(const HullStorage& hull) {
-    Mesh mesh;
-    mesh.X = hull.IX.data();
-    mesh.Y = hull.IY.data();
-    mesh.Z = hull.IZ.data();
-    // Free face slots and faces of zero area are left out.
-    std::int32_t a = 0, b = 0, c = 0;
-    for (std::int32_t f = 0; f < hull.NFMAX(); ++f) {
-        if (hull.IFFLAG[f] != 0 && FV3(hull, f, a, b, c) == 1) mesh.triangles.push_back({a, b, c});
-    }
-    return mesh;
-}
-
 std::array<std::int64_t, 3> Normal(const Mesh& m, const std::array<std::int32_t, 3>& t) {
     // In 64 bits: coordinates reach 2^28, so 32-bit products could overflow.
     const std::int32_t a = t[0], b = t[1], c = t[2];
-    const std::int64_t ux = std::int64_t{m.X[b]} - m.X[a], uy = std::int64_t{m.Y[b]} - m.Y[a],
-                       uz = std::int64_t{m.Z[b]} - m.Z[a];
-    const std::int64_t vx = std::int64_t{m.X[c]} - m.X[a], vy = std::int64_t{m.Y[c]} - m.Y[a],
-                       vz = std::int64_t{m.Z[c]} - m.Z[a];
+    const std::vector<std::int32_t>&X = m.vertices.x, &Y = m.vertices.y, &Z = m.vertices.z;
+    const std::int64_t ux = std::int64_t{X[b]} - X[a], uy = std::int64_t{Y[b]} - Y[a],
+                       uz = std::int64_t{Z[b]} - Z[a];
+    const std::int64_t vx = std::int64_t{X[c]} - X[a], vy = std::int64_t{Y[c]} - Y[a],
+                       vz = std::int64_t{Z[c]} - Z[a];
     return {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
 }
 

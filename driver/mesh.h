@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hull/storage.h"
+#include "hull/convex_hull.h"
 
 enum class MeshFormat { Stl, StlAscii, Ply, Obj };
 
@@ -20,16 +20,8 @@ struct Spacing {
     bool Identity() const { return s[0] == 1 && s[1] == 1 && s[2] == 1; }
 };
 
-struct Mesh {
-    const std::int32_t* X = nullptr;  // the hull's points, 0-based, owned by the hull storage
-    const std::int32_t* Y = nullptr;
-    const std::int32_t* Z = nullptr;
-    std::vector<std::array<std::int32_t, 3>> triangles;  // point indices, in face-slot order
-};
-
-// The faces in use of a finished hull that span a triangle, in face-slot order. The mesh points
-// into the hull's arrays and lives no longer than they do.
-Mesh HullMesh(const HullStorage& hull);
+// The mesh of a finished hull: its corners and its triangles, as ConvexHull returns them.
+using Mesh = voxwrap::Hull;
 
 // The integer normal (v2 - v1) x (v3 - v1) of triangle t, outward, twice its area in length.
 std::array<std::int64_t, 3> Normal(const Mesh& mesh, const std::array<std::int32_t, 3>& t);

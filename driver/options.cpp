@@ -77,7 +77,7 @@ Options ParseOptions(int argc, const char* const* argv) {
     Options o;
     bool anyOption = false;
     bool seenSpacing = false, seenUnit = false, seenFormat = false, seenReport = false,
-         seenThreads = false, seenQuiet = false;
+         seenThreads = false, seenQuiet = false, seenVerify = false;
     int i = 1;
     while (i < argc && argc - i != 4) {
         const std::string arg = argv[i];
@@ -88,7 +88,7 @@ Options ParseOptions(int argc, const char* const* argv) {
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
         const bool hasValue = equals != std::string::npos;
-        if (name == "--help" || name == "--version" || name == "--quiet") {
+        if (name == "--help" || name == "--version" || name == "--quiet" || name == "--verify") {
             if (hasValue) OptionError(name + " : takes no value.");
             if (name == "--help") {
                 o.help = true;
@@ -98,8 +98,10 @@ Options ParseOptions(int argc, const char* const* argv) {
                 o.version = true;
                 return o;
             }
-            if (seenQuiet) OptionError(name + " : given twice.");
-            seenQuiet = o.quiet = true;
+            bool& seenFlag = name == "--quiet" ? seenQuiet : seenVerify;
+            if (seenFlag) OptionError(name + " : given twice.");
+            seenFlag = true;
+            (name == "--quiet" ? o.quiet : o.verify) = true;
             continue;
         }
         bool* seen = name == "--spacing"   ? &seenSpacing
@@ -181,6 +183,8 @@ const char* HelpText() {
            "  --threads N         read the slices on N threads, 1 to 1024 (default: one per\n"
            "                      core); the output is the same for any number\n"
            "  --quiet             no progress display on a terminal\n"
+           "  --verify            check the hull exactly against every sampling point before\n"
+           "                      anything is written\n"
            "  --help              this text\n"
            "  --version           the version\n";
 }

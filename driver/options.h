@@ -28,6 +28,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool verify = false;        // --verify: the exact hull check before anything is written
     bool spacingGiven = false;  // --spacing SX,SY,SZ
     bool spacingTiff = false;   // --spacing tiff
     Spacing spacing;

@@ -23,6 +23,7 @@ std::string Triple(const double v[3]) {
 
 std::string ReportJson(const ReportInput& in, const Mesh& m) {
     const double* s = in.spacing.s;
+    const std::vector<std::int32_t>&X = m.vertices.x, &Y = m.vertices.y, &Z = m.vertices.z;
     // Six times the hull's volume: the sum over the triangles of det(a - o, b - o, c - o) with o
     // the first point, each term below 2^90 for coordinates below 2^30.
     Int128 sixVolume = 0;
@@ -30,14 +31,14 @@ std::string ReportJson(const ReportInput& in, const Mesh& m) {
     std::set<std::int32_t> vertices;
     const std::int32_t o = m.triangles.empty() ? 0 : m.triangles[0][0];
     double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-    std::int64_t low[3] = {m.X[o], m.Y[o], m.Z[o]}, high[3] = {m.X[o], m.Y[o], m.Z[o]};
+    std::int64_t low[3] = {X[o], Y[o], Z[o]}, high[3] = {X[o], Y[o], Z[o]};
     for (const auto& t : m.triangles) {
         Int128 d[3][3];
         for (int v = 0; v < 3; ++v) {
             const std::int32_t p = t[v];
-            const std::int64_t c[3] = {m.X[p], m.Y[p], m.Z[p]};
+            const std::int64_t c[3] = {X[p], Y[p], Z[p]};
             for (int k = 0; k < 3; ++k) {
-                d[v][k] = Int128{c[k]} - (k == 0 ? m.X[o] : k == 1 ? m.Y[o] : m.Z[o]);
+                d[v][k] = Int128{c[k]} - (k == 0 ? X[o] : k == 1 ? Y[o] : Z[o]);
                 low[k] = c[k] < low[k] ? c[k] : low[k];
                 high[k] = c[k] > high[k] ? c[k] : high[k];
             }

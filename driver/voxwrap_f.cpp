@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +21,8 @@
 #include "driver/progress.h"
 #include "driver/report.h"
 #include "driver/spacing.h"
-#include "hull/storage.h"
+#include "hull/check.h"
+#include "hull/convex_hull.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "slices/csi.h"
@@ -33,18 +34,6 @@ namespace {
 constexpr std::int64_t kExactFloat = std::int64_t{1} << 24;
 constexpr const char* kTooLarge =
     "stack too large for exact STL coordinates (at most 16777216 columns, rows and slices).";
-
-// Moves the sampling points into the hull's point arrays; the worst-case sampling arrays are
-// released before the hull's cell arrays are allocated, so the peak is the larger stage alone.
-std::int32_t StorePoints(voxwrap::Points points, HullStorage& hull) {
-    const auto n = static_cast<std::int64_t>(points.size());
-    hull.SizePoints(n);
-    const auto bytes = static_cast<std::size_t>(n) * sizeof(std::int32_t);
-    std::memcpy(hull.IX.data(), points.x.data(), bytes);
-    std::memcpy(hull.IY.data(), points.y.data(), bytes);
-    std::memcpy(hull.IZ.data(), points.z.data(), bytes);
-    return static_cast<std::int32_t>(n);
-}
 
 // Writes text to standard output for --help and --version.
 int Say(const std::string& text) {
@@ -121,12 +110,13 @@ int Run(int argc, char** argv) {
     voxwrap::Points points = voxwrap::SampleStack(paths, pages, W, H, selection, sampling, &voxels);
     progress.Erase();
     if (points.empty()) Error("no object.");
-    HullStorage hull;
-    const std::int32_t n = StorePoints(std::move(points), hull);
-    hull.SizeCells();
-    FirstHull(n, hull);
-    SecondHull(hull);
-    const Mesh mesh = HullMesh(hull);
+    voxwrap::Points kept;  // --verify checks the hull against every one of them
+    if (o.verify) kept = points;
+    const Mesh mesh = voxwrap::ConvexHull(std::move(points));
+    if (o.verify) {
+        const std::string fault = hullcheck::CheckConvexHull(kept, mesh);
+        if (!fault.empty()) Error("hull verification failed: " + fault + ".");
+    }
     std::string report;
     if (!o.report.empty()) {
         ReportInput in;

@@ -427,3 +427,184 @@ class Checker {
 std::string CheckHull(const HullStorage& h, bool useOracle) { return Checker(h, useOracle).Run(); }
 
 }  // namespace hullcheck
+
+namespace hullcheck {
+
+namespace {
+
+// The checks of one CheckConvexHull call, in order; each returns its first violation.
+class HullChecker {
+  public:
+    HullChecker(const voxwrap::Points& points, const voxwrap::Hull& hull, bool everyPoint)
+        : in(points), v(hull.vertices), t(hull.triangles), every(everyPoint) {}
+
+    std::string Run() {
+        for (auto step : {&HullChecker::triangles, &HullChecker::surface, &HullChecker::corners,
+                          &HullChecker::containment}) {
+            std::string fault = (this->*step)();
+            if (!fault.empty()) return fault;
+        }
+        return "";
+    }
+
+  private:
+    // A plane N·p = d with N reduced by the gcd of its components; N < 2^59, d < 2^90.
+    struct Plane {
+        std::int64_t nx, ny, nz;
+        Int128 d;
+        bool operator<(const Plane& o) const {
+            return std::tie(nx, ny, nz, d) < std::tie(o.nx, o.ny, o.nz, o.d);
+        }
+        bool operator==(const Plane& o) const {
+            return nx == o.nx && ny == o.ny && nz == o.nz && d == o.d;
+        }
+    };
+
+    const voxwrap::Points& in;
+    const voxwrap::Points& v;
+    const std::vector<std::array<std::int32_t, 3>>& t;
+    const bool every;
+    std::vector<Plane> planes;          // distinct, sorted
+    std::vector<std::int32_t> planeOf;  // the plane of each triangle
+    std::int64_t V = 0, F = 0;
+
+    Point P(std::int32_t i) const { return Point{v.x[i], v.y[i], v.z[i]}; }
+
+    static std::int64_t Gcd(std::int64_t a, std::int64_t b) {
+        a = a < 0 ? -a : a;
+        b = b < 0 ? -b : b;
+        while (b != 0) {
+            const std::int64_t r = a % b;
+            a = b;
+            b = r;
+        }
+        return a;
+    }
+
+    std::string triangles() {
+        V = static_cast<std::int64_t>(v.size());
+        F = static_cast<std::int64_t>(t.size());
+        REQUIRE(v.y.size() == v.size() && v.z.size() == v.size(), "vertex arrays of unequal size");
+        REQUIRE(V >= 4 && F >= 4, V << " vertices, " << F << " triangles");
+        for (std::int64_t f = 0; f < F; ++f) {
+            const auto& tri = t[f];
+            for (const std::int32_t i : tri)
+                REQUIRE(i >= 0 && i < V, "triangle " << f << " index " << i);
+            REQUIRE(tri[0] != tri[1] && tri[1] != tri[2] && tri[0] != tri[2], "triangle " << f);
+            // Coordinates within the limit: each component below 2^59.
+            const Point a = P(tri[0]), b = P(tri[1]), c = P(tri[2]);
+            const std::int64_t ux = std::int64_t{b.x} - a.x, uy = std::int64_t{b.y} - a.y,
+                               uz = std::int64_t{b.z} - a.z;
+            const std::int64_t wx = std::int64_t{c.x} - a.x, wy = std::int64_t{c.y} - a.y,
+                               wz = std::int64_t{c.z} - a.z;
+            std::int64_t nx = uy * wz - uz * wy, ny = uz * wx - ux * wz, nz = ux * wy - uy * wx;
+            REQUIRE(nx != 0 || ny != 0 || nz != 0, "triangle " << f << " has zero area");
+            const std::int64_t g = Gcd(Gcd(nx, ny), nz);
+            nx /= g, ny /= g, nz /= g;
+            planes.push_back({nx, ny, nz, Int128{nx} * a.x + Int128{ny} * a.y + Int128{nz} * a.z});
+        }
+        std::vector<Plane> byTriangle = planes;
+        std::sort(planes.begin(), planes.end());
+        planes.erase(std::unique(planes.begin(), planes.end()), planes.end());
+        for (const Plane& p : byTriangle)
+            planeOf.push_back(static_cast<std::int32_t>(
+                std::lower_bound(planes.begin(), planes.end(), p) - planes.begin()));
+        return "";
+    }
+
+    std::string surface() {
+        // Every directed edge once and its reverse once: closed and consistently oriented.
+        std::vector<std::int64_t> directed;
+        directed.reserve(static_cast<std::size_t>(3 * F));
+        std::vector<char> used(static_cast<std::size_t>(V), 0);
+        for (const auto& tri : t) {
+            for (int k = 0; k < 3; ++k) {
+                directed.push_back(std::int64_t{tri[k]} * V + tri[(k + 1) % 3]);
+                used[tri[k]] = 1;
+            }
+        }
+        std::sort(directed.begin(), directed.end());
+        for (std::size_t i = 0; i < directed.size(); ++i) {
+            const std::int64_t a = directed[i] / V, b = directed[i] % V;
+            REQUIRE(i == 0 || directed[i] != directed[i - 1],
+                    "edge " << a << "-" << b << " in two triangles the same way");
+            REQUIRE(std::binary_search(directed.begin(), directed.end(), b * V + a),
+                    "edge " << a << "-" << b << " has no triangle on its other side");
+        }
+        for (std::int64_t i = 0; i < V; ++i)
+            REQUIRE(used[i], "vertex " << i << " in no triangle");
+        const std::int64_t E = 3 * F / 2;
+        REQUIRE(V - E + F == 2, "V - E + F = " << V - E + F << " (V " << V << ", F " << F << ")");
+        Int128 volume6 = 0;
+        for (const auto& tri : t)
+            volume6 += Det(P(0), P(tri[0]), P(tri[1]), P(tri[2]));
+        REQUIRE(volume6 > 0, "no positive volume");
+        return "";
+    }
+
+    std::string corners() {
+        // Every vertex one of the points, once, and a corner: three distinct planes around it.
+        std::vector<Point> sorted(in.size());
+        for (std::size_t i = 0; i < in.size(); ++i)
+            sorted[i] = Point{in.x[i], in.y[i], in.z[i]};
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<Point> vs;
+        for (std::int64_t i = 0; i < V; ++i) {
+            const Point p = P(static_cast<std::int32_t>(i));
+            REQUIRE(std::binary_search(sorted.begin(), sorted.end(), p),
+                    "vertex " << i << " is no input point");
+            vs.push_back(p);
+        }
+        std::sort(vs.begin(), vs.end());
+        REQUIRE(std::adjacent_find(vs.begin(), vs.end()) == vs.end(), "two vertices coincide");
+        std::vector<std::array<std::int32_t, 3>> seen(static_cast<std::size_t>(V),
+                                                      std::array<std::int32_t, 3>{-1, -1, -1});
+        for (std::int64_t f = 0; f < F; ++f) {
+            for (const std::int32_t i : t[f]) {
+                auto& s = seen[i];
+                const std::int32_t q = planeOf[f];
+                if (s[0] == q || s[1] == q || s[2] == q || s[2] >= 0) continue;
+                (s[0] < 0 ? s[0] : s[1] < 0 ? s[1] : s[2]) = q;
+            }
+        }
+        for (std::int64_t i = 0; i < V; ++i)
+            REQUIRE(seen[i][2] >= 0, "vertex " << i << " is no corner");
+        return "";
+    }
+
+    std::string containment() {
+        // No point strictly outside the plane of a triangle. With a budget, the vertices and an
+        // even sample of the points (a fixed stride, so a failure replays).
+        constexpr std::int64_t kBudget = std::int64_t{1} << 26;
+        const auto n = static_cast<std::int64_t>(in.size());
+        const auto P0 = static_cast<std::int64_t>(planes.size());
+        std::int64_t stride = 1;
+        if (!every && n * P0 > kBudget) stride = (n * P0 + kBudget - 1) / kBudget;
+        auto outside = [&](std::int32_t x, std::int32_t y, std::int32_t z) -> std::int64_t {
+            for (std::int64_t q = 0; q < P0; ++q) {
+                const Plane& p = planes[q];
+                if (Int128{p.nx} * x + Int128{p.ny} * y + Int128{p.nz} * z > p.d) return q;
+            }
+            return -1;
+        };
+        for (std::int64_t i = 0; i < n; i += stride) {
+            const std::int64_t q = outside(in.x[i], in.y[i], in.z[i]);
+            REQUIRE(q < 0, "point " << i << " (" << in.x[i] << "," << in.y[i] << "," << in.z[i]
+                                    << ") outside the hull");
+        }
+        if (stride > 1) {
+            for (std::int64_t i = 0; i < V; ++i)
+                REQUIRE(outside(v.x[i], v.y[i], v.z[i]) < 0, "vertex " << i << " outside the hull");
+        }
+        return "";
+    }
+};
+
+}  // namespace
+
+std::string CheckConvexHull(const voxwrap::Points& points, const voxwrap::Hull& hull,
+                            bool everyPoint) {
+    return HullChecker(points, hull, everyPoint).Run();
+}
+
+}  // namespace hullcheck

@@ -8,14 +8,16 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "common/limits.h"
 #include "hull/cells.h"
 #include "hull/ones.h"
 #include "hull/stop.h"
 
 namespace {
 
-constexpr std::int32_t COORDMAX = 268435455;  // 2^28 - 1: every difference fits below 2^29
-constexpr std::int32_t LIFT = 100;            // height of the silhouette's lifted point
+// Every difference of two coordinates within the limit fits below 2^29: what exact.cpp needs.
+constexpr std::int32_t COORDMAX = voxwrap::kCoordinateLimit;
+constexpr std::int32_t LIFT = 100;  // height of the silhouette's lifted point
 
 // The perturbed orientation of face F (its vertices in face-walk order) and point p on the
 // given coordinate arrays: +1 when p lies outside the plane of F.

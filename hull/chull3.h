@@ -1,6 +1,6 @@
 #pragma once
-// Exact 3D convex hull of integer points: multi-word integers, exact predicates with symbolic
-// perturbation, winged-edge cell storage, small hulls, and the divide-and-conquer construction.
+// Exact 3D convex hull of integer points: exact predicates with symbolic perturbation,
+// winged-edge cell storage, small hulls, and the divide-and-conquer construction.
 //
 // ==== The data model ===========================================================================
 //
@@ -8,8 +8,9 @@
 // (ones.h), so the driver's 0-based arrays pass unchanged. 0 means "none" in every link. Vertices
 // are the point numbers 1..NOFP; edges are 1..NEMAX, faces 1..NFMAX. No routine allocates.
 //
-// Points (NVMAX entries): IX, IY, IZ the coordinates, |c| <= 2^28 - 1; IRANK the perturbation
-// rank (a lower rank is perturbed more and decides first; made distinct by chull3).
+// Points (NVMAX entries): IX, IY, IZ the coordinates, |c| <= voxwrap::kCoordinateLimit (2^28 - 1,
+// common/limits.h); IRANK the perturbation rank (a lower rank is perturbed more and decides
+// first; made distinct by chull3).
 //
 // Vertices (NVMAX entries):
 //   IVEDGE  one edge at the vertex
@@ -63,7 +64,7 @@
 // arrays; s = the sign of; d1 = the determinant of the rows (coordinates, 1), i.e. of the
 // differences from the first point; one s per coordinate column after d1 (d1s 1, d1ss 2, d1sss 3
 // columns); or = the orientation under the symbolic perturbation of the ranks (jorsss: four points
-// in three columns, never 0); sortbn = bubble sort with parity; sfilt = the floating-point filter.
+// in three columns, never 0); sortbn = bubble sort with parity.
 //
 // Bundles. The routines pass the arrays as bundles of 1-based views (below): Cells is the cell
 // argument list IPAR, IVEDGE, IFEDGE, IEVS, IEVE, IEF1, IEF2, IESF1, IESF2, IEEF2, IEEF1 in that
@@ -127,16 +128,9 @@ struct Work {
     Ivec IVSUB, IORDER, IVNEXT, IVPREV, IVFLAG, ISPREV, IEFLAG, IESTK, IFFLAG, IFSTK;
 };
 
-// ---- multi-word integers: (word count, sign, base-2^30 digits least significant first) ----
-void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN);
-void exadd(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);
-void exsub(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);
-void exmult(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);
-std::int32_t lhalf(const std::int32_t* A, std::int32_t I);
-float floatl(const std::int32_t* L);
-void ltranf(float A, std::int32_t* L, std::int32_t LEN);
-
-// ---- exact predicates ----
+// ---- exact predicates (exact.cpp), in 64- and 128-bit integers ----
+// Every coordinate difference they form must lie below 2^29 in magnitude, as it does for points
+// within the coordinate limit; multiword.h evaluates the same predicates in multi-word integers.
 std::int32_t isd1s(const std::int32_t* A);
 std::int32_t jsd1s(const std::int32_t* P, const std::int32_t* U);
 std::int32_t isd1ss(const std::int32_t* A, const std::int32_t* B);
@@ -149,11 +143,9 @@ std::int32_t larger(std::int32_t I, std::int32_t J, const std::int32_t* K1, cons
 std::int32_t itleft(std::int32_t I, std::int32_t J, std::int32_t K, const std::int32_t* U,
                     const std::int32_t* V, const std::int32_t* KEY);
 
-// ---- perturbed four-point orientation and its floating-point filter ----
+// ---- perturbed four-point orientation ----
 std::int32_t jorsss(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* IY,
                     const std::int32_t* IZ, const std::int32_t* IRANK);
-void sfilt(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* IY,
-           const std::int32_t* IZ, std::int32_t& ISIGN);
 
 // ---- free lists (the routines that walk or build the structure take the bundles of cells.h) ----
 std::int32_t knewe(std::int32_t* IPAR, std::int32_t* IEVS);

@@ -1,57 +1,39 @@
-// Exact arithmetic of the hull kernel: sign-magnitude multi-word integers, exact determinant signs
-// with symbolic perturbation, and the four-point orientation test with its floating-point filter.
+// The exact arithmetic of the hull kernel: determinant signs in 64- and 128-bit integers, ties
+// broken by a symbolic perturbation driven by the point ranks.
 //
-// Every geometric decision of the hull is a determinant sign computed here. The determinants are
-// evaluated exactly in base-2^30 multi-word integers, ties are broken by a symbolic perturbation
-// driven by the point ranks, and a double-precision filter answers the clear cases first. Nothing
-// here allocates; all numbers live in small fixed-size local arrays or in the caller's arrays.
-#include <cmath>
+// Every geometric decision of the hull is a determinant sign computed here. chull3 accepts no
+// coordinate beyond the coordinate limit (common/limits.h), so every difference of two
+// coordinates lies below 2^29 in magnitude: a 2×2 minor of differences stays below 2^59 in 64
+// bits and a 3×3 determinant below 3·2^88 in 128 bits, and both are exact. The multi-word
+// integers of multiword.cpp give the same signs and serve the tests as the second opinion.
+#include <cassert>
 #include <cstdint>
-#include <cstdio>
-#include <initializer_list>
-#include <string>
 
+#include "common/limits.h"
 #include "hull/chull3.h"
 #include "hull/ones.h"
-#include "hull/stop.h"
+#include "hull/perturbation.h"
 
 namespace {
 
-constexpr std::int32_t BASE = 1 << 30;  // one digit of a multi-word integer
-constexpr std::int32_t MASK = BASE - 1;
-constexpr std::int32_t HALF = 1 << 15;  // half digits: a product of two stays below 2^30
-constexpr float FBASE = 1073741824.0f;  // 2^30, exact in single precision
+__extension__ typedef __int128 Wide;
 
-// The second line of both size messages.
-std::string SizeLine(std::int32_t longa, std::int32_t longb) {
-    return "  LONGA: " + Field(longa, 3) + " words,    LONGB: " + Field(longb, 3) + " words";
-}
+// Every coordinate difference of points within the limit lies below this in magnitude.
+constexpr std::int64_t DIFFERENCE_LIMIT = std::int64_t{1} << 29;
+static_assert(2 * std::int64_t{voxwrap::kCoordinateLimit} < DIFFERENCE_LIMIT,
+              "every difference of two coordinates within the limit lies below 2^29");
 
-// b - a as 32-bit hardware forms it. Coordinates are limited to |c| <= 2^28 - 1, so within the
-// hull this is the exact difference; the unsigned detour only keeps stray inputs defined.
-inline std::int32_t Diff(std::int32_t b, std::int32_t a) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b) - static_cast<std::uint32_t>(a));
-}
+// The precondition of every predicate, asserted in checking builds.
+inline bool Bounded(std::int64_t d) { return d > -DIFFERENCE_LIMIT && d < DIFFERENCE_LIMIT; }
 
 // sign(b - a) by comparison, so no difference can overflow.
 inline std::int32_t SignOf(std::int32_t a, std::int32_t b) { return (b > a) - (b < a); }
-
-__extension__ typedef __int128 Wide;
-
-// Every coordinate difference of points within the hull's bound (|c| <= 2^28 - 1) lies below
-// this in magnitude. For such differences the multi-word evaluation below is exact (no digit is
-// ever dropped), and so is the same determinant in hardware integers: a 2×2 minor stays below
-// 2^59 in 64 bits, a 3×3 determinant below 3·2^88 in 128 bits. Both give the same sign, and the
-// hardware one costs a handful of multiplications; lattice input, whose determinants are mostly
-// exactly 0, reaches it on nearly every query.
-constexpr std::int64_t HARDWARE_LIMIT = std::int64_t{1} << 29;
-
-inline bool InHardware(std::int64_t d) { return d > -HARDWARE_LIMIT && d < HARDWARE_LIMIT; }
 
 inline std::int32_t SignOfValue(std::int64_t v) { return (v > 0) - (v < 0); }
 
 // The sign of a·d - b·c for |a|, |b|, |c|, |d| < 2^29.
 inline std::int32_t SignMinor(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d) {
+    assert(Bounded(a) && Bounded(b) && Bounded(c) && Bounded(d));
     return SignOfValue(a * d - b * c);
 }
 
@@ -60,6 +42,8 @@ inline std::int32_t SignMinor(std::int64_t a, std::int64_t b, std::int64_t c, st
 inline std::int32_t SignDet3(std::int64_t x2, std::int64_t y2, std::int64_t z2, std::int64_t x3,
                              std::int64_t y3, std::int64_t z3, std::int64_t x4, std::int64_t y4,
                              std::int64_t z4) {
+    assert(Bounded(x2) && Bounded(y2) && Bounded(z2) && Bounded(x3) && Bounded(y3) && Bounded(z3) &&
+           Bounded(x4) && Bounded(y4) && Bounded(z4));
     const Wide d = static_cast<Wide>(x2) * (y3 * z4 - z3 * y4) -
                    static_cast<Wide>(x3) * (y2 * z4 - z2 * y4) +
                    static_cast<Wide>(x4) * (y2 * z3 - z2 * y3);
@@ -69,262 +53,11 @@ inline std::int32_t SignDet3(std::int64_t x2, std::int64_t y2, std::int64_t z2, 
 }  // namespace
 
 // =================================================================================================
-// Multi-word integers
-//
-// A number L of n words: L(1) = n, L(2) = sign (-1, 0, +1), L(3..n) = magnitude in base 2^30,
-// least significant digit first. The predicates use fixed word counts (4 and 5) chosen so that
-// no value they form can overflow; the size checks below therefore never fire inside the hull.
-// =================================================================================================
-
-namespace {
-
-// N as a LEN-word number, LEN >= 4. The magnitude is taken in unsigned arithmetic so that even
-// N = -2^31 gets its true value (digit 2 above the first).
-inline void Convert(std::int32_t N, Ivec L, std::int32_t LEN) {
-    L(1) = LEN;
-    L(2) = (N > 0) - (N < 0);
-    const std::uint32_t m =
-        N < 0 ? 0u - static_cast<std::uint32_t>(N) : static_cast<std::uint32_t>(N);
-    L(3) = static_cast<std::int32_t>(m & MASK);
-    L(4) = static_cast<std::int32_t>(m >> 30);
-    for (std::int32_t i = 5; i <= LEN; ++i)
-        L(i) = 0;
-}
-
-// The cores below take the word count n of both operands from the caller: the public routines
-// check the counts first, the predicates pass their fixed count (every number of one determinant
-// is converted with it, so no check could fail), which lets the compiler unroll the digit loops.
-
-// R = A + SB·|B|, where SB stands in for the sign word of B. Subtraction passes the negated sign
-// instead of flipping B's sign word in place, so B is never written.
-inline void AddWords(Cvec A, Cvec B, std::int32_t SB, Ivec R, std::int32_t n) {
-    R(1) = n;
-    if (A(2) == 0) {
-        R(2) = SB;
-        for (std::int32_t i = 3; i <= n; ++i)
-            R(i) = B(i);
-        return;
-    }
-    if (SB == 0) {
-        for (std::int32_t i = 2; i <= n; ++i)
-            R(i) = A(i);
-        return;
-    }
-    if (static_cast<std::int64_t>(A(2)) * SB != -1) {
-        // Same signs: add the magnitudes. A carry out of the top digit is dropped; the word
-        // counts of the predicates leave room for every sum they form.
-        R(2) = A(2);
-        std::uint32_t carry = 0;
-        for (std::int32_t i = 3; i <= n; ++i) {
-            const std::uint32_t s =
-                static_cast<std::uint32_t>(A(i)) + static_cast<std::uint32_t>(B(i)) + carry;
-            R(i) = static_cast<std::int32_t>(s & MASK);
-            carry = s >> 30;
-        }
-        return;
-    }
-    // Opposite signs: the larger magnitude keeps its sign, and the smaller is subtracted from it.
-    std::int32_t top = n;
-    while (top >= 3 && A(top) == B(top))
-        --top;
-    if (top < 3) {
-        R(2) = 0;
-        for (std::int32_t i = 3; i <= n; ++i)
-            R(i) = 0;
-        return;
-    }
-    const bool aLarger = A(top) > B(top);
-    const Cvec G = aLarger ? A : B;
-    const Cvec S = aLarger ? B : A;
-    R(2) = aLarger ? A(2) : SB;
-    std::int64_t borrow = 0;
-    for (std::int32_t i = 3; i <= n; ++i) {
-        std::int64_t d = static_cast<std::int64_t>(G(i)) - S(i) - borrow;
-        if (d < 0) {
-            d += BASE;
-            borrow = 1;
-        } else {
-            borrow = 0;
-        }
-        R(i) = static_cast<std::int32_t>(d);
-    }
-}
-
-// R = A - B, both of n words.
-inline void SubWords(Cvec A, Cvec B, Ivec R, std::int32_t n) {
-    if (B(2) == 0) {
-        for (std::int32_t i = 1; i <= n; ++i)
-            R(i) = A(i);
-        return;
-    }
-    AddWords(A, B, Diff(0, B(2)), R, n);
-}
-
-// R = A × B, the magnitude taken modulo 2^(30(n-2)). Each column of the schoolbook product is
-// summed with every 60-bit digit product split into its low and high 30 bits, so the sums stay
-// far inside 64 bits for any word count; the carry out of the last column is dropped. This gives
-// digit for digit what the column scheme over 15-bit half digits gives.
-inline void MultWords(Cvec A, Cvec B, Ivec R, std::int32_t n) {
-    R(1) = n;
-    R(2) = static_cast<std::int32_t>(static_cast<std::int64_t>(A(2)) * B(2));
-    if (R(2) == 0) {
-        for (std::int32_t i = 3; i <= n; ++i)
-            R(i) = 0;
-        return;
-    }
-    std::uint64_t carry = 0;
-    for (std::int32_t k = 3; k <= n; ++k) {
-        std::uint64_t lo = carry;
-        std::uint64_t hi = 0;
-        for (std::int32_t j = 3; j <= k; ++j) {
-            const std::uint64_t p = static_cast<std::uint64_t>(static_cast<std::uint32_t>(A(j))) *
-                                    static_cast<std::uint32_t>(B(k + 3 - j));
-            lo += p & MASK;
-            hi += p >> 30;
-        }
-        R(k) = static_cast<std::int32_t>(lo & MASK);
-        carry = (lo >> 30) + hi;
-    }
-}
-
-// Right-aligned exponent form of a real with 15 significant digits: "0.", the digits, "E" and a
-// signed two-digit exponent, e.g. "0.115292150460685E+19", padded on the left to `width`.
-std::string ExponentField(float a, int width) {
-    std::string text;
-    if (std::isinf(a)) {
-        text = a < 0 ? "-Infinity" : "Infinity";
-    } else {
-        char buf[40];
-        // d.dddddddddddddde±xx: the same 15 digits, one decimal place further left.
-        std::snprintf(buf, sizeof buf, "%.14E", static_cast<double>(a));
-        const std::string s = buf;
-        const std::size_t lead = s[0] == '-' ? 1 : 0;
-        const std::size_t e = s.find('E');
-        std::string digits = s.substr(lead, 1) + s.substr(lead + 2, e - lead - 2);
-        int exponent = std::stoi(s.substr(e + 1));
-        if (a != 0) ++exponent;
-        char exp[16];
-        std::snprintf(exp, sizeof exp, "E%c%02d", exponent < 0 ? '-' : '+',
-                      exponent < 0 ? -exponent : exponent);
-        text = std::string(lead ? "-" : "") + "0." + digits + exp;
-    }
-    if (static_cast<int>(text.size()) >= width) return text;
-    return std::string(width - text.size(), ' ') + text;
-}
-
-}  // namespace
-
-// N as a LEN-word number. A word count of 3 or less is reported and L is left as it was; the run
-// goes on (no caller in the hull passes such a count).
-void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN) {
-    if (LEN <= 3) {
-        std::fprintf(stderr, "Error in LTRANS: N should be greater than 3.\nPresent N is%s\n",
-                     Field(LEN, 3).c_str());
-        return;
-    }
-    Convert(N, L, LEN);
-}
-
-// R = A + B; both of one word count. A carry out of the top digit is dropped.
-void exadd(const std::int32_t* a, const std::int32_t* b, std::int32_t* R) {
-    const Cvec A(a), B(b);
-    if (A(1) != B(1))
-        HullStop(" Error in EXADD: The integer sizes do not match.", SizeLine(A(1), B(1)));
-    AddWords(A, B, B(2), R, A(1));
-}
-
-// R = A - B; B is not modified. With B zero, A is copied whole, with its own word count and no
-// size check; otherwise the sum with -B checks and reports as the sum.
-void exsub(const std::int32_t* a, const std::int32_t* b, std::int32_t* R) {
-    const Cvec A(a), B(b);
-    if (B(2) != 0 && A(1) != B(1))
-        HullStop(" Error in EXADD: The integer sizes do not match.", SizeLine(A(1), B(1)));
-    SubWords(A, B, R, A(1));
-}
-
-// R = A × B; both of one word count. Exact whenever the product fits the word count.
-void exmult(const std::int32_t* a, const std::int32_t* b, std::int32_t* R) {
-    const Cvec A(a), B(b);
-    if (A(1) != B(1))
-        HullStop(" Error in EXMULT: The integer sizes do not match.", SizeLine(A(1), B(1)));
-    MultWords(A, B, R, A(1));
-}
-
-// Half digit I of A: odd I is the low 15 bits of digit (I+1)/2, even I the high 15 bits of digit
-// I/2. An I outside the number ends the run.
-std::int32_t lhalf(const std::int32_t* a, std::int32_t I) {
-    const Cvec A(a);
-    const std::int32_t k = (I + 1) / 2;
-    if (k <= 0 || k > A(1) - 2)
-        HullStop(" Error in LHALF: Integer I is out of range. I = " + Field(I, 5));
-    const std::int32_t d = A(k + 2);
-    return I % 2 != 0 ? d % HALF : d / HALF;
-}
-
-// The single-precision value of L, summed from the least significant digit up with a rounding
-// to single precision after every step.
-float floatl(const std::int32_t* l) {
-    const Cvec L(l);
-    const std::int32_t n = L(1);
-    float s = 0.0f;
-    float power = 1.0f;  // (2^30)^i in single precision
-    for (std::int32_t i = 0; i <= n - 3; ++i) {
-        s = s + power * static_cast<float>(L(i + 3));
-        power = power * FBASE;
-    }
-    return s * static_cast<float>(L(2));
-}
-
-// A truncated toward zero as a LEN-word number, all real arithmetic in single precision. A value
-// that needs more than LEN words (infinity included) ends the run; a not-a-number is zero.
-void ltranf(float A, std::int32_t* l, std::int32_t LEN) {
-    const Ivec L(l);
-    L(1) = LEN;
-    float r;
-    if (A > 0) {
-        L(2) = 1;
-        r = A;
-    } else if (A < 0) {
-        L(2) = -1;
-        r = -A;
-    } else {
-        L(2) = 0;
-        for (std::int32_t i = 3; i <= LEN; ++i)
-            L(i) = 0;
-        return;
-    }
-    // The word of the most significant digit. Infinity would scale forever: it fits no count.
-    float t = r;
-    std::int32_t k = 3;
-    while (t >= FBASE && !std::isinf(t)) {
-        t = t * (1.0f / FBASE);
-        k = k + 1;
-    }
-    if (std::isinf(t) || LEN < k)
-        HullStop("Error in LTRANF: A is too large.",
-                 " A, N =" + ExponentField(A, 30) + Field(LEN, 3));
-    L(k) = static_cast<std::int32_t>(t);
-    for (std::int32_t j = k; j >= 4; --j) {
-        float power = 1.0f;  // (2^30)^(j-4)
-        for (std::int32_t i = 4; i < j; ++i)
-            power = power * FBASE;
-        r = r - power * FBASE * static_cast<float>(L(j));
-        t = r / power;
-        L(j - 1) = static_cast<std::int32_t>(t);
-    }
-    for (std::int32_t i = k + 1; i <= LEN; ++i)
-        L(i) = 0;
-    // A magnitude below 1 truncates to zero, and zero carries sign 0 like every other zero.
-    if (k == 3 && L(3) == 0) L(2) = 0;
-}
-
-// =================================================================================================
 // Exact predicates
 //
-// Each determinant converts its coordinate differences with one fixed word count (`length`): 4
-// words hold any 2×2 determinant of differences below 2^29 (below 2^59), 5 words any 3×3 one
-// (below 6·2^87 < 2^90). A smaller rank means a larger perturbation: the point of lowest rank
-// decides first.
+// Every coordinate difference they form must lie below 2^29 in magnitude, as it does for the
+// points of the hull. A smaller rank means a larger perturbation: the point of lowest rank decides
+// first.
 // =================================================================================================
 
 // sign(A(2) - A(1)).
@@ -341,82 +74,33 @@ std::int32_t jsd1s(const std::int32_t* p, const std::int32_t* u) {
 
 // sign((A2 - A1)(B3 - B1) - (A3 - A1)(B2 - B1)), exactly.
 std::int32_t isd1ss(const std::int32_t* a, const std::int32_t* b) {
-    constexpr std::int32_t length = 4;
     const Cvec A(a), B(b);
-    const std::int32_t a2 = Diff(A(2), A(1)), a3 = Diff(A(3), A(1));
-    const std::int32_t b2 = Diff(B(2), B(1)), b3 = Diff(B(3), B(1));
-    if (InHardware(a2) && InHardware(a3) && InHardware(b2) && InHardware(b3))
-        return SignMinor(a2, a3, b2, b3);
-    std::int32_t LA[length], LB[length], LC[length], LD[length];
-    Convert(a2, LA, length);
-    Convert(a3, LB, length);
-    Convert(b2, LC, length);
-    Convert(b3, LD, length);
-    std::int32_t T1[length], T2[length], R[length];
-    MultWords(LA, LD, T1, length);
-    MultWords(LB, LC, T2, length);
-    SubWords(T1, T2, R, length);
-    return R[1];
+    const std::int64_t a1 = A(1), b1 = B(1);
+    return SignMinor(A(2) - a1, A(3) - a1, B(2) - b1, B(3) - b1);
 }
 
 // The orientation of the points P(1), P(2), P(3) in the (U, V) plane: +1 counterclockwise,
 // -1 clockwise, 0 collinear, exactly.
 std::int32_t jsd1ss(const std::int32_t* p, const std::int32_t* u, const std::int32_t* v) {
-    constexpr std::int32_t length = 4;
     const Cvec P(p), U(u), V(v);
-    const std::int32_t u2 = Diff(U(P(2)), U(P(1))), u3 = Diff(U(P(3)), U(P(1)));
-    const std::int32_t v2 = Diff(V(P(2)), V(P(1))), v3 = Diff(V(P(3)), V(P(1)));
-    if (InHardware(u2) && InHardware(u3) && InHardware(v2) && InHardware(v3))
-        return SignMinor(u2, u3, v2, v3);
-    std::int32_t LA[length], LB[length], LC[length], LD[length];
-    Convert(u2, LA, length);
-    Convert(u3, LB, length);
-    Convert(v2, LC, length);
-    Convert(v3, LD, length);
-    std::int32_t T1[length], T2[length], R[length];
-    MultWords(LA, LD, T1, length);
-    MultWords(LC, LB, T2, length);
-    SubWords(T1, T2, R, length);
-    return R[1];
+    const std::int64_t u1 = U(P(1)), v1 = V(P(1));
+    return SignMinor(U(P(2)) - u1, U(P(3)) - u1, V(P(2)) - v1, V(P(3)) - v1);
 }
 
 // The exact sign of the determinant with rows P(2) - P(1), P(3) - P(1), P(4) - P(1): negative
 // when P(4) lies on the side of the plane from which P(1), P(2), P(3) turn clockwise.
 std::int32_t jd1sss(const std::int32_t* p, const std::int32_t* ix, const std::int32_t* iy,
                     const std::int32_t* iz) {
-    constexpr std::int32_t length = 5;
     const Cvec P(p), X(ix), Y(iy), Z(iz);
     const std::int32_t p1 = P(1);
-    std::int32_t dx[3], dy[3], dz[3];
-    bool hardware = true;
+    std::int64_t d[3][3];
     for (int k = 0; k < 3; ++k) {
-        dx[k] = Diff(X(P(k + 2)), X(p1));
-        dy[k] = Diff(Y(P(k + 2)), Y(p1));
-        dz[k] = Diff(Z(P(k + 2)), Z(p1));
-        hardware = hardware && InHardware(dx[k]) && InHardware(dy[k]) && InHardware(dz[k]);
+        d[k][0] = std::int64_t{X(P(k + 2))} - X(p1);
+        d[k][1] = std::int64_t{Y(P(k + 2))} - Y(p1);
+        d[k][2] = std::int64_t{Z(P(k + 2))} - Z(p1);
     }
-    if (hardware) return SignDet3(dx[0], dy[0], dz[0], dx[1], dy[1], dz[1], dx[2], dy[2], dz[2]);
-    std::int32_t DX[3][length], DY[3][length], DZ[3][length];
-    for (int k = 0; k < 3; ++k) {
-        Convert(dx[k], DX[k], length);
-        Convert(dy[k], DY[k], length);
-        Convert(dz[k], DZ[k], length);
-    }
-    // The six triple products of the expansion, each (first × second) × third.
-    static constexpr int TERMS[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
-                                        {0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
-    std::int32_t RT[6][length], T[length];
-    for (int t = 0; t < 6; ++t) {
-        MultWords(DX[TERMS[t][0]], DY[TERMS[t][1]], T, length);
-        MultWords(T, DZ[TERMS[t][2]], RT[t], length);
-    }
-    std::int32_t S1[length], S2[length];
-    AddWords(RT[0], RT[1], RT[1][1], S1, length);
-    AddWords(S1, RT[2], RT[2][1], S2, length);
-    SubWords(S2, RT[3], S1, length);
-    SubWords(S1, RT[4], S2, length);
-    SubWords(S2, RT[5], S1, length);
-    return S1[1];
+    return SignDet3(d[0][0], d[0][1], d[0][2], d[1][0], d[1][1], d[1][2], d[2][0], d[2][1],
+                    d[2][2]);
 }
 
 // OUT = IN sorted by ascending KEY with a stable bubble sort; ISIGN = +1 for an even and -1 for
@@ -477,109 +161,19 @@ std::int32_t itleft(std::int32_t I, std::int32_t J, std::int32_t K, const std::i
 // Four-point orientation test
 // =================================================================================================
 
-namespace {
-
-// The filter's threshold factor: the single-precision value nearest to 10^-6.
-constexpr double FILTER_EPS = static_cast<double>(1e-6f);
-
-// Sign of the orientation determinant of (p1, p2, p3, p4) when double precision proves it, else 0.
-// The differences are the exact integer differences: the coordinates convert exactly and their
-// difference (below 2^32 in magnitude) is exact in double, with no 32-bit overflow for any input.
-// Each product and the sum then lose at most a few units of 2^-53 of the largest product M, and
-// the verdict needs |D| > 10^-6 · M: a decided sign is always the exact one.
-inline std::int32_t Filter(std::int32_t p1, std::int32_t p2, std::int32_t p3, std::int32_t p4,
-                           Cvec X, Cvec Y, Cvec Z) {
-    const double x1 = X(p1), y1 = Y(p1), z1 = Z(p1);
-    const double dx2 = X(p2) - x1, dy2 = Y(p2) - y1, dz2 = Z(p2) - z1;
-    const double dx3 = X(p3) - x1, dy3 = Y(p3) - y1, dz3 = Z(p3) - z1;
-    const double dx4 = X(p4) - x1, dy4 = Y(p4) - y1, dz4 = Z(p4) - z1;
-    const double T1 = dx2 * dy3 * dz4;
-    const double T2 = dx3 * dy4 * dz2;
-    const double T3 = dx4 * dy2 * dz3;
-    const double T4 = dx2 * dy4 * dz3;
-    const double T5 = dx3 * dy2 * dz4;
-    const double T6 = dx4 * dy3 * dz2;
-    const double D = T1 + T2 + T3 - T6 - T5 - T4;
-    // Plain comparisons rather than fmax: no operand can be a NaN, and they compile to maxsd.
-    double M = std::fabs(T1);
-    for (const double T : {T2, T3, T4, T5, T6})
-        M = std::fabs(T) > M ? std::fabs(T) : M;
-    const double B = M > 1.0 ? M : 1.0;
-    if (std::fabs(D) > B * FILTER_EPS) return D > 0 ? 1 : -1;
-    return 0;
-}
-
-// The first non-zero of the coefficient signs, in the order given; 1 when all are 0.
-template <class... Coefficient>
-inline std::int32_t Perturbed(Coefficient... c) {
-    std::int32_t r = 0;
-    static_cast<void>((((r = c()) != 0) || ...));
-    return r != 0 ? r : 1;
-}
-
-// -COORD_SPAN <= c < COORD_SPAN for every coordinate keeps every difference below 2^29.
-constexpr std::uint32_t COORD_SPAN = std::uint32_t{1} << 28;
-
-// jorsss through the filter and the multi-word routines, for points beyond the hull's bound.
-std::int32_t RankedOrientation(const std::int32_t* iv, const std::int32_t* ix,
-                               const std::int32_t* iy, const std::int32_t* iz,
-                               const std::int32_t* irank) {
-    const Cvec IV(iv);
-    std::int32_t r = Filter(IV(1), IV(2), IV(3), IV(4), ix, iy, iz);
-    if (r != 0) return r;
-
-    // Lowest rank first; sigma is the parity of the permutation into that order.
-    std::int32_t S[4];
-    std::int32_t sigma;
-    sortbn(4, iv, irank, S, sigma);
-    r = jd1sss(S, ix, iy, iz);
-    if (r != 0) return r * sigma;
-
-    // The exact determinant is 0: the signs of the coefficients of the perturbed determinant, in
-    // decreasing order of significance, decide. A coefficient implied 0 by the earlier ones being
-    // 0 is not evaluated.
-    const std::int32_t s1 = S[0], s2 = S[1], s3 = S[2], s4 = S[3];
-    const std::int32_t P234[3] = {s2, s3, s4};
-    const std::int32_t P134[3] = {s1, s3, s4};
-    const std::int32_t P124[3] = {s1, s2, s4};
-    const std::int32_t P34[2] = {s3, s4};
-    const std::int32_t P24[2] = {s2, s4};
-    const std::int32_t P14[2] = {s1, s4};
-    return sigma * Perturbed([&] { return -jsd1ss(P234, iy, iz); },
-                             [&] { return jsd1ss(P134, iy, iz); },
-                             [&] { return -jsd1ss(P124, iy, iz); },
-                             [&] { return jsd1ss(P234, ix, iz); }, [&] { return -jsd1s(P34, iz); },
-                             [&] { return jsd1s(P24, iz); }, [&] { return -jsd1ss(P134, ix, iz); },
-                             [&] { return -jsd1s(P14, iz); }, [&] { return jsd1ss(P124, ix, iz); },
-                             [&] { return -jsd1ss(P234, ix, iy); }, [&] { return jsd1s(P34, iy); },
-                             [&] { return -jsd1s(P24, iy); }, [&] { return -jsd1s(P34, ix); });
-}
-
-}  // namespace
-
 // The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
 // perturbation: +1 or -1, never 0, negated by any exchange of two points.
 //
-// Whenever the determinant is not 0, the ranked evaluation returns the exact sign of the given
-// order's determinant (the rank sort permutes rows and sigma undoes it), so that sign is settled
-// first, on the given order. Points within the hull's coordinate bound take the hardware path:
-// every difference of two of them is below 2^29, where the hardware and the multi-word
-// evaluations are both exact. Other input takes the filter and the multi-word routines.
+// Whenever the determinant is not 0, the perturbed determinant has its sign, so that sign is
+// settled first, on the given order; only a 0 needs the rank order and the perturbation. Every
+// coordinate difference must lie below 2^29 in magnitude, as it does for the points of the hull.
 std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
                     const std::int32_t* iz, const std::int32_t* irank) {
     const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
     const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
-    const std::int32_t x[4] = {X(p[0]), X(p[1]), X(p[2]), X(p[3])};
-    const std::int32_t y[4] = {Y(p[0]), Y(p[1]), Y(p[2]), Y(p[3])};
-    const std::int32_t z[4] = {Z(p[0]), Z(p[1]), Z(p[2]), Z(p[3])};
-    // c + 2^28 lies below 2^29 for every c in [-2^28, 2^28) and wraps to 2^29 or more for every
-    // other c, so one or over all twelve tells whether each lies in that range.
-    std::uint32_t spread = 0;
-    for (int k = 0; k < 4; ++k)
-        spread |= (static_cast<std::uint32_t>(x[k]) + COORD_SPAN) |
-                  (static_cast<std::uint32_t>(y[k]) + COORD_SPAN) |
-                  (static_cast<std::uint32_t>(z[k]) + COORD_SPAN);
-    if (spread >= 2 * COORD_SPAN) return RankedOrientation(iv, ix, iy, iz, irank);
+    const std::int64_t x[4] = {X(p[0]), X(p[1]), X(p[2]), X(p[3])};
+    const std::int64_t y[4] = {Y(p[0]), Y(p[1]), Y(p[2]), Y(p[3])};
+    const std::int64_t z[4] = {Z(p[0]), Z(p[1]), Z(p[2]), Z(p[3])};
 
     const std::int32_t r = SignDet3(x[1] - x[0], y[1] - y[0], z[1] - z[0], x[2] - x[0], y[2] - y[0],
                                     z[2] - z[0], x[3] - x[0], y[3] - y[0], z[3] - z[0]);
@@ -606,31 +200,18 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
     exchange(1, 3);
     exchange(1, 2);
     const std::int32_t sigma = 1 - 2 * odd;
-    const int at[4] = {static_cast<int>(key[0] & 3), static_cast<int>(key[1] & 3),
-                       static_cast<int>(key[2] & 3), static_cast<int>(key[3] & 3)};
-    const std::int64_t x1 = x[at[0]], x2 = x[at[1]], x3 = x[at[2]], x4 = x[at[3]];
-    const std::int64_t y1 = y[at[0]], y2 = y[at[1]], y3 = y[at[2]], y4 = y[at[3]];
-    const std::int64_t z1 = z[at[0]], z2 = z[at[1]], z3 = z[at[2]], z4 = z[at[3]];
-    // jsd1ss of a triple in the columns (u, v), and jsd1s of a pair.
-    auto minor = [](std::int64_t ua, std::int64_t ub, std::int64_t uc, std::int64_t va,
-                    std::int64_t vb,
-                    std::int64_t vc) { return SignMinor(ub - ua, uc - ua, vb - va, vc - va); };
-    auto order = [](std::int64_t a, std::int64_t b) { return SignOfValue(b - a); };
-    return sigma *
-           Perturbed([&] { return -minor(y2, y3, y4, z2, z3, z4); },
-                     [&] { return minor(y1, y3, y4, z1, z3, z4); },
-                     [&] { return -minor(y1, y2, y4, z1, z2, z4); },
-                     [&] { return minor(x2, x3, x4, z2, z3, z4); }, [&] { return -order(z3, z4); },
-                     [&] { return order(z2, z4); }, [&] { return -minor(x1, x3, x4, z1, z3, z4); },
-                     [&] { return -order(z1, z4); }, [&] { return minor(x1, x2, x4, z1, z2, z4); },
-                     [&] { return -minor(x2, x3, x4, y2, y3, y4); }, [&] { return order(y3, y4); },
-                     [&] { return -order(y2, y4); }, [&] { return -order(x3, x4); });
-}
-
-// ISIGN = the sign of the orientation determinant of (IV(1), ..., IV(4)) when double precision
-// proves it, else 0.
-void sfilt(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
-           const std::int32_t* iz, std::int32_t& ISIGN) {
-    const Cvec IV(iv);
-    ISIGN = Filter(IV(1), IV(2), IV(3), IV(4), ix, iy, iz);
+    // The coordinates in rank order, by column.
+    std::int64_t c[3][4];
+    for (int k = 0; k < 4; ++k) {
+        const int at = static_cast<int>(key[k] & 3);
+        c[0][k] = x[at];
+        c[1][k] = y[at];
+        c[2][k] = z[at];
+    }
+    auto minor = [&c](int a, int b, int d, int u, int v) {
+        return SignMinor(c[u][b] - c[u][a], c[u][d] - c[u][a], c[v][b] - c[v][a],
+                         c[v][d] - c[v][a]);
+    };
+    auto order = [&c](int a, int b, int u) { return SignOfValue(c[u][b] - c[u][a]); };
+    return sigma * perturbation::Cascade(minor, order);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "common/failure.h"
 
@@ -42,6 +43,22 @@ void HullStorage::SizePoints(std::int64_t n) {
     IX = Allocate(m_);
     IY = Allocate(m_);
     IZ = Allocate(m_);
+}
+
+std::int32_t HullStorage::TakePoints(voxwrap::Points points) {
+    const auto n = static_cast<std::int64_t>(points.size());
+    if (n + 1 > INT32_MAX / EdgesPerPoint) Fail(kHullMemory);
+    m_ = static_cast<std::int32_t>(n + 1);
+    IX = std::move(points.x);
+    IY = std::move(points.y);
+    IZ = std::move(points.z);
+    try {
+        for (auto* a : {&IX, &IY, &IZ})
+            a->resize(static_cast<std::size_t>(m_));
+    } catch (const std::bad_alloc&) {
+        Fail(kHullMemory);
+    }
+    return m_ - 1;
 }
 
 void HullStorage::SizeCells() {

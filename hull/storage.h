@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/points.h"
 #include "hull/cells.h"
 #include "hull/chull3.h"
 
@@ -16,6 +17,10 @@ class HullStorage {
     // IX, IY, IZ for n points (m = n + 1 entries each), zero-filled. A size that cannot be had or
     // represented fails with "no allocatable memory for convex hull.".
     void SizePoints(std::int64_t n);
+    // IX, IY, IZ taken over from the points (m = n + 1 entries each, the last one zero): their
+    // arrays move in, grown by one entry (without a copy when their capacity allows). Returns n;
+    // fails like SizePoints.
+    std::int32_t TakePoints(voxwrap::Points points);
     // Every other array of chull3 for the same m, in the order of its argument list.
     void SizeCells();
 

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "common/failure.h"
-#include "hull/storage.h"
+#include "hull/chull3.h"
+#include "hull/convex_hull.h"
 
 namespace voxwrap {
 namespace sampling {
@@ -45,20 +47,9 @@ void KeepSlabCorners(Points& slab) {
     // only a solid is reduced. Sampling planes are polygons of positive area, so a slab of two
     // planes or more is solid; this checks it rather than rely on it.
     if (!IsSolid(slab)) return;
-    const std::size_t n = slab.size();
     try {
-        HullStorage hull;
-        hull.SizePoints(static_cast<std::int64_t>(n));
-        std::copy(slab.x.begin(), slab.x.end(), hull.IX.begin());
-        std::copy(slab.y.begin(), slab.y.end(), hull.IY.begin());
-        std::copy(slab.z.begin(), slab.z.end(), hull.IZ.begin());
-        hull.SizeCells();
-        const auto count = static_cast<std::int32_t>(n);
-        FirstHull(count, hull);
-        const auto kept = static_cast<std::size_t>(KeepExtremePoints(hull));
-        slab.x.assign(hull.IX.begin(), hull.IX.begin() + kept);
-        slab.y.assign(hull.IY.begin(), hull.IY.begin() + kept);
-        slab.z.assign(hull.IZ.begin(), hull.IZ.begin() + kept);
+        Hull hull = ConvexHull(slab);  // a copy: on a failure every point stays
+        slab = std::move(hull.vertices);
     } catch (const std::bad_alloc&) {
     } catch (const Failure&) {
         // Every point stays: the hull of the whole set decides, and reports, as it always did.

@@ -78,8 +78,9 @@ TEST(Options, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
     EXPECT_EQ(help.out.rfind(kOptionsUsage, 0), 0u);
-    for (const char* option : {"--spacing", "--unit", "--format", "--report", "--threads",
-                               "--quiet", "--help", "--version", "stl-ascii", "ply", "obj"}) {
+    for (const char* option :
+         {"--spacing", "--unit", "--format", "--report", "--threads", "--quiet", "--verify",
+          "--help", "--version", "stl-ascii", "ply", "obj"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     const RunResult version = RunVoxwrap({"--version"});
@@ -127,6 +128,29 @@ TEST(Options, DashDashEndsTheOptionsAndTheArgumentsMayBeginWithDashes) {
     EXPECT_EQ(b.status, 0) << b.err;
     EXPECT_EQ(a.out, b.out);
     EXPECT_EQ(ParseStl(a.out).count, 12u);
+}
+
+// --verify checks the hull against every sampling point and changes no byte of any output.
+TEST(Verify, PassesOnTheMugAndChangesNoByte) {
+    const std::string mug = std::string(VOXWRAP_SOURCE_DIR) + "/examples/mug";
+    const std::string dir = TempDir();
+    for (const char* format : {"stl", "ply"}) {
+        SCOPED_TRACE(format);
+        const RunResult plain =
+            RunVoxwrap({"--format", format, "--report", dir + "/plain.json", mug + "/slices",
+                        mug + "/names.txt", "1000-4095", dir + "/plain.out"});
+        const RunResult r =
+            RunVoxwrap({"--verify", "--format", format, "--report", dir + "/verified.json",
+                        mug + "/slices", mug + "/names.txt", "1000-4095", dir + "/verified.out"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(ReadFile(dir + "/verified.out"), ReadFile(dir + "/plain.out"));
+        EXPECT_EQ(ReadFile(dir + "/verified.json"), ReadFile(dir + "/plain.json"));
+    }
+    const RunResult stl = RunVoxwrap(
+        {"--verify", mug + "/slices", mug + "/names.txt", "1000-4095", dir + "/mug.stl"});
+    ASSERT_EQ(stl.status, 0) << stl.err;
+    EXPECT_EQ(ReadFile(dir + "/mug.stl"), ReadFile(mug + "/expected.stl"));
 }
 
 TEST(Spacing, ABoxHasExactlyTheScaledCorners) {

@@ -36,8 +36,9 @@ TEST(ParseOptions, FourArgumentsAreReadAsTheyAlwaysWere) {
 
 TEST(ParseOptions, ReadsEveryOptionBeforeTheArguments) {
     const Options o = Parse({"--quiet", "--spacing", "0.5,.25,2e1", "--unit=mm", "--format", "ply",
-                             "--report=r.json", "--", "--d", "--n", "1", "-"});
+                             "--report=r.json", "--verify", "--", "--d", "--n", "1", "-"});
     EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.verify);
     EXPECT_TRUE(o.spacingGiven);
     EXPECT_EQ(o.spacing.s[0], 0.5);
     EXPECT_EQ(o.spacing.s[1], 0.25);
@@ -74,6 +75,8 @@ TEST(ParseOptions, RefusesBadOptionsByName) {
         {{"--spacing"}, "--spacing : missing value."},
         {{"--quiet=1", "d", "n", "1", "o"}, "--quiet : takes no value."},
         {{"--quiet", "--quiet", "d", "n", "1", "o"}, "--quiet : given twice."},
+        {{"--verify=yes", "d", "n", "1", "o"}, "--verify : takes no value."},
+        {{"--verify", "--verify", "d", "n", "1", "o"}, "--verify : given twice."},
         {{"--unit", "a", "--unit", "b", "d", "n", "1", "o"}, "--unit : given twice."},
         {{"--unit", "", "d", "n", "1", "o"}, "--unit  : bad value."},
         {{"--unit", "a b", "d", "n", "1", "o"}, "--unit a b : bad value."},

@@ -10,14 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "common/limits.h"
 #include "hull/chull3.h"
+#include "hull/multiword.h"
 #include "hull/oracle.h"
 #include "support.h"
 
 namespace {
 
 using Words = std::vector<std::int32_t>;
-constexpr std::int32_t LIMIT = 268435455;  // the largest coordinate the hull accepts
+constexpr std::int32_t LIMIT =
+    voxwrap::kCoordinateLimit;  // the largest coordinate the hull accepts
 
 Words Ltrans(std::int32_t n, std::int32_t len) {
     Words L(len, -7);
@@ -321,15 +324,19 @@ TEST(ExactSign, TwoDimensionalAgreesWithInt128) {
             const Int128 v1 = V[P[0] - 1], v2 = V[P[1] - 1], v3 = V[P[2] - 1];
             const int expected = Sign128((u2 - u1) * (v3 - v1) - (v2 - v1) * (u3 - u1));
             ASSERT_EQ(jsd1ss(P, U, V), expected) << "trial " << trial;
+            ASSERT_EQ(jsd1ssWords(P, U, V), expected) << "trial " << trial;
             const std::int32_t A[3] = {U[P[0] - 1], U[P[1] - 1], U[P[2] - 1]};
             const std::int32_t B[3] = {V[P[0] - 1], V[P[1] - 1], V[P[2] - 1]};
             ASSERT_EQ(isd1ss(A, B), expected) << "trial " << trial;
+            ASSERT_EQ(isd1ssWords(A, B), expected) << "trial " << trial;
         }
     }
     // The largest magnitude: (2M)^2 both ways.
     const std::int32_t A[3] = {-LIMIT, LIMIT, -LIMIT}, B[3] = {-LIMIT, -LIMIT, LIMIT};
     EXPECT_EQ(isd1ss(A, B), 1);
     EXPECT_EQ(isd1ss(B, A), -1);
+    EXPECT_EQ(isd1ssWords(A, B), 1);
+    EXPECT_EQ(isd1ssWords(B, A), -1);
 }
 
 TEST(ExactSign, ThreeDimensionalAgreesWithInt128) {
@@ -341,6 +348,8 @@ TEST(ExactSign, ThreeDimensionalAgreesWithInt128) {
             std::int32_t P[4];
             PickFour(rng, 6, P);
             ASSERT_EQ(jd1sss(P, pts.X.data(), pts.Y.data(), pts.Z.data()), Det3Sign(pts, P))
+                << "bound " << bound << " trial " << trial;
+            ASSERT_EQ(jd1sssWords(P, pts.X.data(), pts.Y.data(), pts.Z.data()), Det3Sign(pts, P))
                 << "bound " << bound << " trial " << trial;
         }
     }
@@ -361,8 +370,10 @@ TEST(ExactSign, ThreeDimensionalEdgeCases) {
         {{-M, M, -M, -M}, {-M, -M, M, -M}, {-M, -M, -M, M}, {2, 1, 3, 4}, -1},
         {{M, -M, M, -M}, {M, M, -M, -M}, {M, -M, -M, M}, {1, 2, 3, 4}, 1},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(jd1sss(c.P, c.X.data(), c.Y.data(), c.Z.data()), c.expected);
+        EXPECT_EQ(jd1sssWords(c.P, c.X.data(), c.Y.data(), c.Z.data()), c.expected);
+    }
 }
 
 TEST(RankSort, OrderAndParity) {
@@ -471,6 +482,11 @@ std::int32_t Orient(const Points& pts, const std::int32_t (&P)[4]) {
     return jorsss(P, pts.X.data(), pts.Y.data(), pts.Z.data(), pts.rank.data());
 }
 
+// The same orientation in the reference arithmetic: the filter and the multi-word determinants.
+std::int32_t OrientWords(const Points& pts, const std::int32_t (&P)[4]) {
+    return jorsssWords(P, pts.X.data(), pts.Y.data(), pts.Z.data(), pts.rank.data());
+}
+
 int Perturbed(const Points& pts, const std::int32_t (&P)[4]) {
     std::int64_t c[4][3];
     std::int32_t rank[4];
@@ -492,6 +508,7 @@ TEST(Orientation, AgreesWithPerturbedDeterminantOnCrowdedLattices) {
         PickFour(rng, 6, P);
         const std::int32_t r = Orient(pts, P);
         ASSERT_EQ(r, Perturbed(pts, P)) << "trial " << trial;
+        ASSERT_EQ(OrientWords(pts, P), r) << "trial " << trial;
         std::int32_t filtered = 7;
         sfilt(P, pts.X.data(), pts.Y.data(), pts.Z.data(), filtered);
         ASSERT_TRUE(filtered == 0 || filtered == Det3Sign(pts, P)) << "trial " << trial;
@@ -505,10 +522,10 @@ TEST(Orientation, AgreesWithPerturbedDeterminantOnCrowdedLattices) {
     }
 }
 
-// Points within [-2^28, 2^28) take jorsss's path in hardware integers, all others the filter and
-// the multi-word routines. Crowded lattices moved to just inside and just beyond that bound must
-// get the perturbed determinant's sign, which a translation does not change, on both paths.
-TEST(Orientation, SameAnswerOnEitherSideOfTheHardwarePath) {
+// Only differences decide: crowded lattices moved to the lowest coordinate the hull accepts and
+// to just beyond the highest must get the perturbed determinant's sign, which a translation does
+// not change, in both arithmetics.
+TEST(Orientation, SameAnswerAfterTranslationInBothArithmetics) {
     std::mt19937 rng(1414);
     for (int trial = 0; trial < 4000; ++trial) {
         Points pts;
@@ -522,6 +539,7 @@ TEST(Orientation, SameAnswerOnEitherSideOfTheHardwarePath) {
                 for (auto& v : *c)
                     v += shift;
             ASSERT_EQ(Orient(moved, P), r) << "trial " << trial << " shift " << shift;
+            ASSERT_EQ(OrientWords(moved, P), r) << "trial " << trial << " shift " << shift;
             ASSERT_EQ(Perturbed(moved, P), r) << "trial " << trial << " shift " << shift;
         }
     }
@@ -549,6 +567,7 @@ TEST(Orientation, DegenerateConfigurations) {
             std::int32_t P[4] = {1, 2, 3, 4};
             do {
                 ASSERT_EQ(Orient(pts, P), Perturbed(pts, P)) << cfg.name;
+                ASSERT_EQ(OrientWords(pts, P), Perturbed(pts, P)) << cfg.name;
             } while (std::next_permutation(P, P + 4));
         } while (std::next_permutation(ranks, ranks + 4));
     }
@@ -588,9 +607,9 @@ TEST(Orientation, EdgeCases) {
     EXPECT_NE(std::count(seen.begin(), seen.end(), -1), 0);
 }
 
-// Large coordinates: the filter decides most quadruples, nearly coplanar ones reach the exact
-// path; either way a non-zero determinant gives its own sign, and the filter never contradicts
-// it.
+// Large coordinates: the reference's filter decides most quadruples, nearly coplanar ones reach
+// its multi-word determinant; either way a non-zero determinant gives its own sign, the filter
+// never contradicts it, and both arithmetics agree.
 TEST(Orientation, AgreesWithExactSignAtLargeCoordinates) {
     std::mt19937 rng(161803);
     std::uniform_int_distribution<std::int32_t> big(-LIMIT, LIMIT);
@@ -619,6 +638,7 @@ TEST(Orientation, AgreesWithExactSignAtLargeCoordinates) {
         (filtered == 0 ? undecided : decided)++;
         const std::int32_t r = Orient(pts, P);
         ASSERT_TRUE(r == 1 || r == -1);
+        ASSERT_EQ(OrientWords(pts, P), r) << "trial " << trial;
         if (exact != 0) {
             ASSERT_EQ(r, exact) << "trial " << trial;
         }
