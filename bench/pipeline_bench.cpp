@@ -2,8 +2,8 @@
 // variables VOXWRAP_BENCH_STACK (a directory of slices, listed with "-") and VOXWRAP_BENCH_RANGE
 // (default 800-65535), on VOXWRAP_BENCH_THREADS threads (default: one per core). bench/pipeline.sh
 // makes a large stack and runs this.
-#include "driver/mesh.h"
 #include "hull/convex_hull.h"
+#include "mesh/mesh.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "slices/csi.h"

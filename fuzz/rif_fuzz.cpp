@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "driver/options.h"
-#include "driver/spacing.h"
+#include "mesh/units.h"
+#include "slices/spacing.h"
 #include "tiff/rif.h"
 
 namespace {

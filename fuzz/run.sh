@@ -32,7 +32,7 @@ mkdir -p build-fuzz
 # A small LZW window (2^13 bytes) lets small inputs reach the code that starts the window over.
 clang++ -std=c++17 -O1 -g -I. -DVOXWRAP_LZW_WINDOW_BITS=13 \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer \
-  tiff/rif.cpp tiff/codecs.cpp driver/spacing.cpp driver/options.cpp fuzz/rif_fuzz.cpp \
+  tiff/rif.cpp tiff/codecs.cpp slices/spacing.cpp mesh/units.cpp common/numbers.cpp fuzz/rif_fuzz.cpp \
   -ldeflate -lzstd -o "$bin"
 # allocator_may_return_null with max_allocation_size_mb: a huge size taken from a header comes
 # back as a failed allocation, which the reader reports as its "no allocatable memory" message,

@@ -1,4 +1,5 @@
-#include "driver/output.h"
+#include "cli/output.h"
+#include "mesh/mesh.h"
 
 #include <gtest/gtest.h>
 

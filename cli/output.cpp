@@ -1,4 +1,4 @@
-#include "driver/output.h"
+#include "cli/output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/error.h"
+#include "cli/error.h"
 
 namespace {
 
@@ -88,13 +88,6 @@ Reach Reached(const char* arg) {
     r.path = std::string(real) + "/" + r.path.substr(slash == std::string::npos ? 0 : slash + 1);
     std::free(real);
     return r;
-}
-
-bool LittleEndianHost() {
-    const std::uint16_t one = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &one, 1);
-    return first == 1;
 }
 
 char gBuffer[1 << 16];  // the file's stream buffer: large writes, few system calls
@@ -204,29 +197,4 @@ void RemoveTemporaryOutput() {
     if (gTempLive == 0) return;
     unlink(gTempPath.c_str());
     gTempLive = 0;
-}
-
-void PutN(std::FILE* stream, const void* data, std::size_t length) {
-    if (std::fwrite(data, 1, length, stream) != length) OutputFailed();
-}
-
-void PutR(std::FILE* stream, const void* data, std::size_t length) {
-    unsigned char buffer[16];
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    while (length > 0) {  // the fields are at most 4 bytes; longer data goes in pieces
-        const std::size_t piece = length < sizeof buffer ? length : sizeof buffer;
-        for (std::size_t i = 0; i < piece; ++i)
-            buffer[i] = bytes[length - 1 - i];
-        PutN(stream, buffer, piece);
-        length -= piece;
-    }
-}
-
-void Put(std::FILE* stream, const void* data, std::size_t length) {
-    static const bool little = LittleEndianHost();
-    if (little) {
-        PutN(stream, data, length);
-    } else {
-        PutR(stream, data, length);
-    }
 }

@@ -1,6 +1,6 @@
 // The run, in order: slice list and common size, gray-level table, sampling of every plane, the
 // hull of the sampling points and then of its extreme points, and only then the output.
-#include "driver/voxwrap_f.h"
+#include "cli/voxwrap_f.h"
 
 #include <unistd.h>
 
@@ -13,19 +13,20 @@
 #include <utility>
 #include <vector>
 
+#include "cli/error.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/progress.h"
 #include "common/failure.h"
-#include "driver/error.h"
-#include "driver/mesh.h"
-#include "driver/options.h"
-#include "driver/output.h"
-#include "driver/progress.h"
-#include "driver/report.h"
-#include "driver/spacing.h"
 #include "hull/check.h"
 #include "hull/convex_hull.h"
+#include "mesh/mesh.h"
+#include "mesh/report.h"
+#include "mesh/units.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "slices/csi.h"
+#include "slices/spacing.h"
 
 namespace {
 
@@ -95,7 +96,15 @@ int Run(int argc, char** argv) {
         slices.names = SliceNames(o, paths, pages);
         slices.voxels = extent;
         slices.unitGiven = o.unitGiven;
-        const FoundSpacing found = SpacingFromSlices(slices, ReadSliceTags);
+        FoundSpacing found;
+        try {
+            found = SpacingFromSlices(slices, ReadSliceTags);
+        } catch (const Failure& f) {
+            // A refusal of the option itself comes with the usage line; a slice's failure as it is.
+            if (f.text.rfind("--spacing tiff : ", 0) != 0) throw;
+            Error(f.text + "\n" + kOptionsUsage);
+        }
+        if (!found.notice.empty()) std::fprintf(stderr, "%s\n", found.notice.c_str());
         spacing = found.spacing;
         if (!o.unitGiven) unit = stlUnit = found.unit;
     }

@@ -34,11 +34,3 @@ void CloseOutput(Output& out);
 
 // Removes a temporary file still being written, if any: the failure path of a run.
 void RemoveTemporaryOutput();
-
-// Write `length` bytes from data to the stream, as they lie in memory (PutN) or last byte first
-// (PutR, for big-endian hosts). A failed write fails with "file not stored.".
-void PutN(std::FILE* stream, const void* data, std::size_t length);
-void PutR(std::FILE* stream, const void* data, std::size_t length);
-
-// Writes a field of `length` bytes little-endian whatever the host is.
-void Put(std::FILE* stream, const void* data, std::size_t length);

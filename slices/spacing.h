@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/mesh.h"
+#include "mesh/mesh.h"
 #include "tiff/rif.h"
 
 // What a slice's first image directory says about its size.
@@ -26,6 +26,9 @@ struct FoundSpacing {
     Spacing spacing;                  // x and y for PlaneOnly, all three for Complete, in unit
     std::string unit;                 // as recorded ("\u00B5m" decoded to UTF-8)
     std::string otherKey, otherUnit;  // OtherUnit: "yunit" or "zunit", and the unit it names
+    // SpacingFromSlices: what was found, as a line to tell the user ("path : spacing 0.5,0.5,2
+    // mm."), when its unit can be written; empty otherwise.
+    std::string notice;
     bool Same(const FoundSpacing& other) const;
 };
 
@@ -50,7 +53,7 @@ struct SpacingSlices {
 // file) records the same; read gives the tags of one image. Fails, naming --spacing tiff and the
 // slice, when the first slice gives no complete size, a size beyond single precision for the
 // stack (SpacingFits), or a unit that cannot be written (without --unit), or when a later one
-// differs. Says on standard error what was found, when its unit can be written.
+// differs; the message begins with "--spacing tiff : ". The notice says what was found.
 FoundSpacing
 SpacingFromSlices(const SpacingSlices& slices,
                   const std::function<SliceTags(const std::string&, const TiffPage*)>& read);

@@ -1,4 +1,4 @@
-#include "driver/report.h"
+#include "mesh/report.h"
 
 #include <charconv>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/mesh.h"
+#include "mesh/mesh.h"
 
 struct ReportInput {
     std::int64_t slices = 0, width = 0, height = 0;

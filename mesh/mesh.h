@@ -31,3 +31,11 @@ std::array<std::int64_t, 3> Normal(const Mesh& mesh, const std::array<std::int32
 // fails with "file not stored.".
 void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spacing& spacing,
                const std::string& unit);
+
+// Write `length` bytes from data to the stream, as they lie in memory (PutN) or last byte first
+// (PutR, for big-endian hosts). A failed write fails with "file not stored.".
+void PutN(std::FILE* stream, const void* data, std::size_t length);
+void PutR(std::FILE* stream, const void* data, std::size_t length);
+
+// Writes a field of `length` bytes little-endian whatever the host is.
+void Put(std::FILE* stream, const void* data, std::size_t length);

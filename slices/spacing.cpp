@@ -1,12 +1,12 @@
-#include "driver/spacing.h"
+#include "slices/spacing.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/error.h"
-#include "driver/options.h"
+#include "common/failure.h"
+#include "mesh/units.h"
 #include "tiff/rif.h"
 
 namespace {
@@ -91,7 +91,7 @@ std::string Number(double value) {
 }
 
 [[noreturn]] void SpacingTiffError(const std::string& message) {
-    Error("--spacing tiff : " + message + "\n" + kOptionsUsage);
+    Fail("--spacing tiff : " + message);
 }
 
 }  // namespace
@@ -216,9 +216,10 @@ SpacingFromSlices(const SpacingSlices& slices,
     const bool writable = GoodUnit(first.unit);
     if (!writable && !slices.unitGiven)
         SpacingTiffError(paths[0] + " gives the unit \"" + unit + "\"; give --unit NAME.");
+    FoundSpacing found = first;
     if (writable) {
-        std::fprintf(stderr, "%s : spacing %s,%s,%s %s.\n", paths[0].c_str(), Number(s[0]).c_str(),
-                     Number(s[1]).c_str(), Number(s[2]).c_str(), first.unit.c_str());
+        found.notice = paths[0] + " : spacing " + Number(s[0]) + "," + Number(s[1]) + "," +
+                       Number(s[2]) + " " + first.unit + ".";
     }
-    return first;
+    return found;
 }

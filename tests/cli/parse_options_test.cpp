@@ -1,4 +1,5 @@
-#include "driver/options.h"
+#include "cli/options.h"
+#include "mesh/units.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,3 @@
-#include "driver/voxwrap_f.h"
+#include "cli/voxwrap_f.h"
 
 int main(int argc, char** argv) { return Voxwrap(argc, argv); }

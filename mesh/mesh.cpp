@@ -1,12 +1,19 @@
-#include "driver/mesh.h"
+#include "mesh/mesh.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
-#include "driver/error.h"
-#include "driver/output.h"
+#include "common/failure.h"
 
 namespace {
+
+bool LittleEndianHost() {
+    const std::uint16_t one = 1;
+    unsigned char first = 0;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
 
 void PutFloat(std::FILE* stream, float value) { Put(stream, &value, sizeof value); }
 
@@ -205,5 +212,30 @@ void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spa
     case MeshFormat::Obj:
         WriteObj(stream, mesh, spacing, unit);
         break;
+    }
+}
+
+void PutN(std::FILE* stream, const void* data, std::size_t length) {
+    if (std::fwrite(data, 1, length, stream) != length) Fail("file not stored.");
+}
+
+void PutR(std::FILE* stream, const void* data, std::size_t length) {
+    unsigned char buffer[16];
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    while (length > 0) {  // the fields are at most 4 bytes; longer data goes in pieces
+        const std::size_t piece = length < sizeof buffer ? length : sizeof buffer;
+        for (std::size_t i = 0; i < piece; ++i)
+            buffer[i] = bytes[length - 1 - i];
+        PutN(stream, buffer, piece);
+        length -= piece;
+    }
+}
+
+void Put(std::FILE* stream, const void* data, std::size_t length) {
+    static const bool little = LittleEndianHost();
+    if (little) {
+        PutN(stream, data, length);
+    } else {
+        PutR(stream, data, length);
     }
 }
