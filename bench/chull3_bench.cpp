@@ -23,25 +23,27 @@
 #include "sample/selection.h"
 #include "slices/csi.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using hullcheck::Point;
-using Points = std::vector<Point>;
+using PointList = std::vector<Point>;
 
-Points Cube(int n) {
+PointList Cube(int n) {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> d(-1000000, 1000000);
-    Points p(n);
+    PointList p(n);
     for (auto& q : p)
         q = {d(rng), d(rng), d(rng)};
     return p;
 }
 
-Points Sphere(int n) {
+PointList Sphere(int n) {
     std::mt19937 rng(12);
     std::normal_distribution<double> g(0.0, 1.0);
     const double R = 10000000.0;
-    Points p(n);
+    PointList p(n);
     for (auto& q : p) {
         double x, y, z, r;
         do {
@@ -59,14 +61,14 @@ Points Sphere(int n) {
 
 // Corners of the convex polygon of every plane of a digital ball of radius r, as the slice
 // sampling produces them: per row the outer corners of the first and last voxel.
-Points Ball(int r) {
-    Points p;
+PointList Ball(int r) {
+    PointList p;
     auto cross = [](const Point& o, const Point& a, const Point& b) {
         return static_cast<std::int64_t>(a.x - o.x) * (b.y - o.y) -
                static_cast<std::int64_t>(a.y - o.y) * (b.x - o.x);
     };
     for (int z = -r; z <= r; ++z) {
-        Points row;
+        PointList row;
         for (int y = -r; y <= r; ++y) {
             const long long s = static_cast<long long>(r) * r - static_cast<long long>(y) * y -
                                 static_cast<long long>(z) * z;
@@ -81,7 +83,7 @@ Points Ball(int r) {
         std::sort(row.begin(), row.end(), [](const Point& a, const Point& b) {
             return a.x < b.x || (a.x == b.x && a.y < b.y);
         });
-        Points hull(2 * row.size());
+        PointList hull(2 * row.size());
         std::size_t k = 0;
         for (std::size_t i = 0; i < row.size(); ++i) {  // monotone chain, strict corners
             while (k >= 2 && cross(hull[k - 2], hull[k - 1], row[i]) <= 0)
@@ -103,7 +105,7 @@ Points Ball(int r) {
 
 // Times chull3 in storage sized as the driver sizes it, then checks the last hull exactly (a
 // benchmark of a wrong hull measures nothing).
-void Run(benchmark::State& state, const Points& points) {
+void Run(benchmark::State& state, const PointList& points) {
     const auto n = static_cast<std::int32_t>(points.size());
     HullStorage h;
     h.SizePoints(n);
@@ -143,7 +145,7 @@ BENCHMARK(BM_Cube)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sphere)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DigitalBall)->Arg(150)->Arg(400)->Unit(benchmark::kMillisecond);
 
-// Points of a qhull input file, timed when VOXWRAP_POINTS names one.
+// PointList of a qhull input file, timed when VOXWRAP_POINTS names one.
 const bool fileRegistered = [] {
     const char* path = std::getenv("VOXWRAP_POINTS");
     if (path == nullptr) return false;
@@ -151,7 +153,7 @@ const bool fileRegistered = [] {
         std::ifstream in(path);
         long long dim = 0, n = 0;
         in >> dim >> n;
-        Points p(static_cast<std::size_t>(n));
+        PointList p(static_cast<std::size_t>(n));
         for (auto& q : p)
             in >> q.x >> q.y >> q.z;
         if (!in || dim != 3) {
@@ -166,13 +168,13 @@ const bool fileRegistered = [] {
 // The sampling points of a slice stack, as the driver collects them: VOXWRAP_SLICES names the
 // directory (its slices listed with "-"), VOXWRAP_RANGE the range list (default 800-65535).
 // With extremeOnly, the corners of their hull instead: the input of the second pass.
-Points SlicePoints(const char* dir, bool extremeOnly) {
+PointList SlicePoints(const char* dir, bool extremeOnly) {
     const char* range = std::getenv("VOXWRAP_RANGE");
     std::int32_t W = 0, H = 0, N = 0;
     const auto paths = CheckSliceImages(dir, "-", &W, &H, &N, nullptr);
     const voxwrap::Points s = voxwrap::SampleStack(
         paths, {}, W, H, voxwrap::Selection::FromRangeList(range != nullptr ? range : "800-65535"));
-    Points p(s.size());
+    PointList p(s.size());
     for (std::size_t i = 0; i < p.size(); ++i)
         p[i] = {s.x[i], s.y[i], s.z[i]};
     if (!extremeOnly) return p;
@@ -181,14 +183,14 @@ Points SlicePoints(const char* dir, bool extremeOnly) {
     for (const auto& q : p)
         input.push_back(q.x, q.y, q.z);
     const voxwrap::Hull hull = voxwrap::ConvexHull(std::move(input));
-    Points corners;
+    PointList corners;
     for (std::size_t i = 0; i < hull.vertices.size(); ++i)
         corners.push_back({hull.vertices.x[i], hull.vertices.y[i], hull.vertices.z[i]});
     return corners;
 }
 
 // The points in qhull's input format.
-void WritePoints(const char* path, const Points& p) {
+void WritePoints(const char* path, const PointList& p) {
     std::ofstream out(path);
     out << "3\n" << p.size() << "\n";
     for (const auto& q : p)
@@ -203,7 +205,7 @@ const bool slicesRegistered = [] {
     for (const bool extremeOnly : {false, true}) {
         benchmark::RegisterBenchmark(extremeOnly ? "BM_SliceCorners" : "BM_Slices",
                                      [dir, extremeOnly](benchmark::State& state) {
-                                         const Points p = SlicePoints(dir, extremeOnly);
+                                         const PointList p = SlicePoints(dir, extremeOnly);
                                          if (const char* path =
                                                  std::getenv("VOXWRAP_SLICES_POINTS"))
                                              WritePoints(path, p);

@@ -11,6 +11,8 @@
 #include "hull/chull3.h"
 #include "hull/multiword.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 constexpr int POINTS = 4096;

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <utility>
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {

@@ -9,6 +9,8 @@
 
 #include "tiff/rif.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 void DecodeSlice(benchmark::State& state, const char* name) {

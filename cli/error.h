@@ -5,4 +5,8 @@
 
 #include "common/failure.h"
 
+namespace voxwrap {
+
 [[noreturn]] inline void Error(const std::string& message) { Fail(message); }
+
+}  // namespace voxwrap

@@ -11,6 +11,8 @@
 #include "cli/output.h"
 #include "mesh/units.h"
 
+namespace voxwrap {
+
 namespace {
 
 [[noreturn]] void OptionError(const std::string& message) { Error(message + "\n" + kOptionsUsage); }
@@ -189,3 +191,5 @@ const char* HelpText() {
            "  --help              this text\n"
            "  --version           the version\n";
 }
+
+}  // namespace voxwrap

@@ -17,6 +17,8 @@
 
 #include "mesh/mesh.h"
 
+namespace voxwrap {
+
 // The program's version, printed by --version.
 constexpr const char* kVersion = "1.0.0";
 
@@ -54,3 +56,5 @@ std::string ReportOutput(const std::string& report);
 
 // What --help prints: the usage line and every option.
 const char* HelpText();
+
+}  // namespace voxwrap

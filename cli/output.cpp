@@ -11,6 +11,8 @@
 
 #include "cli/error.h"
 
+namespace voxwrap {
+
 namespace {
 
 std::string gTempPath;                     // the temporary file being written, if any
@@ -198,3 +200,5 @@ void RemoveTemporaryOutput() {
     unlink(gTempPath.c_str());
     gTempLive = 0;
 }
+
+}  // namespace voxwrap

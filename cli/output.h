@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+namespace voxwrap {
+
 struct Output {
     std::FILE* stream = nullptr;
     bool isStdout = false;
@@ -34,3 +36,5 @@ void CloseOutput(Output& out);
 
 // Removes a temporary file still being written, if any: the failure path of a run.
 void RemoveTemporaryOutput();
+
+}  // namespace voxwrap

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <utility>
 
+namespace voxwrap {
+
 namespace {
 
 // Carriage return and "erase to the end of the line": the cursor stays at the line's start.
@@ -67,3 +69,5 @@ void Progress::Erase() {
     std::fflush(stderr);
     shown_ = false;
 }
+
+}  // namespace voxwrap

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace voxwrap {
+
 class Progress {
   public:
     // Shows nothing unless enabled (the caller decides: a terminal and no --quiet).
@@ -35,3 +37,5 @@ class Progress {
 
 // The text of the display after `done` of `total` slices in `seconds`.
 std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds);
+
+}  // namespace voxwrap

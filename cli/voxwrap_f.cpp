@@ -28,6 +28,8 @@
 #include "slices/csi.h"
 #include "slices/spacing.h"
 
+namespace voxwrap {
+
 namespace {
 
 // Single precision holds every integer up to 2^24 exactly; a coordinate beyond would be rounded
@@ -157,3 +159,5 @@ int Voxwrap(int argc, char** argv) {
         return 1;
     }
 }
+
+}  // namespace voxwrap

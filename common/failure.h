@@ -12,8 +12,12 @@
 #include <string>
 #include <utility>
 
+namespace voxwrap {
+
 struct Failure {
     std::string text;  // exactly what the user reads, without the final newline
 };
 
 [[noreturn]] inline void Fail(std::string text) { throw Failure{std::move(text)}; }
+
+}  // namespace voxwrap

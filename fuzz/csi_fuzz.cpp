@@ -23,6 +23,8 @@
 #include "common/failure.h"
 #include "slices/csi.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 #ifndef CSI_FUZZ_SLICES
 #error "CSI_FUZZ_SLICES must name the directory of fuzz slices (fuzz/run.sh sets it)"
 #endif

@@ -23,6 +23,8 @@
 #include "slices/spacing.h"
 #include "tiff/rif.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 // The scratch file of this process, made once and removed at exit; /dev/shm keeps the writes in

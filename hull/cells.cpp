@@ -9,6 +9,8 @@
 #include "hull/ones.h"
 #include "hull/stop.h"
 
+namespace voxwrap {
+
 // ======================================================================================
 // Free lists
 // ======================================================================================
@@ -258,3 +260,5 @@ void tetra(const std::int32_t v[4], const Cells& C) {
     setEdge(C, E5, P3, P4, F4, F2, E4, E2, E3, E6);
     setEdge(C, E6, P4, P2, F4, F3, E5, E3, E1, E4);
 }
+
+}  // namespace voxwrap

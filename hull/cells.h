@@ -6,6 +6,8 @@
 #include "hull/chull3.h"
 #include "hull/ones.h"
 
+namespace voxwrap {
+
 // ---- walks (inline: they run inside every orientation loop) ----
 
 // The edge after e around its end v, counter-clockwise seen from outside.
@@ -83,3 +85,5 @@ void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
 // Wraps the cylinder of new triangles from the bridge IA -> IB, deletes what it hides, re-links
 // and splices the rings.
 void gcylin(std::int32_t IA, std::int32_t IB, const PointSet& P, const Cells& C, const Work& W);
+
+}  // namespace voxwrap

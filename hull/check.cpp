@@ -12,6 +12,8 @@
 
 #include "hull/cells.h"
 
+namespace voxwrap {
+
 // Returns the message from CheckHull when cond does not hold.
 #define REQUIRE(cond, message)                                                                     \
     do {                                                                                           \
@@ -608,3 +610,5 @@ std::string CheckConvexHull(const voxwrap::Points& points, const voxwrap::Hull& 
 }
 
 }  // namespace hullcheck
+
+}  // namespace voxwrap

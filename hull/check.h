@@ -12,6 +12,8 @@
 #include "hull/convex_hull.h"
 #include "hull/storage.h"
 
+namespace voxwrap {
+
 __extension__ typedef __int128 Int128;
 __extension__ typedef unsigned __int128 UInt128;
 
@@ -41,3 +43,5 @@ std::string CheckConvexHull(const voxwrap::Points& points, const voxwrap::Hull& 
                             bool everyPoint = true);
 
 }  // namespace hullcheck
+
+}  // namespace voxwrap

@@ -13,6 +13,8 @@
 #include "hull/ones.h"
 #include "hull/stop.h"
 
+namespace voxwrap {
+
 namespace {
 
 // Every difference of two coordinates within the limit fits below 2^29: what exact.cpp needs.
@@ -610,3 +612,5 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     }
     markResult(W.IVSUB(1), C, W);
 }
+
+}  // namespace voxwrap

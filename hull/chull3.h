@@ -74,6 +74,8 @@
 
 #include "hull/ones.h"
 
+namespace voxwrap {
+
 // Slots of the parameter array IPAR (9 entries, 1-based).
 namespace slot {
 constexpr std::int32_t NVMAX = 1;   // capacity of every per-vertex array (the caller sets it)
@@ -163,3 +165,5 @@ void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
 void comtan(const std::int32_t* IVFLAG, const std::int32_t* ISPREV, std::int32_t IVA,
             std::int32_t IVB, const std::int32_t* IX, const std::int32_t* IY,
             const std::int32_t* IRANK, std::int32_t& IBA, std::int32_t& IBB);
+
+}  // namespace voxwrap

@@ -14,6 +14,8 @@
 #include "hull/ones.h"
 #include "hull/perturbation.h"
 
+namespace voxwrap {
+
 namespace {
 
 __extension__ typedef __int128 Wide;
@@ -215,3 +217,5 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
     auto order = [&c](int a, int b, int u) { return SignOfValue(c[u][b] - c[u][a]); };
     return sigma * perturbation::Cascade(minor, order);
 }
+
+}  // namespace voxwrap

@@ -16,6 +16,8 @@
 #include "hull/perturbation.h"
 #include "hull/stop.h"
 
+namespace voxwrap {
+
 namespace {
 
 constexpr std::int32_t BASE = 1 << 30;  // one digit of a multi-word integer
@@ -413,3 +415,5 @@ void sfilt(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* i
     const Cvec IV(iv);
     ISIGN = Filter(IV(1), IV(2), IV(3), IV(4), ix, iy, iz);
 }
+
+}  // namespace voxwrap

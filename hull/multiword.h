@@ -9,6 +9,8 @@
 // least significant digit first.
 #include <cstdint>
 
+namespace voxwrap {
+
 // ---- multi-word integers ----
 void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN);
 void exadd(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);
@@ -35,3 +37,5 @@ void sfilt(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* I
 // jorsss for any points whose coordinate differences lie below 2^29.
 std::int32_t jorsssWords(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* IY,
                          const std::int32_t* IZ, const std::int32_t* IRANK);
+
+}  // namespace voxwrap

@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cstdint>
 
+namespace voxwrap {
+
 template <class T>
 struct Ones {
     T* first;
@@ -15,3 +17,5 @@ struct Ones {
 };
 using Ivec = Ones<std::int32_t>;
 using Cvec = Ones<const std::int32_t>;
+
+}  // namespace voxwrap

@@ -9,6 +9,8 @@
 // one column. A coefficient implied 0 by the earlier ones being 0 never appears.
 #include <cstdint>
 
+namespace voxwrap {
+
 namespace perturbation {
 
 enum Column { X = 0, Y = 1, Z = 2 };
@@ -36,3 +38,5 @@ inline std::int32_t Cascade(Minor minor, Order order) {
 }
 
 }  // namespace perturbation
+
+}  // namespace voxwrap

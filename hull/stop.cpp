@@ -2,6 +2,8 @@
 
 #include "common/failure.h"
 
+namespace voxwrap {
+
 std::string Field(std::int64_t value, int width) {
     std::string digits = std::to_string(value);
     if (static_cast<int>(digits.size()) > width) return std::string(width, '*');
@@ -15,3 +17,5 @@ void HullStop(const std::string& line1, const char* line2) {
 void HullStop(const std::string& line1, const std::string& line2) {
     HullStop(line1, line2.c_str());
 }
+
+}  // namespace voxwrap

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace voxwrap {
+
 // `value` right-aligned in a field of exactly `width` characters; a value too wide for its field
 // prints as `width` asterisks, so the line layout never shifts.
 std::string Field(std::int64_t value, int width);
@@ -11,3 +13,5 @@ std::string Field(std::int64_t value, int width);
 // Fails with line1, and line2 below it when given.
 [[noreturn]] void HullStop(const std::string& line1, const char* line2 = nullptr);
 [[noreturn]] void HullStop(const std::string& line1, const std::string& line2);
+
+}  // namespace voxwrap

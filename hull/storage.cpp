@@ -6,6 +6,8 @@
 
 #include "common/failure.h"
 
+namespace voxwrap {
+
 namespace {
 
 constexpr const char* kHullMemory = "no allocatable memory for convex hull.";
@@ -185,3 +187,5 @@ std::int32_t SecondHull(HullStorage& h) {
     h.Run(extreme);
     return extreme;
 }
+
+}  // namespace voxwrap

@@ -12,6 +12,8 @@
 #include "hull/cells.h"
 #include "hull/chull3.h"
 
+namespace voxwrap {
+
 class HullStorage {
   public:
     // IX, IY, IZ for n points (m = n + 1 entries each), zero-filled. A size that cannot be had or
@@ -71,3 +73,5 @@ std::int32_t MarkExtremePoints(std::int32_t n, const HullStorage& hull, std::int
 // True when the points a, b, c (0-based) are not collinear.
 bool HasArea(const std::int32_t* IX, const std::int32_t* IY, const std::int32_t* IZ, std::int32_t a,
              std::int32_t b, std::int32_t c);
+
+}  // namespace voxwrap

@@ -6,6 +6,8 @@
 
 #include "common/failure.h"
 
+namespace voxwrap {
+
 namespace {
 
 bool LittleEndianHost() {
@@ -239,3 +241,5 @@ void Put(std::FILE* stream, const void* data, std::size_t length) {
         PutR(stream, data, length);
     }
 }
+
+}  // namespace voxwrap

@@ -10,6 +10,8 @@
 
 #include "hull/convex_hull.h"
 
+namespace voxwrap {
+
 enum class MeshFormat { Stl, StlAscii, Ply, Obj };
 
 // The size of a voxel along x, y and z. The hull is computed in voxel units; scaling each axis by
@@ -39,3 +41,5 @@ void PutR(std::FILE* stream, const void* data, std::size_t length);
 
 // Writes a field of `length` bytes little-endian whatever the host is.
 void Put(std::FILE* stream, const void* data, std::size_t length);
+
+}  // namespace voxwrap

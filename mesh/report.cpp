@@ -4,6 +4,8 @@
 #include <cmath>
 #include <set>
 
+namespace voxwrap {
+
 namespace {
 
 __extension__ typedef __int128 Int128;
@@ -87,3 +89,5 @@ std::string ReportJson(const ReportInput& in, const Mesh& m) {
     json += "}\n";
     return json;
 }
+
+}  // namespace voxwrap

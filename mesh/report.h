@@ -6,6 +6,8 @@
 
 #include "mesh/mesh.h"
 
+namespace voxwrap {
+
 struct ReportInput {
     std::int64_t slices = 0, width = 0, height = 0;
     Spacing spacing;
@@ -17,3 +19,5 @@ struct ReportInput {
 // volume in voxel units, scaled once at the end; solidity is the object volume over the hull
 // volume, never above 1, because the hull of the cubes contains every object cube.
 std::string ReportJson(const ReportInput& in, const Mesh& hull);
+
+}  // namespace voxwrap

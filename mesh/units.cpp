@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+namespace voxwrap {
+
 namespace {
 
 // The length of the well-formed UTF-8 sequence that begins at text[i], with its code point, or 0
@@ -98,3 +100,5 @@ bool SpacingFits(const Spacing& spacing, const std::array<std::int64_t, 3>& voxe
     }
     return true;
 }
+
+}  // namespace voxwrap

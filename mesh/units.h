@@ -7,6 +7,8 @@
 
 #include "mesh/mesh.h"
 
+namespace voxwrap {
+
 // A unit goes into the report, the mesh headers and the STL's 80-byte header: one word of
 // visible characters, nothing that JSON would need to escape, and well-formed UTF-8 ("µm"): no
 // overlong form, surrogate or code point beyond U+10FFFF, no control character (C0, DEL, C1).
@@ -20,3 +22,5 @@ std::string ShownUnit(const std::string& unit);
 // is a single-precision number: the steps (one voxel along an axis) and their products (the
 // STL's normals) normal numbers, the largest coordinates and normals finite.
 bool SpacingFits(const Spacing& spacing, const std::array<std::int64_t, 3>& voxels);
+
+}  // namespace voxwrap

@@ -16,6 +16,8 @@
 #include "common/numbers.h"
 #include "tiff/rif.h"
 
+namespace voxwrap {
+
 namespace {
 
 // A line of the name file holds at most this many characters, its line feed included; longer
@@ -433,3 +435,5 @@ int CompareSliceNames(const char* option, const char* a, const char* b) {
     const Comparator compare = SortOption(option);
     return compare(MakeEntry(a, 0), MakeEntry(b, 1));
 }
+
+}  // namespace voxwrap

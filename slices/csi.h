@@ -8,6 +8,8 @@
 
 #include "tiff/rif.h"
 
+namespace voxwrap {
+
 // Returns the full path of every slice in slice order and stores, through the non-null pointers,
 // the largest width, the largest height, the slice count and the largest bits per sample.
 //
@@ -26,3 +28,5 @@ std::vector<std::string> CheckSliceImages(const char* directory, const char* nam
 // does, zero only for equal names. Any other option throws "option : unknown sorting option."
 // with the option's first "-" dropped.
 int CompareSliceNames(const char* option, const char* a, const char* b);
+
+}  // namespace voxwrap

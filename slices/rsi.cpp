@@ -6,6 +6,8 @@
 #include "common/failure.h"
 #include "tiff/rif.h"
 
+namespace voxwrap {
+
 namespace {
 
 // Samples w..W-1 of rows 0..h-1 and every sample of rows h..H-1 become 0.
@@ -41,3 +43,5 @@ void ReadSliceImage(const char* path, std::int32_t W, std::int32_t H, std::uint1
     }
     Pad(w, h, W, H, rows);
 }
+
+}  // namespace voxwrap

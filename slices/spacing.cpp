@@ -9,6 +9,8 @@
 #include "mesh/units.h"
 #include "tiff/rif.h"
 
+namespace voxwrap {
+
 namespace {
 
 // The size of one pixel in the unit: the reciprocal of the resolution, 0 when there is none.
@@ -223,3 +225,5 @@ SpacingFromSlices(const SpacingSlices& slices,
     }
     return found;
 }
+
+}  // namespace voxwrap

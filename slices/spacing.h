@@ -12,6 +12,8 @@
 #include "mesh/mesh.h"
 #include "tiff/rif.h"
 
+namespace voxwrap {
+
 // What a slice's first image directory says about its size.
 struct SliceTags {
     std::uint32_t xNum = 0, xDen = 0;  // XResolution, pixels per unit; 0/0 when absent
@@ -57,3 +59,5 @@ struct SpacingSlices {
 FoundSpacing
 SpacingFromSlices(const SpacingSlices& slices,
                   const std::function<SliceTags(const std::string&, const TiffPage*)>& read);
+
+}  // namespace voxwrap

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 std::string Slurp(int fd) {

@@ -19,6 +19,8 @@
 
 #include "tiff/reader.h"
 
+namespace voxwrap {
+
 namespace rif {
 
 // ---------------------------------------------------------------- strip decoders
@@ -541,3 +543,5 @@ void Reader::TermUnpackedDecode() {
 }
 
 }  // namespace rif
+
+}  // namespace voxwrap

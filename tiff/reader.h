@@ -25,6 +25,8 @@
 struct libdeflate_decompressor;
 struct ZSTD_DCtx_s;
 
+namespace voxwrap {
+
 namespace rif {
 
 // ---------------------------------------------------------------- constants
@@ -360,3 +362,5 @@ class Reader {
 };
 
 }  // namespace rif
+
+}  // namespace voxwrap

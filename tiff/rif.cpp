@@ -25,6 +25,8 @@
 #include "common/failure.h"
 #include "tiff/reader.h"
 
+namespace voxwrap {
+
 namespace rif {
 
 // ---------------------------------------------------------------- messages
@@ -879,3 +881,5 @@ Resolution TiffFile::ReadResolution(const TiffPage* page) {
     reader_->ReadResolution(&resolution, page);
     return resolution;
 }
+
+}  // namespace voxwrap

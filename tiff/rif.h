@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace voxwrap {
+
 // One image of a file: the file offset of its directory (0: the file's first directory) and the
 // image's number within a run of images that one directory describes (ImageJ's stacks beyond
 // 4 GiB; 0 otherwise).
@@ -117,3 +119,5 @@ class TiffFile {
     std::string path_;  // every message starts with it
     std::unique_ptr<rif::Reader> reader_;
 };
+
+}  // namespace voxwrap

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 TEST(PutBytes, PutRReversesAndPutNKeepsOrder) {

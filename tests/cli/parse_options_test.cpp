@@ -5,6 +5,8 @@
 
 #include "support.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 Options Parse(std::vector<const char*> args) {

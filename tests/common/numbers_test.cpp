@@ -11,6 +11,8 @@
 #include <random>
 #include <string>
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 void ExpectLikeStrtod(const std::string& s) {

@@ -10,6 +10,8 @@
 #include "hull_fixture.h"
 #include "support.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using hullcheck::Det;
@@ -97,7 +99,7 @@ TEST(SmallHull, CollinearTriangleBuiltAlike) {
 // has its right-hand normal pointing away from the fourth point; and the whole structure passes
 // the finished-hull checks once its flags are set as chull3 would set them.
 TEST(SmallHull, TetrahedronFacesPointOutward) {
-    const Points pts = {{0, 0, 0}, {1, 0, 0}, {0, 0, 1}, {0, 1, 0}};
+    const PointList pts = {{0, 0, 0}, {1, 0, 0}, {0, 0, 1}, {0, 1, 0}};
     HullStorage s = Chained(Storage(pts));
     Tetra(s, 1, 2, 3, 4);
     const V expected[4] = {{1, 2, 3}, {1, 3, 4}, {1, 4, 2}, {3, 2, 4}};

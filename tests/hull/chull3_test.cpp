@@ -13,13 +13,15 @@
 #include "hull_fixture.h"
 #include "support.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using Ranks = std::vector<std::int32_t>;
 
-Points RandomPoints(std::mt19937& rng, int n, int lo, int hi) {
+PointList RandomPoints(std::mt19937& rng, int n, int lo, int hi) {
     std::uniform_int_distribution<int> d(lo, hi);
-    Points p;
+    PointList p;
     for (int i = 0; i < n; ++i)
         p.push_back({d(rng), d(rng), d(rng)});
     return p;
@@ -194,20 +196,20 @@ TEST(PointSort, LargeRandomInputIsOrdered) {
 }
 
 TEST(HullEntry, TooFewPointsFail) {
-    HullStorage h = Storage(Points(5));
+    HullStorage h = Storage(PointList(5));
     EXPECT_EQ(FailureText([&] { h.Run(5); }),
               "NOFP should be greater than 5.\npresenet NOFP is   5");
 }
 
 TEST(HullEntry, CapacityBelowPointsPlusOneFails) {
-    HullStorage h = Storage(Points(6));
+    HullStorage h = Storage(PointList(6));
     h.Reuse(5);  // NVMAX = 6
     EXPECT_EQ(FailureText([&] { h.Run(6); }),
               "NOFP should not be greater than       5\npresenet NOFP is        6");
 }
 
 TEST(HullEntry, CoordinateOutOfRangeFails) {
-    Points p(7, Point{1, 2, 3});
+    PointList p(7, Point{1, 2, 3});
     p[2].x = 268435456;
     HullStorage h = Storage(p);
     EXPECT_EQ(FailureText([&] { h.Run(7); }),
@@ -223,13 +225,13 @@ TEST(HullEntry, CoordinateOutOfRangeFails) {
 
 TEST(HullEntry, ExtremeCoordinatesAccepted) {
     const std::int32_t M = 268435455;
-    Points p = {{-M, -M, -M}, {M, -M, -M}, {-M, M, -M}, {-M, -M, M}, {M, M, M},
-                {M, M, -M},   {0, 0, 0},   {M, -M, M},  {1, 2, 3},   {-M, M, M}};
-    HullStorage run = Hull(p);
+    PointList p = {{-M, -M, -M}, {M, -M, -M}, {-M, M, -M}, {-M, -M, M}, {M, M, M},
+                   {M, M, -M},   {0, 0, 0},   {M, -M, M},  {1, 2, 3},   {-M, M, M}};
+    HullStorage run = RunHull(p);
     EXPECT_EQ(VertexCount(run), 8);
     std::mt19937 rng(17);
     for (int t = 0; t < 5; ++t)
-        Hull(RandomPoints(rng, 40, -M, M));
+        RunHull(RandomPoints(rng, 40, -M, M));
 }
 
 // Every grouping of fours and threes, general and degenerate.
@@ -237,38 +239,39 @@ TEST(HullSmall, EveryGroupingFromSixToTwelve) {
     std::mt19937 rng(1);
     for (int n = 6; n <= 12; ++n) {
         for (int t = 0; t < 20; ++t)
-            Hull(RandomPoints(rng, n, -5, 5));
+            RunHull(RandomPoints(rng, n, -5, 5));
         for (int t = 0; t < 10; ++t)
-            Hull(RandomPoints(rng, n, 0, 1));  // many coincident
+            RunHull(RandomPoints(rng, n, 0, 1));  // many coincident
         for (int t = 0; t < 10; ++t) {
-            Points p = RandomPoints(rng, n, -3, 3);
+            PointList p = RandomPoints(rng, n, -3, 3);
             for (auto& q : p)
                 q.x = 2;  // equal x everywhere
-            Hull(p);
+            RunHull(p);
             for (auto& q : p)
                 q.z = q.x + q.y;  // a tilted plane
-            Hull(p);
+            RunHull(p);
         }
     }
 }
 
 TEST(HullSmall, SixPointsMergeOnce) {
-    const Points p = {{0, 0, 0}, {1, 5, 0}, {2, 0, 5}, {3, 1, 1}, {4, 6, 2}, {5, 0, 0}};
-    HullStorage run = Hull(p);
+    const PointList p = {{0, 0, 0}, {1, 5, 0}, {2, 0, 5}, {3, 1, 1}, {4, 6, 2}, {5, 0, 0}};
+    HullStorage run = RunHull(p);
     EXPECT_LE(VertexCount(run), 6);
 }
 
 // A side that keeps only its bridge vertex: the walk finds no horizon edge on it and the whole
 // side goes but that vertex.
 TEST(HullMerge, LeftKeepsOnlyItsBridgeVertex) {
-    const Points p = {{0, 0, 0}, {1, 0, 0}, {2, 0, -1}, {10, -10, -10}, {10, 10, -10}, {10, 0, 10}};
-    HullStorage run = Hull(p);
+    const PointList p = {{0, 0, 0},      {1, 0, 0},     {2, 0, -1},
+                         {10, -10, -10}, {10, 10, -10}, {10, 0, 10}};
+    HullStorage run = RunHull(p);
     EXPECT_EQ(run.IVFLAG, std::vector<std::int32_t>({1, 0, 0, 1, 1, 1, 0}));
 }
 
 TEST(HullMerge, RightKeepsOnlyItsBridgeVertex) {
-    const Points p = {{0, -10, -10}, {0, 10, -10}, {0, 0, 10}, {5, 0, 0}, {6, 0, 0}, {10, 0, 0}};
-    HullStorage run = Hull(p);
+    const PointList p = {{0, -10, -10}, {0, 10, -10}, {0, 0, 10}, {5, 0, 0}, {6, 0, 0}, {10, 0, 0}};
+    HullStorage run = RunHull(p);
     EXPECT_EQ(run.IVFLAG, std::vector<std::int32_t>({1, 1, 1, 0, 0, 1, 0}));
 }
 
@@ -276,33 +279,33 @@ TEST(HullRandom, CubeOfSeveralSizes) {
     std::mt19937 rng(2);
     for (const int n : {13, 50, 150}) {
         for (int t = 0; t < 4; ++t)
-            Hull(RandomPoints(rng, n, -1000, 1000));
+            RunHull(RandomPoints(rng, n, -1000, 1000));
     }
     for (const int n : {1000, 20000})
-        Hull(RandomPoints(rng, n, -100000, 100000));
+        RunHull(RandomPoints(rng, n, -100000, 100000));
 }
 
 TEST(HullRandom, CubeOfAHundredThousand) {
     std::mt19937 rng(20);
-    Hull(RandomPoints(rng, 100000, -100000000, 100000000));
+    RunHull(RandomPoints(rng, 100000, -100000000, 100000000));
 }
 
 TEST(HullRandom, CrowdedLatticesWithRandomRanks) {
     std::mt19937 rng(3);
     for (int t = 0; t < 30; ++t) {
         const int n = 6 + static_cast<int>(rng() % 60);
-        Points p = RandomPoints(rng, n, 0, 3);
+        PointList p = RandomPoints(rng, n, 0, 3);
         std::vector<std::int32_t> ranks(n);
         for (int i = 0; i < n; ++i)
             ranks[i] = i;
         std::shuffle(ranks.begin(), ranks.end(), rng);
-        Hull(p, ranks);
+        RunHull(p, ranks);
     }
-    Hull(RandomPoints(rng, 5000, 0, 4));
+    RunHull(RandomPoints(rng, 5000, 0, 4));
 }
 
-Points Grid(int a, int b, int c, bool surfaceOnly) {
-    Points p;
+PointList Grid(int a, int b, int c, bool surfaceOnly) {
+    PointList p;
     for (int x = 0; x < a; ++x)
         for (int y = 0; y < b; ++y)
             for (int z = 0; z < c; ++z) {
@@ -321,11 +324,11 @@ TEST(HullLattice, WholeGridsAndGridSurfaces) {
                           {5, 5, 5},
                           {1, 1, 9},
                           {1, 4, 4}}) {
-        Hull(Grid(g[0], g[1], g[2], false));
-        Hull(Grid(g[0], g[1], g[2], true));
+        RunHull(Grid(g[0], g[1], g[2], false));
+        RunHull(Grid(g[0], g[1], g[2], true));
     }
-    Hull(Grid(12, 9, 7, true));
-    Hull(Grid(20, 20, 20, false));
+    RunHull(Grid(12, 9, 7, true));
+    RunHull(Grid(20, 20, 20, false));
 }
 
 // chull3 against its merge tree run through the public routines, which clear the marks of both
@@ -333,16 +336,16 @@ TEST(HullLattice, WholeGridsAndGridSurfaces) {
 // must leave the very same cells, free lists and ring.
 TEST(HullMerge, SameCellsAsTheMergeTreeOfThePublicRoutines) {
     std::mt19937 rng(17);
-    std::vector<std::pair<Points, Ranks>> sets = {{Grid(12, 9, 7, true), {}},
-                                                  {RandomPoints(rng, 3000, 0, 6), {}},
-                                                  {RandomPoints(rng, 2001, -1000, 1000), {}}};
+    std::vector<std::pair<PointList, Ranks>> sets = {{Grid(12, 9, 7, true), {}},
+                                                     {RandomPoints(rng, 3000, 0, 6), {}},
+                                                     {RandomPoints(rng, 2001, -1000, 1000), {}}};
     Ranks shuffled(sets[1].first.size());
     for (std::size_t i = 0; i < shuffled.size(); ++i)
         shuffled[i] = static_cast<std::int32_t>(i);
     std::shuffle(shuffled.begin(), shuffled.end(), rng);
     sets.push_back({sets[1].first, shuffled});
     for (const auto& [points, ranks] : sets) {
-        const HullStorage fast = Hull(points, ranks);
+        const HullStorage fast = RunHull(points, ranks);
         HullStorage slow = Chained(Storage(points, ranks));
         const Cells C = slow.CellsView();
         const Work W = slow.WorkView();
@@ -391,74 +394,74 @@ TEST(HullMerge, SameCellsAsTheMergeTreeOfThePublicRoutines) {
 }
 
 TEST(HullLattice, BoxCornersWithDuplicates) {
-    Points p;
+    PointList p;
     for (int k = 0; k < 5; ++k)
         for (int c = 0; c < 8; ++c)
             p.push_back({(c & 1) * 7, (c >> 1 & 1) * 3, (c >> 2) * 11});
-    HullStorage run = Hull(p);
+    HullStorage run = RunHull(p);
     EXPECT_GE(VertexCount(run), 8);
     std::mt19937 rng(4);
     std::shuffle(p.begin(), p.end(), rng);
-    Hull(p);
+    RunHull(p);
     p.resize(9);
-    Hull(p);
+    RunHull(p);
 }
 
 TEST(HullDegenerate, AllCoplanar) {
     std::mt19937 rng(6);
     for (const int n : {6, 17, 60, 140, 3000}) {
-        Points p = RandomPoints(rng, n, -20, 20);
+        PointList p = RandomPoints(rng, n, -20, 20);
         for (auto& q : p)
             q.z = 3 * q.x - 2 * q.y + 5;
-        Hull(p);
+        RunHull(p);
         for (auto& q : p)
             q.z = 7;
-        Hull(p);
+        RunHull(p);
         for (auto& q : p) {
             q.z = q.y;
             q.y = 4;
         }
-        Hull(p);
+        RunHull(p);
     }
 }
 
 TEST(HullDegenerate, AllEqualX) {
     std::mt19937 rng(7);
     for (const int n : {6, 9, 31, 128, 2000}) {
-        Points p = RandomPoints(rng, n, -50, 50);
+        PointList p = RandomPoints(rng, n, -50, 50);
         for (auto& q : p)
             q.x = -3;
-        Hull(p);
+        RunHull(p);
     }
 }
 
 TEST(HullDegenerate, ManyCoincidentPoints) {
     std::mt19937 rng(8);
-    const Points base = RandomPoints(rng, 10, -9, 9);
-    Points p;
+    const PointList base = RandomPoints(rng, 10, -9, 9);
+    PointList p;
     for (int k = 0; k < 6; ++k)
         p.insert(p.end(), base.begin(), base.end());
-    Hull(p);
+    RunHull(p);
     std::shuffle(p.begin(), p.end(), rng);
-    Hull(p);
-    Points q(30, Point{1, 1, 1});
+    RunHull(p);
+    PointList q(30, Point{1, 1, 1});
     q.push_back({2, 1, 1});
     q.push_back({1, 3, 1});
     q.push_back({1, 1, 4});
-    Hull(q);
+    RunHull(q);
 }
 
 TEST(HullDegenerate, CollinearDistinctPoints) {
-    Points p;
+    PointList p;
     for (int i = 0; i < 24; ++i)
         p.push_back({i, 2 * i, -i});
-    Hull(p);
+    RunHull(p);
 }
 
-// Points on one line at a few positions, drawn in a fixed random order.
-Points CollinearCoincident(int n, int positions, unsigned seed) {
+// PointList on one line at a few positions, drawn in a fixed random order.
+PointList CollinearCoincident(int n, int positions, unsigned seed) {
     std::mt19937 rng(seed);
-    Points p;
+    PointList p;
     for (int i = 0; i < n; ++i) {
         const int t = static_cast<int>(rng() % positions);
         p.push_back({t, 2 * t, 3 * t});
@@ -470,7 +473,7 @@ TEST(HullDegenerate, CollinearCoincidentPoints) {
     for (const int n : {6, 7, 8, 10, 13, 20, 40})
         for (const int positions : {1, 2, 3})
             for (const unsigned seed : {1u, 2u, 3u})
-                Hull(CollinearCoincident(n, positions, seed));
+                RunHull(CollinearCoincident(n, positions, seed));
 }
 
 // On one line with many coincident points a side can keep edges without faces of their own,
@@ -482,17 +485,17 @@ TEST(HullDegenerate, CollinearCoincidentPointsExhaustFaceCells) {
 
 TEST(HullRanks, RepeatedRanksAreReplacedByPointNumbers) {
     std::mt19937 rng(9);
-    const Points p = RandomPoints(rng, 40, 0, 3);
+    const PointList p = RandomPoints(rng, 40, 0, 3);
     std::vector<std::int32_t> numbers(40);
     for (int i = 0; i < 40; ++i)
         numbers[i] = i + 1;
-    const HullStorage direct = Hull(p, numbers);
-    const HullStorage zeros = Hull(p, std::vector<std::int32_t>(40, 0));
+    const HullStorage direct = RunHull(p, numbers);
+    const HullStorage zeros = RunHull(p, std::vector<std::int32_t>(40, 0));
     ExpectSameHull(zeros, direct);
     std::vector<std::int32_t> repeated(40);
     for (int i = 0; i < 40; ++i)
         repeated[i] = i % 7;
-    const HullStorage rep = Hull(p, repeated);
+    const HullStorage rep = RunHull(p, repeated);
     ExpectSameHull(rep, direct);
     for (int i = 0; i < 40; ++i)
         EXPECT_EQ(rep.IRANK[i], i + 1);
@@ -503,19 +506,20 @@ TEST(HullRanks, RepeatedRanksAreReplacedByPointNumbers) {
 TEST(HullRanks, SameArraysAfterTranslationAndScaling) {
     std::mt19937 rng(10);
     for (int t = 0; t < 5; ++t) {
-        const Points p = RandomPoints(rng, 30 + 20 * t, 0, 3);
-        const HullStorage base = Hull(p);
-        Points moved = p;
+        const PointList p = RandomPoints(rng, 30 + 20 * t, 0, 3);
+        const HullStorage base = RunHull(p);
+        PointList moved = p;
         for (auto& q : moved)
             q = {3 * q.x - 1000, 3 * q.y + 77, 3 * q.z + 5};
-        ExpectSameHull(Hull(moved), base);
+        ExpectSameHull(RunHull(moved), base);
     }
 }
 
 // The checker every hull test relies on must see a fault: a broken link, a point outside.
 TEST(HullCheck, ReportsBrokenLinksAndPointsOutside) {
-    const Points p = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 4}, {4, 4, 4}, {1, 1, 1}, {2, 1, 1}};
-    const HullStorage h = Hull(p);
+    const PointList p = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 4},
+                         {4, 4, 4}, {1, 1, 1}, {2, 1, 1}};
+    const HullStorage h = RunHull(p);
     std::int32_t e = 1;
     while (h.IEFLAG[e - 1] != mark::IN_USE)
         ++e;

@@ -15,9 +15,11 @@
 #include "hull_fixture.h"
 #include "support.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
-voxwrap::Points Soa(const Points& p) {
+voxwrap::Points Soa(const PointList& p) {
     voxwrap::Points out;
     for (const Point& q : p)
         out.push_back(q.x, q.y, q.z);
@@ -26,11 +28,11 @@ voxwrap::Points Soa(const Points& p) {
 
 // Lattice points in a box, drawn with repeats; some sets thin (one or two layers thick), some
 // with whole collinear rows and coplanar layers.
-std::vector<Points> CrowdedLattices() {
+std::vector<PointList> CrowdedLattices() {
     std::mt19937 rng(2024);
-    std::vector<Points> sets;
+    std::vector<PointList> sets;
     auto draw = [&](int n, int sx, int sy, int sz) {
-        Points p;
+        PointList p;
         for (int i = 0; i < n; ++i)
             p.push_back({static_cast<std::int32_t>(rng() % sx),
                          static_cast<std::int32_t>(rng() % sy),
@@ -42,14 +44,14 @@ std::vector<Points> CrowdedLattices() {
         sets.push_back(draw(n, 9, 7, 2));  // flat: two layers
         sets.push_back(draw(n, 40, 2 + n % 3, 3));
     }
-    Points rows;  // collinear rows on coplanar layers, and a far apex
+    PointList rows;  // collinear rows on coplanar layers, and a far apex
     for (int z = 0; z < 3; ++z)
         for (int x = 0; x < 10; ++x)
             rows.push_back({x, 2 * z, z == 1 ? 0 : 5});
     rows.push_back({4, 1, 40});
     sets.push_back(rows);
     // Translated to the coordinate limit: only differences decide.
-    Points far = draw(80, 4, 4, 4);
+    PointList far = draw(80, 4, 4, 4);
     for (Point& q : far)
         q = {q.x - 268435455 + 3, q.y + 268435455 - 3, q.z};
     sets.push_back(far);
@@ -57,13 +59,13 @@ std::vector<Points> CrowdedLattices() {
 }
 
 TEST(ConvexHull, TheTwoPassesCornersOnlyEveryPointInside) {
-    for (const Points& p : CrowdedLattices()) {
+    for (const PointList& p : CrowdedLattices()) {
         const voxwrap::Hull hull = voxwrap::ConvexHull(Soa(p));
         EXPECT_EQ(hullcheck::CheckConvexHull(Soa(p), hull), "") << "n = " << p.size();
         // The same as the two passes run by hand on the first occurrences, and the second pass
         // sound by CheckHull (whose brute-force hull, for small inputs, confirms the volume and
         // the corners).
-        Points distinct;
+        PointList distinct;
         for (const Point& q : p) {
             if (std::none_of(distinct.begin(), distinct.end(), [&](const Point& r) {
                     return r.x == q.x && r.y == q.y && r.z == q.z;
@@ -85,8 +87,8 @@ TEST(ConvexHull, TheTwoPassesCornersOnlyEveryPointInside) {
         }
         EXPECT_EQ(hull.triangles, slots) << "n = " << p.size();
     }
-    // Points in one plane have no corner: the second pass refuses to run on none.
-    Points flat;
+    // PointList in one plane have no corner: the second pass refuses to run on none.
+    PointList flat;
     for (int i = 0; i < 20; ++i)
         flat.push_back({i % 5, i / 5, 7});
     EXPECT_EQ(FailureText([&] { voxwrap::ConvexHull(Soa(flat)); }),
@@ -94,8 +96,8 @@ TEST(ConvexHull, TheTwoPassesCornersOnlyEveryPointInside) {
 }
 
 TEST(ConvexHull, CheckSeesEveryKindOfFault) {
-    const Points p = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 4}, {4, 4, 4},
-                      {1, 1, 1}, {4, 4, 0}, {2, 2, 0}, {4, 0, 4}};
+    const PointList p = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}, {0, 0, 4}, {4, 4, 4},
+                         {1, 1, 1}, {4, 4, 0}, {2, 2, 0}, {4, 0, 4}};
     const voxwrap::Points points = Soa(p);
     const voxwrap::Hull good = voxwrap::ConvexHull(points);
     ASSERT_EQ(hullcheck::CheckConvexHull(points, good), "");

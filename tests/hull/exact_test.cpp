@@ -16,6 +16,8 @@
 #include "hull/oracle.h"
 #include "support.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using Words = std::vector<std::int32_t>;
@@ -268,8 +270,8 @@ TEST(MultiWordFailure, RealTooLargeForTheCount) {
 // Exact predicates
 // ---------------------------------------------------------------------------------------------
 
-// Points 1..count with coordinates drawn from lo..hi.
-struct Points {
+// PointList 1..count with coordinates drawn from lo..hi.
+struct PointList {
     std::vector<std::int32_t> X, Y, Z, rank;
     void Fill(std::mt19937& rng, int count, std::int32_t lo, std::int32_t hi) {
         std::uniform_int_distribution<std::int32_t> c(lo, hi);
@@ -291,7 +293,7 @@ void PickFour(std::mt19937& rng, int count, std::int32_t (&P)[4]) {
     std::copy(all.begin(), all.begin() + 4, P);
 }
 
-int Det3Sign(const Points& pts, const std::int32_t (&P)[4]) {
+int Det3Sign(const PointList& pts, const std::int32_t (&P)[4]) {
     const int p[4] = {P[0] - 1, P[1] - 1, P[2] - 1, P[3] - 1};
     return Sign128(Det3(pts.X.data(), pts.Y.data(), pts.Z.data(), p));
 }
@@ -313,7 +315,7 @@ TEST(ExactSign, OneDimensional) {
 TEST(ExactSign, TwoDimensionalAgreesWithInt128) {
     std::mt19937 rng(31337);
     for (const std::int32_t bound : {2, LIMIT}) {
-        Points pts;
+        PointList pts;
         for (int trial = 0; trial < 20000; ++trial) {
             if (trial % 50 == 0) pts.Fill(rng, 6, -bound, bound);
             std::int32_t P[4];
@@ -342,7 +344,7 @@ TEST(ExactSign, TwoDimensionalAgreesWithInt128) {
 TEST(ExactSign, ThreeDimensionalAgreesWithInt128) {
     std::mt19937 rng(4242);
     for (const std::int32_t bound : {1, 2, 1000, LIMIT}) {
-        Points pts;
+        PointList pts;
         for (int trial = 0; trial < 20000; ++trial) {
             if (trial % 50 == 0) pts.Fill(rng, 6, -bound, bound);
             std::int32_t P[4];
@@ -461,7 +463,7 @@ TEST(LeftTurn, DegenerateCases) {
     const std::int32_t KEY2[3] = {1, 3, 2};  // now point 3 ranks second: U3 < U2 reversed
     EXPECT_EQ(itleft(1, 3, 2, U, V, KEY2), 0);
 
-    // Points of ranks 2 and 3 coincide, and V1 = V2: no perturbation term is non-zero.
+    // PointList of ranks 2 and 3 coincide, and V1 = V2: no perturbation term is non-zero.
     const std::int32_t U2[3] = {-3, 6, 6}, V2[3] = {1, 1, 1};
     EXPECT_EQ(itleft(1, 2, 3, U2, V2, KEY), 0);
     EXPECT_EQ(itleft(2, 3, 1, U2, V2, KEY), 0);
@@ -478,16 +480,16 @@ TEST(LeftTurn, DegenerateCases) {
 // Four-point orientation
 // ---------------------------------------------------------------------------------------------
 
-std::int32_t Orient(const Points& pts, const std::int32_t (&P)[4]) {
+std::int32_t Orient(const PointList& pts, const std::int32_t (&P)[4]) {
     return jorsss(P, pts.X.data(), pts.Y.data(), pts.Z.data(), pts.rank.data());
 }
 
 // The same orientation in the reference arithmetic: the filter and the multi-word determinants.
-std::int32_t OrientWords(const Points& pts, const std::int32_t (&P)[4]) {
+std::int32_t OrientWords(const PointList& pts, const std::int32_t (&P)[4]) {
     return jorsssWords(P, pts.X.data(), pts.Y.data(), pts.Z.data(), pts.rank.data());
 }
 
-int Perturbed(const Points& pts, const std::int32_t (&P)[4]) {
+int Perturbed(const PointList& pts, const std::int32_t (&P)[4]) {
     std::int64_t c[4][3];
     std::int32_t rank[4];
     for (int i = 0; i < 4; ++i) {
@@ -501,7 +503,7 @@ int Perturbed(const Points& pts, const std::int32_t (&P)[4]) {
 // sign of the perturbed determinant, and exchanging two points must negate it.
 TEST(Orientation, AgreesWithPerturbedDeterminantOnCrowdedLattices) {
     std::mt19937 rng(2718);
-    Points pts;
+    PointList pts;
     for (int trial = 0; trial < 12000; ++trial) {
         if (trial % 20 == 0) pts.Fill(rng, 6, trial % 40 ? -1 : -2, trial % 40 ? 1 : 2);
         std::int32_t P[4];
@@ -528,13 +530,13 @@ TEST(Orientation, AgreesWithPerturbedDeterminantOnCrowdedLattices) {
 TEST(Orientation, SameAnswerAfterTranslationInBothArithmetics) {
     std::mt19937 rng(1414);
     for (int trial = 0; trial < 4000; ++trial) {
-        Points pts;
+        PointList pts;
         pts.Fill(rng, 6, 0, 2);
         std::int32_t P[4];
         PickFour(rng, 6, P);
         const std::int32_t r = Orient(pts, P);
         for (const std::int32_t shift : {-(LIMIT + 1), LIMIT - 1}) {  // lowest accepted; beyond
-            Points moved = pts;
+            PointList moved = pts;
             for (auto* c : {&moved.X, &moved.Y, &moved.Z})
                 for (auto& v : *c)
                     v += shift;
@@ -560,7 +562,7 @@ TEST(Orientation, DegenerateConfigurations) {
         {"all coincide", {5, 5, 5, 5}, {-2, -2, -2, -2}, {7, 7, 7, 7}},
     };
     for (const auto& cfg : configs) {
-        Points pts{cfg.X, cfg.Y, cfg.Z, {0, 1, 2, 3}};
+        PointList pts{cfg.X, cfg.Y, cfg.Z, {0, 1, 2, 3}};
         std::int32_t ranks[4] = {0, 1, 2, 3};
         do {
             std::copy(ranks, ranks + 4, pts.rank.begin());
@@ -574,14 +576,14 @@ TEST(Orientation, DegenerateConfigurations) {
 }
 
 TEST(Orientation, EdgeCases) {
-    Points unit{{0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}, {10, 20, 30, 40}};
+    PointList unit{{0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}, {10, 20, 30, 40}};
     EXPECT_EQ(Orient(unit, {1, 2, 3, 4}), 1);
     EXPECT_EQ(Orient(unit, {1, 2, 4, 3}), -1);
     unit.rank = {40, 30, 20, 10};  // the answer does not depend on the ranks here
     EXPECT_EQ(Orient(unit, {1, 2, 3, 4}), 1);
 
     // Four coincident points: +1 in rank order, -1 in an odd permutation of it.
-    Points same{{3, 3, 3, 3}, {3, 3, 3, 3}, {3, 3, 3, 3}, {7, 5, 9, 1}};
+    PointList same{{3, 3, 3, 3}, {3, 3, 3, 3}, {3, 3, 3, 3}, {7, 5, 9, 1}};
     EXPECT_EQ(Orient(same, {4, 2, 1, 3}), 1);
     EXPECT_EQ(Orient(same, {2, 4, 1, 3}), -1);
     EXPECT_EQ(Orient(same, {1, 2, 3, 4}), 1);  // ranks (7, 5, 9, 1): four exchanges
@@ -590,13 +592,13 @@ TEST(Orientation, EdgeCases) {
     // A nearly flat tetrahedron at large coordinates: the filter cannot tell, the exact
     // determinant (2H - 1 > 0) does.
     const std::int32_t H = LIMIT / 2;
-    Points thin{
+    PointList thin{
         {0, H, H - 1, 2 * H - 1}, {0, H - 1, H, 2 * H - 1}, {0, H, H, 2 * H + 1}, {4, 3, 2, 1}};
     EXPECT_EQ(Orient(thin, {1, 2, 3, 4}), 1);
     EXPECT_EQ(Orient(thin, {2, 1, 3, 4}), -1);
 
     // Coplanar points: permuting the ranks can change the answer.
-    Points flat{{0, 2, 0, 1}, {0, 0, 2, 1}, {0, 0, 0, 0}, {1, 2, 3, 4}};
+    PointList flat{{0, 2, 0, 1}, {0, 0, 2, 1}, {0, 0, 0, 0}, {1, 2, 3, 4}};
     std::vector<std::int32_t> seen;
     std::int32_t ranks[4] = {1, 2, 3, 4};
     do {
@@ -614,7 +616,7 @@ TEST(Orientation, AgreesWithExactSignAtLargeCoordinates) {
     std::mt19937 rng(161803);
     std::uniform_int_distribution<std::int32_t> big(-LIMIT, LIMIT);
     std::uniform_int_distribution<std::int32_t> small(-3, 3);
-    Points pts;
+    PointList pts;
     int undecided = 0, decided = 0;
     for (int trial = 0; trial < 40000; ++trial) {
         pts.Fill(rng, 4, -LIMIT, LIMIT);

@@ -14,11 +14,13 @@
 #include "hull/check.h"
 #include "hull/storage.h"
 
+using namespace voxwrap;  // the tests speak the library's names
+
 using hullcheck::Point;
-using Points = std::vector<Point>;
+using PointList = std::vector<Point>;
 
 // Storage for the points (NVMAX = n + 1), ranks 0..n-1 in input order unless given.
-inline HullStorage Storage(const Points& points, const std::vector<std::int32_t>& ranks = {}) {
+inline HullStorage Storage(const PointList& points, const std::vector<std::int32_t>& ranks = {}) {
     HullStorage h;
     h.SizePoints(static_cast<std::int64_t>(points.size()));
     h.SizeCells();
@@ -44,7 +46,7 @@ inline HullStorage Chained(HullStorage h) {
 }
 
 // Chained storage of the given vertex slots (NVMAX), every point at the origin.
-inline HullStorage Slots(std::int32_t slots) { return Chained(Storage(Points(slots - 1))); }
+inline HullStorage Slots(std::int32_t slots) { return Chained(Storage(PointList(slots - 1))); }
 
 // Cells taken from the free lists: faces or edges, in the order handed out.
 inline std::vector<std::int32_t> Take(HullStorage& h, int count, bool faces) {
@@ -92,7 +94,7 @@ inline std::int32_t Slot(const HullStorage& h, std::int32_t s) { return Cvec(h.I
 inline std::int32_t PointCount(const HullStorage& h) { return h.NVMAX() - 1; }
 
 // Runs chull3 on the points and checks the result exactly; returns the storage for more checks.
-inline HullStorage Hull(const Points& p, const std::vector<std::int32_t>& ranks = {}) {
+inline HullStorage RunHull(const PointList& p, const std::vector<std::int32_t>& ranks = {}) {
     HullStorage h = Storage(p, ranks);
     h.Run(PointCount(h));
     EXPECT_EQ(hullcheck::CheckHull(h), "") << "n = " << p.size();

@@ -9,6 +9,8 @@
 
 #include "hull/check.h"  // Int128, UInt128
 
+using namespace voxwrap;  // the tests speak the library's names
+
 inline int Sign128(Int128 v) { return (v > 0) - (v < 0); }
 
 // v as an n-word number (n >= 2; the magnitude must fit in n - 2 digits of 30 bits).

@@ -19,6 +19,8 @@
 #include "support.h"
 #include "tiff/tiff_builder.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using voxwrap::Selection;
@@ -175,10 +177,10 @@ Stack RandomStack(std::mt19937& rng, const std::string& dir, int N = 0, std::int
 
 void Push(PlanePoints& p, std::int32_t x, std::int32_t y, std::int32_t z) { p.push_back(x, y, z); }
 
-using Points = std::vector<std::array<std::int32_t, 3>>;
+using PointList = std::vector<std::array<std::int32_t, 3>>;
 
-Points List(const PlanePoints& p) {
-    Points out;
+PointList List(const PlanePoints& p) {
+    PointList out;
     for (std::size_t i = 0; i < p.size(); ++i)
         out.push_back({p.x[i], p.y[i], p.z[i]});
     return out;
@@ -186,7 +188,7 @@ Points List(const PlanePoints& p) {
 
 // The corners of the hull of a solid point set, in the set's order: what the second hull is
 // built from, and so all that decides the STL.
-Points Corners(const PlanePoints& p) {
+PointList Corners(const PlanePoints& p) {
     HullStorage hull;
     const auto n = static_cast<std::int32_t>(p.size());
     hull.SizePoints(n);
@@ -197,14 +199,14 @@ Points Corners(const PlanePoints& p) {
     FirstHull(n, hull);
     std::vector<std::int32_t> keep(p.size());
     MarkExtremePoints(n, hull, keep.data());
-    Points out;
+    PointList out;
     for (std::size_t i = 0; i < p.size(); ++i)
         if (keep[i] != 0) out.push_back({p.x[i], p.y[i], p.z[i]});
     return out;
 }
 
 // True when every point of part appears in whole, in the same order.
-bool IsSubsequence(const Points& part, const Points& whole) {
+bool IsSubsequence(const PointList& part, const PointList& whole) {
     std::size_t j = 0;
     for (const auto& p : part) {
         while (j < whole.size() && whole[j] != p)
@@ -273,7 +275,7 @@ TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
             const Selection selection = Selection::FromRangeList(list);
             const unsigned char* table = selection.Table();
             const PlanePoints all = ReferencePoints(stack, table);
-            const Points expected = all.size() == 0 ? Points() : Corners(all);
+            const PointList expected = all.size() == 0 ? PointList() : Corners(all);
             std::int64_t voxels = 0;  // padding included
             for (const auto& grid : stack.grid)
                 for (const std::uint16_t v : grid)
@@ -294,7 +296,7 @@ TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
                 SCOPED_TRACE("trial " + std::to_string(trial) + ", range list " + list +
                              ", threads " + std::to_string(threads));
                 ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
-                ASSERT_EQ(kept.size() == 0 ? Points() : Corners(kept), expected);
+                ASSERT_EQ(kept.size() == 0 ? PointList() : Corners(kept), expected);
             }
         }
     }
@@ -322,12 +324,12 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
                 Push(all, x, y, z);
         }
         if (all.size() < 6) continue;
-        const Points corners = Corners(all);
+        const PointList corners = Corners(all);
         PlanePoints slab, joined;
         auto close = [&] {
-            const Points before = List(slab);
+            const PointList before = List(slab);
             KeepSlabCorners(slab);
-            const Points after = List(slab);
+            const PointList after = List(slab);
             ASSERT_TRUE(IsSubsequence(after, before));
             for (const auto& c : corners) {
                 const bool held = std::find(before.begin(), before.end(), c) != before.end();
@@ -351,8 +353,8 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
     }
 }
 
-Points Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
-               const char* list, unsigned threads) {
+PointList Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
+                  const char* list, unsigned threads) {
     voxwrap::SampleOptions options;
     options.threads = threads;
     return List(voxwrap::SampleStack(paths, {}, W, H, Selection::FromRangeList(list), options));
@@ -370,7 +372,7 @@ TEST(SampleSlices, GivesTheSamePointsOnAnyNumberOfThreads) {
         const std::vector<std::string> paths =
             CheckSliceImages(dir.c_str(), "-", &W, &H, nullptr, nullptr);
         for (const char* list : {"1000-4095", "100-255", "0"}) {
-            const Points one = Sampled(paths, W, H, list, 1);
+            const PointList one = Sampled(paths, W, H, list, 1);
             for (const unsigned threads : {2u, 3u, 8u})
                 EXPECT_EQ(Sampled(paths, W, H, list, threads), one) << dir << " " << list;
         }
@@ -393,7 +395,7 @@ TEST(SampleSlices, GivesTheSamePointsOnAnyNumberOfThreads) {
         tall.grid.push_back(samples);
     }
     ASSERT_GT(ReferencePoints(tall, selection.Table()).size(), 16384u);
-    const Points one = Sampled(tall.paths, tall.W, tall.H, "1000-4095", 1);
+    const PointList one = Sampled(tall.paths, tall.W, tall.H, "1000-4095", 1);
     for (const unsigned threads : {2u, 3u, 8u})
         EXPECT_EQ(Sampled(tall.paths, tall.W, tall.H, "1000-4095", threads), one) << threads;
 }
@@ -454,8 +456,8 @@ TEST(SliceSampler, GivesThePointsOfTheSameSlicesAsFiles) {
             voxwrap::SampleOptions options;
             options.countVoxels = true;
             std::int64_t fileVoxels = 0;
-            const Points files = List(voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H,
-                                                           selection, options, &fileVoxels));
+            const PointList files = List(voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H,
+                                                              selection, options, &fileVoxels));
             for (const unsigned threads : {1u, 3u}) {
                 options.threads = threads;
                 voxwrap::SliceSampler sampler(stack.W, stack.H,

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using voxwrap::RangeList;

@@ -20,6 +20,8 @@
 
 #include "slices/slice_files.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 struct Result {

@@ -10,6 +10,8 @@
 #include "slices/slice_files.h"
 #include "tiff/tiff_builder.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 using Pattern = std::function<std::uint16_t(int x, int y)>;

@@ -6,6 +6,8 @@
 
 #include "support.h"
 
+using namespace voxwrap;  // the tests speak the library's names
+
 inline std::string FixturePath(const std::string& name) {
     return SourcePath("tests/data/slices/" + name);
 }

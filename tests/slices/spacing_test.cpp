@@ -7,6 +7,8 @@
 #include "support.h"
 #include "tiff/tiff_builder.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 SliceTags ImageJ(const std::string& lines) {

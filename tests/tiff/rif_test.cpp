@@ -25,6 +25,8 @@
 #include "support.h"
 #include "tiff/tiff_builder.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 const std::string DataDir = std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/tiff/";

@@ -13,6 +13,8 @@
 #include "tiff/rif.h"
 #include "tiff/tiff_builder.h"
 
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
 namespace {
 
 const std::string DataDir = std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/tiff/";
