@@ -445,7 +445,15 @@ class ObjectLoop {
             } catch (const std::bad_alloc&) {
                 return;  // left as it is: the object's points are put in order at the end
             }
-            if (reduce) KeepSlabCorners(*slab);
+            if (!reduce) return;
+            KeepSlabCorners(*slab);
+            // The corners stay until the end, not the capacity of every point of the slab.
+            try {
+                slab->x.shrink_to_fit();
+                slab->y.shrink_to_fit();
+                slab->z.shrink_to_fit();
+            } catch (const std::bad_alloc&) {
+            }
         });
     }
 

@@ -394,7 +394,8 @@ TEST(SampleObjects, FilesAndMemoryGiveTheSameObjects) {
                 voxwrap::ObjectSampler memory(W, H, N, sel, rule);
                 for (int k = 0; k < N; ++k)
                     memory.Add(slices[k].data(), sizes[k][0], sizes[k][0], sizes[k][1]);
-                const voxwrap::TiffSlices files(paths, {});
+                const std::vector<TiffPage> pages;  // held by reference, like the paths
+                const voxwrap::TiffSlices files(paths, pages);
                 EXPECT_TRUE(Same(voxwrap::SampleObjects(files, W, H, sel, rule), memory.Finish()))
                     << trial << " " << list;
             }
