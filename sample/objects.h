@@ -2,8 +2,9 @@
 // Every object of a stack in one pass: each selected label value, or each connected component of
 // the selected voxels, with the candidate points of its hull and its exact voxel measures.
 //
-// An object's points are the corners of its sampling planes, reduced slab by slab as one object's
-// sampling reduces them, then sorted by (z, y, x) without duplicates. That is the order in which
+// An object's points are the corners of its sampling planes, slabs of them reduced to the corners
+// of their own hulls as one object's sampling reduces them (a small last slab is kept whole),
+// then sorted by (z, y, x) without duplicates. That is the order in which
 // the one-object sampling collects them, and its hull depends only on the ordered corners among
 // its points; so the hull of an object's points is, byte for byte, the hull that the one-object
 // sampling gives for the stack that keeps only that object's voxels (for a label L: the range list
