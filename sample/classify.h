@@ -53,6 +53,22 @@ class ObjectTest {
         return x - 1;
     }
 
+    // The first column in [from, to) whose sample is not an object sample; to when there is none.
+    std::int32_t FirstOutside(const std::uint16_t* row, std::int32_t from, std::int32_t to) const {
+        std::int32_t x = from;
+#if defined(__SSE2__)
+        if (count_ > 0) {
+            for (; x + 8 <= to; x += 8) {
+                const unsigned mask = ~Mask(row + x) & 0xFFFFu;
+                if (mask != 0) return x + __builtin_ctz(mask) / 2;
+            }
+        }
+#endif
+        while (x < to && table_[row[x]] != 0)
+            ++x;
+        return x;
+    }
+
     // The number of object samples in [0, to).
     std::int64_t Count(const std::uint16_t* row, std::int32_t to) const {
         std::int64_t count = 0;
