@@ -10,8 +10,9 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "driver/mesh.h"
+#include "hull/convex_hull.h"
 #include "hull/storage.h"
+#include "mesh/mesh.h"
 #include "sample/objects.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
@@ -24,17 +25,8 @@ double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_cloc
 }
 
 // The hull of the points and its triangles, as the program builds them; returns the triangles.
-std::size_t Hull(const voxwrap::Points& p) {
-    HullStorage hull;
-    const auto n = static_cast<std::int32_t>(p.size());
-    hull.SizePoints(n);
-    std::copy(p.x.begin(), p.x.end(), hull.IX.begin());
-    std::copy(p.y.begin(), p.y.end(), hull.IY.begin());
-    std::copy(p.z.begin(), p.z.end(), hull.IZ.begin());
-    hull.SizeCells();
-    FirstHull(n, hull);
-    SecondHull(hull);
-    return HullMesh(hull).triangles.size();
+std::size_t TriangleCount(const voxwrap::Points& p) {
+    return voxwrap::ConvexHull(p).triangles.size();
 }
 
 struct Stack {
@@ -68,7 +60,7 @@ void BM_OneObject(benchmark::State& state) {
         const voxwrap::Points points = voxwrap::SampleStack(
             s.paths, s.pages, s.W, s.H, voxwrap::Selection::FromRangeList("1-"), s.options);
         const auto t1 = Clock::now();
-        triangles = Hull(points);
+        triangles = TriangleCount(points);
         const auto t2 = Clock::now();
         sample += Seconds(t0, t1);
         hull += Seconds(t1, t2);
@@ -100,7 +92,7 @@ void BM_Objects(benchmark::State& state) {
         points = triangles = 0;
         for (const voxwrap::SampledObject& o : all) {
             points += o.points.size();
-            triangles += Hull(o.points);
+            triangles += TriangleCount(o.points);
         }
         const auto t2 = Clock::now();
         sample += Seconds(t0, t1);

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/mesh.h"
 #include "hull/check.h"
+#include "hull/convex_hull.h"
 #include "hull/storage.h"
+#include "mesh/mesh.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "support.h"
@@ -21,9 +22,7 @@
 
 namespace {
 
-using voxwrap::ObjectRule;
-using voxwrap::SampledObject;
-using voxwrap::Selection;
+using namespace voxwrap;  // the tests speak the library's names
 using Kind = ObjectRule::Kind;
 
 // A stack in memory: slice z, row y, column x at ((z * H) + y) * W + x.
@@ -118,32 +117,24 @@ std::vector<SampledObject> FromMemory(const Volume& vol, const Selection& sel,
 }
 
 // The hull as the program writes it: its corners in order and its triangles in face-slot order.
-struct Hull {
+struct CornerHull {
     std::vector<std::array<std::int32_t, 3>> corners, triangles;
-    bool operator==(const Hull& o) const {
+    bool operator==(const CornerHull& o) const {
         return corners == o.corners && triangles == o.triangles;
     }
 };
 
-Hull HullOf(const voxwrap::Points& p) {
-    HullStorage hull;
-    const auto n = static_cast<std::int32_t>(p.size());
-    hull.SizePoints(n);
-    std::copy(p.x.begin(), p.x.end(), hull.IX.begin());
-    std::copy(p.y.begin(), p.y.end(), hull.IY.begin());
-    std::copy(p.z.begin(), p.z.end(), hull.IZ.begin());
-    hull.SizeCells();
-    FirstHull(n, hull);
-    const std::int32_t corners = SecondHull(hull);
-    Hull out;
-    for (std::int32_t i = 0; i < corners; ++i)
-        out.corners.push_back({hull.IX[i], hull.IY[i], hull.IZ[i]});
-    out.triangles = HullMesh(hull).triangles;
+CornerHull HullOf(const voxwrap::Points& p) {
+    const voxwrap::Hull hull = voxwrap::ConvexHull(p);
+    CornerHull out;
+    for (std::size_t i = 0; i < hull.vertices.size(); ++i)
+        out.corners.push_back({hull.vertices.x[i], hull.vertices.y[i], hull.vertices.z[i]});
+    out.triangles = hull.triangles;
     return out;
 }
 
 // Six times the volume enclosed by the hull.
-std::int64_t SixVolume(const Hull& h) {
+std::int64_t SixVolume(const CornerHull& h) {
     const auto point = [&](std::int32_t i) {
         const auto& c = h.corners[static_cast<std::size_t>(i)];
         return hullcheck::Point{c[0], c[1], c[2]};
@@ -188,7 +179,7 @@ std::vector<SampledObject> Check(const Volume& vol, const std::string& list, con
         voxwrap::SliceSampler one(vol.W, vol.H, vol.N, mark);
         for (std::int32_t z = 0; z < vol.N; ++z)
             one.Add(&only.v[static_cast<std::size_t>(z) * vol.W * vol.H], vol.W, vol.W, vol.H);
-        const Hull hull = HullOf(o.points);
+        const CornerHull hull = HullOf(o.points);
         const voxwrap::Points ref = one.Finish();
         EXPECT_TRUE(hull == HullOf(ref));
         if (getenv("DBG")) {
@@ -234,7 +225,7 @@ TEST(SampleObjects, DegenerateObjectsHaveExactHulls) {
     ASSERT_EQ(got.size(), 3u);
     const std::int64_t volumes[] = {1, 64, 12};
     for (int i = 0; i < 3; ++i) {
-        const Hull h = HullOf(got[static_cast<std::size_t>(i)].points);
+        const CornerHull h = HullOf(got[static_cast<std::size_t>(i)].points);
         EXPECT_EQ(SixVolume(h), 6 * volumes[i]);
         if (i == 0) {
             EXPECT_EQ(h.triangles.size(), 12u);
