@@ -18,6 +18,8 @@
 #include "sample/selection.h"
 #include "slices/csi.h"
 
+using namespace voxwrap;  // the benchmarks speak the library's names
+
 namespace {
 
 double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
