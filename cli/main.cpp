@@ -1,3 +1,3 @@
 #include "cli/voxwrap_f.h"
 
-int main(int argc, char** argv) { return voxwrap::Voxwrap(argc, argv); }
+int main(int argc, char** argv) { return voxwrap::cli::Voxwrap(argc, argv); }

@@ -12,6 +12,7 @@
 #include "mesh/units.h"
 
 namespace voxwrap {
+namespace cli {
 
 namespace {
 
@@ -192,4 +193,5 @@ const char* HelpText() {
            "  --version           the version\n";
 }
 
+}  // namespace cli
 }  // namespace voxwrap

@@ -18,6 +18,7 @@
 #include "mesh/mesh.h"
 
 namespace voxwrap {
+namespace cli {
 
 // The program's version, printed by --version.
 constexpr const char* kVersion = "1.0.0";
@@ -57,4 +58,5 @@ std::string ReportOutput(const std::string& report);
 // What --help prints: the usage line and every option.
 const char* HelpText();
 
+}  // namespace cli
 }  // namespace voxwrap

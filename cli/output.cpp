@@ -12,6 +12,7 @@
 #include "cli/error.h"
 
 namespace voxwrap {
+namespace cli {
 
 namespace {
 
@@ -201,4 +202,5 @@ void RemoveTemporaryOutput() {
     gTempLive = 0;
 }
 
+}  // namespace cli
 }  // namespace voxwrap

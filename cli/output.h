@@ -8,6 +8,7 @@
 #include <string>
 
 namespace voxwrap {
+namespace cli {
 
 struct Output {
     std::FILE* stream = nullptr;
@@ -37,4 +38,5 @@ void CloseOutput(Output& out);
 // Removes a temporary file still being written, if any: the failure path of a run.
 void RemoveTemporaryOutput();
 
+}  // namespace cli
 }  // namespace voxwrap

@@ -7,6 +7,7 @@
 #include <utility>
 
 namespace voxwrap {
+namespace cli {
 
 namespace {
 
@@ -70,4 +71,5 @@ void Progress::Erase() {
     shown_ = false;
 }
 
+}  // namespace cli
 }  // namespace voxwrap

@@ -8,6 +8,7 @@
 #include <string>
 
 namespace voxwrap {
+namespace cli {
 
 class Progress {
   public:
@@ -38,4 +39,5 @@ class Progress {
 // The text of the display after `done` of `total` slices in `seconds`.
 std::string ProgressLine(std::int64_t done, std::int64_t total, double seconds);
 
+}  // namespace cli
 }  // namespace voxwrap

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "slices/spacing.h"
 
 namespace voxwrap {
+namespace cli {
 
 namespace {
 
@@ -65,6 +67,21 @@ std::vector<std::string> SliceNames(const Options& o, const std::vector<std::str
     return names;
 }
 
+// The slice list, with the header pass's warnings on standard error, before its failure if any.
+std::vector<std::string> ListSlices(const Options& o, std::int32_t& W, std::int32_t& H,
+                                    std::vector<TiffPage>& pages) {
+    std::string warnings;
+    try {
+        std::vector<std::string> paths = CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W,
+                                                          &H, nullptr, nullptr, &pages, &warnings);
+        std::fputs(warnings.c_str(), stderr);
+        return paths;
+    } catch (...) {
+        std::fputs(warnings.c_str(), stderr);
+        throw;
+    }
+}
+
 int Run(int argc, char** argv) {
     IgnoreWriteSignals();
     const Options o = ParseOptions(argc, argv);
@@ -72,8 +89,7 @@ int Run(int argc, char** argv) {
     if (o.version) return Say(std::string("voxwrap ") + kVersion + "\n");
     std::int32_t W = 0, H = 0;
     std::vector<TiffPage> pages;  // each slice's image within its file (a stack file's pages)
-    const std::vector<std::string> paths =
-        CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr, &pages);
+    const std::vector<std::string> paths = ListSlices(o, W, H, pages);
     const voxwrap::Selection selection = voxwrap::Selection::FromRangeList(o.args[2]);
     // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
     if (selection.Empty()) Error("no object.");
@@ -101,10 +117,11 @@ int Run(int argc, char** argv) {
         FoundSpacing found;
         try {
             found = SpacingFromSlices(slices, ReadSliceTags);
-        } catch (const Failure& f) {
+        } catch (const voxwrap::Error& e) {
             // A refusal of the option itself comes with the usage line; a slice's failure as it is.
-            if (f.text.rfind("--spacing tiff : ", 0) != 0) throw;
-            Error(f.text + "\n" + kOptionsUsage);
+            const std::string text = e.what();
+            if (text.rfind("--spacing tiff : ", 0) != 0) throw;
+            throw voxwrap::Error(e.kind(), text + "\n" + kOptionsUsage);
         }
         if (!found.notice.empty()) std::fprintf(stderr, "%s\n", found.notice.c_str());
         spacing = found.spacing;
@@ -153,11 +170,18 @@ int Run(int argc, char** argv) {
 int Voxwrap(int argc, char** argv) {
     try {
         return Run(argc, argv);
-    } catch (const Failure& f) {
+    } catch (const voxwrap::Error& e) {
         RemoveTemporaryOutput();
-        std::fprintf(stderr, "%s\n", f.text.c_str());
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        // Wherever an allocation fails that no routine reports with its own message (the mesh,
+        // the report): the run still ends with a message and leaves no temporary file behind.
+        RemoveTemporaryOutput();
+        std::fputs("no allocatable memory.\n", stderr);
         return 1;
     }
 }
 
+}  // namespace cli
 }  // namespace voxwrap

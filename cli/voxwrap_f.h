@@ -1,6 +1,7 @@
 #pragma once
 
 namespace voxwrap {
+namespace cli {
 // The whole conversion, from slice directory to STL file.
 
 // Runs voxwrap with main's arguments and returns the exit status: 0 after the STL is written,
@@ -8,4 +9,5 @@ namespace voxwrap {
 // the run fails.
 int Voxwrap(int argc, char** argv);
 
+}  // namespace cli
 }  // namespace voxwrap

@@ -6,7 +6,7 @@
 //      or "-" for an empty rest (never a name file: no input names a file to open);
 //   3  a sorting option and names, one per line: the names are sorted by the option, and the
 //      order must be total and consistent (every pair compared both ways, the result sorted).
-// fuzz/slices holds a few real slices, so a good input gets through the header checks. A Failure
+// fuzz/slices holds a few real slices, so a good input gets through the header checks. An Error
 // is the normal end of an input; crashes, sanitizer reports, leaks, timeouts and an inconsistent
 // order (abort) are the findings.
 #include <unistd.h>
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckOrder(text);
             break;
         }
-    } catch (const Failure&) {
+    } catch (const Error&) {
     }
     return 0;
 }

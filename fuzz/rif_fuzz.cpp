@@ -5,7 +5,7 @@
 // every row, reading every sample; last the file's list of images (ListTiffPages) and its first
 // four images, each checked and read as a stack file's slices are, and each image's resolution
 // tags and description as --spacing tiff reads and interprets them. A malformed file throws a
-// Failure, which is the normal end of an input; crashes, sanitizer reports, leaks and timeouts
+// Error, which is the normal end of an input; crashes, sanitizer reports, leaks and timeouts
 // are the findings.
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,14 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::int32_t width = 0, height = 0, bits = 0;
         std::unique_ptr<char[]> description;
         ReadImageFile(path, &width, &height, &bits, nullptr, &description, &warnings);
-    } catch (const Failure&) {
+    } catch (const Error&) {
     }
     bool checked = false;
     try {  // the header pass of the slice list, with its check of the claimed size
         std::int32_t width = 0, height = 0, bits = 0;
         CheckImageFile(path, &width, &height, &bits, &warnings);
         checked = true;
-    } catch (const Failure&) {
+    } catch (const Error&) {
     }
     // Only a file that passed the header pass is loaded, as in the program: a claim of 10^9
     // samples per row over a few strip bytes otherwise spends the time limit filling rows.
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 for (std::int32_t x = 0; x < width; ++x)
                     sum += row[x];
             if (sum == 0xFFFFFFFFu) std::fputc('.', stderr);  // keeps the reads from being dropped
-        } catch (const Failure&) {
+        } catch (const Error&) {
         }
     }
     // --spacing tiff on one image: the resolution tags and the description, then what they say
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ReadResolution(path, &resolution, page);
             const FoundSpacing found = SpacingFromTags(ReadSliceTags(path, page));
             static_cast<void>(GoodUnit(found.unit));
-        } catch (const Failure&) {
+        } catch (const Error&) {
         }
     };
     spacing(nullptr);
@@ -116,11 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 CheckImageFile(path, &width, &height, &bits, &warnings, &pages[k]);
                 RowTable rows;
                 ReadImageFile(path, &width, &height, nullptr, &rows, nullptr, &warnings, &pages[k]);
-            } catch (const Failure&) {
+            } catch (const Error&) {
             }
             spacing(&pages[k]);
         }
-    } catch (const Failure&) {
+    } catch (const Error&) {
     }
     return 0;
 }

@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
+#include "hull/check.h"
 #include "hull/storage.h"
 #ifndef NDEBUG
-#include "hull/check.h"
 #include "hull/stop.h"
 #endif
 
@@ -104,6 +105,11 @@ Hull ConvexHull(Points points) {
     if (!fault.empty()) HullStop("Error in the hull check: " + fault);
 #endif
     return hull;
+}
+
+void VerifyHull(const Points& points, const Hull& hull) {
+    const std::string fault = hullcheck::CheckConvexHull(points, hull);
+    if (!fault.empty()) Fail(Error::Kind::Geometry, "hull verification failed: " + fault + ".");
 }
 
 }  // namespace voxwrap

@@ -186,10 +186,12 @@ std::string ExponentField(float a, int width) {
 
 // N as a LEN-word number. A word count of 3 or less is reported and L is left as it was; the run
 // goes on (no caller in the hull passes such a count).
-void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN) {
+void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN, std::string* report) {
     if (LEN <= 3) {
-        std::fprintf(stderr, "Error in LTRANS: N should be greater than 3.\nPresent N is%s\n",
-                     Field(LEN, 3).c_str());
+        if (report != nullptr) {
+            *report +=
+                "Error in LTRANS: N should be greater than 3.\nPresent N is" + Field(LEN, 3) + "\n";
+        }
         return;
     }
     Convert(N, L, LEN);

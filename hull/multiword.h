@@ -8,11 +8,14 @@
 // A number L of n words: L(1) = n, L(2) = sign (-1, 0, +1), L(3..n) = magnitude in base 2^30,
 // least significant digit first.
 #include <cstdint>
+#include <string>
 
 namespace voxwrap {
 
 // ---- multi-word integers ----
-void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN);
+// A word count of 3 or less leaves L as it was and appends the design's two-line report to
+// *report (null: it is dropped); the run goes on.
+void ltrans(std::int32_t N, std::int32_t* L, std::int32_t LEN, std::string* report = nullptr);
 void exadd(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);
 void exsub(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);
 void exmult(const std::int32_t* A, const std::int32_t* B, std::int32_t* R);

@@ -11,7 +11,7 @@ std::string Field(std::int64_t value, int width) {
 }
 
 void HullStop(const std::string& line1, const char* line2) {
-    Fail(line2 == nullptr ? line1 : line1 + "\n" + line2);
+    Fail(Error::Kind::Geometry, line2 == nullptr ? line1 : line1 + "\n" + line2);
 }
 
 void HullStop(const std::string& line1, const std::string& line2) {

@@ -15,11 +15,11 @@ constexpr const char* kHullMemory = "no allocatable memory for convex hull.";
 // A zero-filled array; a count that cannot be represented is a failed allocation.
 std::vector<std::int32_t> Allocate(std::int64_t count) {
     if (count < 0 || static_cast<std::uint64_t>(count) > PTRDIFF_MAX / sizeof(std::int32_t))
-        Fail(kHullMemory);
+        Fail(Error::Kind::Memory, kHullMemory);
     try {
         return std::vector<std::int32_t>(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
-        Fail(kHullMemory);
+        Fail(Error::Kind::Memory, kHullMemory);
     }
 }
 
@@ -40,7 +40,7 @@ bool Coplanar(const Triangle& t, const Triangle& u, const HullStorage& hull) {
 
 void HullStorage::SizePoints(std::int64_t n) {
     // Edge numbers are 32-bit: EdgesPerPoint * m edges must be countable.
-    if (n < 0 || n + 1 > INT32_MAX / EdgesPerPoint) Fail(kHullMemory);
+    if (n < 0 || n + 1 > INT32_MAX / EdgesPerPoint) Fail(Error::Kind::Memory, kHullMemory);
     m_ = static_cast<std::int32_t>(n + 1);
     IX = Allocate(m_);
     IY = Allocate(m_);
@@ -49,7 +49,7 @@ void HullStorage::SizePoints(std::int64_t n) {
 
 std::int32_t HullStorage::TakePoints(voxwrap::Points points) {
     const auto n = static_cast<std::int64_t>(points.size());
-    if (n + 1 > INT32_MAX / EdgesPerPoint) Fail(kHullMemory);
+    if (n + 1 > INT32_MAX / EdgesPerPoint) Fail(Error::Kind::Memory, kHullMemory);
     m_ = static_cast<std::int32_t>(n + 1);
     IX = std::move(points.x);
     IY = std::move(points.y);
@@ -58,7 +58,7 @@ std::int32_t HullStorage::TakePoints(voxwrap::Points points) {
         for (auto* a : {&IX, &IY, &IZ})
             a->resize(static_cast<std::size_t>(m_));
     } catch (const std::bad_alloc&) {
-        Fail(kHullMemory);
+        Fail(Error::Kind::Memory, kHullMemory);
     }
     return m_ - 1;
 }
@@ -79,7 +79,7 @@ void HullStorage::SizeCells() {
 }
 
 void HullStorage::Reuse(std::int32_t n) {
-    if (n < 0 || n + 1 > m_) Fail(kHullMemory);
+    if (n < 0 || n + 1 > m_) Fail(Error::Kind::Memory, kHullMemory);
     m_ = n + 1;
 }
 

@@ -2,7 +2,11 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <ostream>
 
 #include "common/failure.h"
 
@@ -218,7 +222,8 @@ void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spa
 }
 
 void PutN(std::FILE* stream, const void* data, std::size_t length) {
-    if (std::fwrite(data, 1, length, stream) != length) Fail("file not stored.");
+    if (std::fwrite(data, 1, length, stream) != length)
+        Fail(Error::Kind::Output, "file not stored.");
 }
 
 void PutR(std::FILE* stream, const void* data, std::size_t length) {
@@ -240,6 +245,27 @@ void Put(std::FILE* stream, const void* data, std::size_t length) {
     } else {
         PutR(stream, data, length);
     }
+}
+
+void WriteMesh(std::ostream& out, const Hull& hull, MeshFormat format, const Spacing& spacing,
+               const std::string& unit) {
+    // The C writer over a stream of the caller's memory: one writer, the same bytes for both.
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* memory = open_memstream(&data, &size);
+    if (memory == nullptr) throw std::bad_alloc();
+    try {
+        WriteMesh(memory, hull, format, spacing, unit);
+    } catch (...) {
+        std::fclose(memory);
+        std::free(data);
+        throw;
+    }
+    const bool closed = std::fclose(memory) == 0;
+    const std::unique_ptr<char, void (*)(void*)> bytes(data, std::free);
+    if (!closed) throw std::bad_alloc();  // the memory stream's only failure
+    out.write(bytes.get(), static_cast<std::streamsize>(size));
+    if (!out) Fail(Error::Kind::Output, "file not stored.");
 }
 
 }  // namespace voxwrap

@@ -8,19 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "hull/convex_hull.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 
-enum class MeshFormat { Stl, StlAscii, Ply, Obj };
-
-// The size of a voxel along x, y and z. The hull is computed in voxel units; scaling each axis by
-// a positive factor maps the hull of the cubes onto the hull of the scaled cubes, so only the
-// written coordinates change.
-struct Spacing {
-    double s[3] = {1, 1, 1};
-    bool Identity() const { return s[0] == 1 && s[1] == 1 && s[2] == 1; }
-};
+// MeshFormat, Spacing and WriteMesh to a std::ostream are public: voxwrap/voxwrap.h.
 
 // The mesh of a finished hull: its corners and its triangles, as ConvexHull returns them.
 using Mesh = voxwrap::Hull;
@@ -28,7 +20,7 @@ using Mesh = voxwrap::Hull;
 // The integer normal (v2 - v1) x (v3 - v1) of triangle t, outward, twice its area in length.
 std::array<std::int64_t, 3> Normal(const Mesh& mesh, const std::array<std::int32_t, 3>& t);
 
-// Writes the mesh in the format. unit, when not empty, names the unit of the coordinates in the
+// Writes the mesh in the format to a C stream, the bytes WriteMesh gives a std::ostream. unit, when not empty, names the unit of the coordinates in the
 // file's header; the binary STL header stays 80 zero bytes when it is empty. A failed write
 // fails with "file not stored.".
 void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spacing& spacing,

@@ -8,8 +8,6 @@ namespace voxwrap {
 
 namespace {
 
-__extension__ typedef __int128 Int128;
-
 // The shortest decimal that reads back as the same double; JSON allows its exponent form.
 std::string Number(double value) {
     char digits[64];
@@ -23,17 +21,22 @@ std::string Triple(const double v[3]) {
 
 }  // namespace
 
-std::string ReportJson(const ReportInput& in, const Mesh& m) {
-    const double* s = in.spacing.s;
+Measurements Measure(const Hull& m, std::int64_t objectVoxels, const Spacing& spacing) {
+    const double* s = spacing.s;
     const std::vector<std::int32_t>&X = m.vertices.x, &Y = m.vertices.y, &Z = m.vertices.z;
+    Measurements out;
+    out.objectVoxels = objectVoxels;
     // Six times the hull's volume: the sum over the triangles of det(a - o, b - o, c - o) with o
     // the first point, each term below 2^90 for coordinates below 2^30.
     Int128 sixVolume = 0;
     long double area = 0;
     std::set<std::int32_t> vertices;
     const std::int32_t o = m.triangles.empty() ? 0 : m.triangles[0][0];
-    double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-    std::int64_t low[3] = {X[o], Y[o], Z[o]}, high[3] = {X[o], Y[o], Z[o]};
+    std::int64_t low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+    if (!m.triangles.empty()) {
+        for (int k = 0; k < 3; ++k)
+            low[k] = high[k] = k == 0 ? X[o] : k == 1 ? Y[o] : Z[o];
+    }
     for (const auto& t : m.triangles) {
         Int128 d[3][3];
         for (int v = 0; v < 3; ++v) {
@@ -57,35 +60,45 @@ std::string ReportJson(const ReportInput& in, const Mesh& m) {
         area += std::sqrt(nx * nx + ny * ny + nz * nz) / 2;
     }
     for (int k = 0; k < 3; ++k) {
-        lo[k] = static_cast<double>(low[k]) * s[k];
-        hi[k] = static_cast<double>(high[k]) * s[k];
+        out.bboxMin[k] = static_cast<double>(low[k]) * s[k];
+        out.bboxMax[k] = static_cast<double>(high[k]) * s[k];
     }
     // In voxel units the volumes are the correctly rounded quotients of exact integers.
     const double cell = s[0] * s[1] * s[2];
-    const double objectVolume = static_cast<double>(in.objectVoxels) * cell;
-    const double hullVolume = static_cast<double>(sixVolume) / 6 * cell;
+    out.sixVolume = sixVolume;
+    out.objectVolume = static_cast<double>(objectVoxels) * cell;
+    out.hullVolume = static_cast<double>(sixVolume) / 6 * cell;
+    out.hullArea = static_cast<double>(area);
     // Both volumes in sixths of a voxel, exactly: the object's cubes lie inside the hull, so the
     // quotient is at most 1, and a quotient of two integers a <= b never rounds above 1.
-    const Int128 sixObject = Int128{in.objectVoxels} * 6;
-    const double solidity = sixVolume <= 0 || sixObject >= sixVolume
-                                ? 1.0
-                                : static_cast<double>(static_cast<long double>(sixObject) /
-                                                      static_cast<long double>(sixVolume));
+    const Int128 sixObject = Int128{objectVoxels} * 6;
+    out.solidity = sixVolume <= 0 || sixObject >= sixVolume
+                       ? 1.0
+                       : static_cast<double>(static_cast<long double>(sixObject) /
+                                             static_cast<long double>(sixVolume));
+    out.hullVertices = static_cast<std::int64_t>(vertices.size());
+    out.hullFacets = static_cast<std::int64_t>(m.triangles.size());
+    return out;
+}
+
+std::string ReportJson(const ReportInput& in, const Hull& hull) {
+    const Measurements m = Measure(hull, in.objectVoxels, in.spacing);
     std::string unit = in.unit.empty() ? "null" : "\"" + in.unit + "\"";
     std::string json = "{\n";
     json += "  \"slices\": " + std::to_string(in.slices) + ",\n";
     json += "  \"width\": " + std::to_string(in.width) + ",\n";
     json += "  \"height\": " + std::to_string(in.height) + ",\n";
-    json += "  \"spacing\": " + Triple(s) + ",\n";
+    json += "  \"spacing\": " + Triple(in.spacing.s) + ",\n";
     json += "  \"unit\": " + unit + ",\n";
     json += "  \"object_voxels\": " + std::to_string(in.objectVoxels) + ",\n";
-    json += "  \"object_volume\": " + Number(objectVolume) + ",\n";
-    json += "  \"hull_volume\": " + Number(hullVolume) + ",\n";
-    json += "  \"hull_surface_area\": " + Number(static_cast<double>(area)) + ",\n";
-    json += "  \"solidity\": " + Number(solidity) + ",\n";
-    json += "  \"hull_vertices\": " + std::to_string(vertices.size()) + ",\n";
-    json += "  \"hull_facets\": " + std::to_string(m.triangles.size()) + ",\n";
-    json += "  \"bounding_box\": {\"min\": " + Triple(lo) + ", \"max\": " + Triple(hi) + "}\n";
+    json += "  \"object_volume\": " + Number(m.objectVolume) + ",\n";
+    json += "  \"hull_volume\": " + Number(m.hullVolume) + ",\n";
+    json += "  \"hull_surface_area\": " + Number(m.hullArea) + ",\n";
+    json += "  \"solidity\": " + Number(m.solidity) + ",\n";
+    json += "  \"hull_vertices\": " + std::to_string(m.hullVertices) + ",\n";
+    json += "  \"hull_facets\": " + std::to_string(m.hullFacets) + ",\n";
+    json += "  \"bounding_box\": {\"min\": " + Triple(m.bboxMin) +
+            ", \"max\": " + Triple(m.bboxMax) + "}\n";
     json += "}\n";
     return json;
 }

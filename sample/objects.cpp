@@ -508,7 +508,7 @@ void CheckRule(const ObjectRule& rule) {
     if (rule.kind == ObjectRule::Kind::Labels) return;
     if (rule.kind != ObjectRule::Kind::Components ||
         (rule.connectivity != 6 && rule.connectivity != 18 && rule.connectivity != 26)) {
-        Fail("objects: connectivity must be 6, 18 or 26.");
+        Fail(Error::Kind::Argument, "objects: connectivity must be 6, 18 or 26.");
     }
 }
 
@@ -537,7 +537,8 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
             });
         ObjectLoop loop(W, H, N, rule, pipeline);
         for (std::int64_t k = 0; k < N; ++k) {
-            if (options.cancelled && options.cancelled()) Fail("sampling cancelled.");
+            if (options.cancelled && options.cancelled())
+                Fail(Error::Kind::Cancelled, "sampling cancelled.");
             OrderedPipeline<SliceRuns>::Taken slice = pipeline.Take(static_cast<std::size_t>(k));
             Warn(options, slice.warnings);
             if (slice.failure) std::rethrow_exception(slice.failure);
@@ -546,7 +547,7 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
         }
         return loop.Finish();
     } catch (const std::bad_alloc&) {
-        Fail(kSamplingMemory);
+        Fail(Error::Kind::Memory, kSamplingMemory);
     }
 }
 
@@ -573,12 +574,13 @@ struct ObjectSampler::State {
 ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
                              const Selection& selection, const ObjectRule& rule,
                              const SampleOptions& options) {
-    if (W <= 0 || H <= 0 || N <= 0) Fail("sampler: the stack size must be positive.");
+    if (W <= 0 || H <= 0 || N <= 0)
+        Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
     sampling::CheckRule(rule);
     try {
         state_ = std::make_unique<State>(W, H, N, selection, rule, options);
     } catch (const std::bad_alloc&) {
-        Fail(sampling::kSamplingMemory);
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
 }
 
@@ -587,8 +589,10 @@ ObjectSampler::~ObjectSampler() = default;
 void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                         std::int32_t h) {
     State& s = *state_;
-    if (s.finished || s.added == s.N) Fail("sampler: more slices than the stack holds.");
-    if (w < 0 || h < 0 || w > s.W || h > s.H) Fail("sampler: slice larger than the stack.");
+    if (s.finished || s.added == s.N)
+        Fail(Error::Kind::Argument, "sampler: more slices than the stack holds.");
+    if (w < 0 || h < 0 || w > s.W || h > s.H)
+        Fail(Error::Kind::Argument, "sampler: slice larger than the stack.");
     try {
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
         for (std::int32_t y = 0; y < h; ++y)
@@ -596,19 +600,19 @@ void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, 
         s.loop.Add(scan.Finish());
         ++s.added;
     } catch (const std::bad_alloc&) {
-        Fail(sampling::kSamplingMemory);
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
 }
 
 std::vector<SampledObject> ObjectSampler::Finish() {
     State& s = *state_;
-    if (s.finished) Fail("sampler: already finished.");
-    if (s.added != s.N) Fail("sampler: fewer slices than the stack holds.");
+    if (s.finished) Fail(Error::Kind::Argument, "sampler: already finished.");
+    if (s.added != s.N) Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
     s.finished = true;
     try {
         return s.loop.Finish();
     } catch (const std::bad_alloc&) {
-        Fail(sampling::kSamplingMemory);
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
 }
 

@@ -142,7 +142,7 @@ void TiffSlices::Decode(std::size_t k, std::int32_t W, std::int32_t H, const Row
             if (y < H && width <= W) sink(y, samples, width);
         },
         &w, &h, warnings, page);
-    if (w > W || h > H) Fail(paths_[k] + " : bad image size.");
+    if (w > W || h > H) Fail(Error::Kind::Image, paths_[k] + " : bad image size.");
 }
 
 Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
@@ -167,7 +167,8 @@ Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
         PlaneLoop planes(W, H, N, pipeline);
         std::int64_t counted = 0;
         for (std::int64_t k = 0; k < N; ++k) {
-            if (options.cancelled && options.cancelled()) Fail("sampling cancelled.");
+            if (options.cancelled && options.cancelled())
+                Fail(Error::Kind::Cancelled, "sampling cancelled.");
             OrderedPipeline<RowExtents>::Taken slice = pipeline.Take(static_cast<std::size_t>(k));
             // The slice's warnings come out now, in slice order, and before its failure.
             Warn(options, slice.warnings);
@@ -179,7 +180,7 @@ Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
         if (voxels != nullptr) *voxels = count ? counted : 0;
         return planes.Finish();
     } catch (const std::bad_alloc&) {
-        Fail(kSamplingMemory);
+        Fail(Error::Kind::Memory, kSamplingMemory);
     }
 }
 
@@ -189,16 +190,34 @@ Points SampleStack(const std::vector<std::string>& paths, const std::vector<Tiff
     return SampleSlices(TiffSlices(paths, pages), W, H, selection, options, voxels);
 }
 
+Sampled SampleStack(const Stack& stack, const Selection& selection, const SampleOptions& options) {
+    std::vector<std::string> paths;
+    std::vector<TiffPage> pages;
+    paths.reserve(stack.slices.size());
+    pages.reserve(stack.slices.size());
+    for (const Slice& slice : stack.slices) {
+        paths.push_back(slice.path);
+        pages.push_back(TiffPage{slice.ifd, slice.image});
+    }
+    Sampled out;
+    out.points =
+        SampleStack(paths, pages, stack.width, stack.height, selection, options, &out.voxels);
+    return out;
+}
+
 // The in-memory sampler: the same plane loop, fed on the calling thread; workers reduce slabs.
 struct SliceSampler::State {
-    State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& selection,
+    State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& chosen,
           const SampleOptions& options)
-        : W(width), H(height), N(slices), test(selection), count(options.countVoxels),
-          pipeline(0, sampling::Workers(options.threads, N), nullptr), planes(W, H, N, pipeline) {}
+        : W(width), H(height), N(slices), selection(chosen), test(this->selection),
+          count(options.countVoxels), pipeline(0, sampling::Workers(options.threads, N), nullptr),
+          planes(W, H, N, pipeline) {}
     const std::int32_t W, H;
     const std::int64_t N;
     std::int64_t added = 0;
     bool finished = false;
+    // A copy: the test reads its table, and the caller's selection may be a temporary.
+    const Selection selection;
     const sampling::ObjectTest test;
     const bool count;
     sampling::OrderedPipeline<sampling::RowExtents> pipeline;
@@ -207,11 +226,12 @@ struct SliceSampler::State {
 
 SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
                            const Selection& selection, const SampleOptions& options) {
-    if (W <= 0 || H <= 0 || N <= 0) Fail("sampler: the stack size must be positive.");
+    if (W <= 0 || H <= 0 || N <= 0)
+        Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
     try {
         state_ = std::make_unique<State>(W, H, N, selection, options);
     } catch (const std::bad_alloc&) {
-        Fail(sampling::kSamplingMemory);
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
 }
 
@@ -220,8 +240,10 @@ SliceSampler::~SliceSampler() = default;
 void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                        std::int32_t h) {
     State& s = *state_;
-    if (s.finished || s.added == s.N) Fail("sampler: more slices than the stack holds.");
-    if (w < 0 || h < 0 || w > s.W || h > s.H) Fail("sampler: slice larger than the stack.");
+    if (s.finished || s.added == s.N)
+        Fail(Error::Kind::Argument, "sampler: more slices than the stack holds.");
+    if (w < 0 || h < 0 || w > s.W || h > s.H)
+        Fail(Error::Kind::Argument, "sampler: slice larger than the stack.");
     try {
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
         for (std::int32_t y = 0; y < h; ++y)
@@ -231,19 +253,19 @@ void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, s
         s.planes.Add(std::move(extents));
         ++s.added;
     } catch (const std::bad_alloc&) {
-        Fail(sampling::kSamplingMemory);
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
 }
 
 Points SliceSampler::Finish() {
     State& s = *state_;
-    if (s.finished) Fail("sampler: already finished.");
-    if (s.added != s.N) Fail("sampler: fewer slices than the stack holds.");
+    if (s.finished) Fail(Error::Kind::Argument, "sampler: already finished.");
+    if (s.added != s.N) Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
     s.finished = true;
     try {
         return s.planes.Finish();
     } catch (const std::bad_alloc&) {
-        Fail(sampling::kSamplingMemory);
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
 }
 

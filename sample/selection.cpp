@@ -7,7 +7,7 @@
 namespace voxwrap {
 namespace {
 
-[[noreturn]] void BadRangeList() { Fail("bad range list."); }
+[[noreturn]] void BadRangeList() { Fail(Error::Kind::Argument, "bad range list."); }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -51,7 +51,7 @@ void KeepSlabCorners(Points& slab) {
         Hull hull = ConvexHull(slab);  // a copy: on a failure every point stays
         slab = std::move(hull.vertices);
     } catch (const std::bad_alloc&) {
-    } catch (const Failure&) {
+    } catch (const Error&) {
         // Every point stays: the hull of the whole set decides, and reports, as it always did.
     }
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +33,17 @@ struct DirCloser {
 };
 
 // The slice list's fatal routine: the texts carry no period, it adds one ("subject : text.").
+// A caller acts on the kind: a name file or directory that does not exist (the open that just
+// failed left ENOENT), memory, or a bad argument.
 [[noreturn]] void Error(const std::string& subject, const char* text) {
-    Fail(subject + " : " + text + ".");
+    using Kind = voxwrap::Error::Kind;
+    const bool missing = errno == ENOENT;
+    const std::string t = text;
+    const Kind kind = (t == "name file not open" || t == "directory not open") && missing
+                          ? Kind::NotFound
+                      : t.rfind("no memory", 0) == 0 ? Kind::Memory
+                                                     : Kind::Argument;
+    Fail(kind, subject + " : " + t + ".");
 }
 
 // Word separators: blank, tab, line feed, vertical tab, form feed, carriage return. Spelled out
@@ -56,6 +66,7 @@ class SliceList {
                                            std::vector<TiffPage>& pages);
 
     std::int32_t nx = 0, ny = 0, bps = 0;  // largest width, height and bits per sample seen
+    std::string* warnings = nullptr;       // the header pass's warnings, whole lines
 
   private:
     [[noreturn]] void NoMemory(const char* text) const;
@@ -116,7 +127,7 @@ std::string SliceList::Peep(const char* name, std::size_t length) {
     path.append(Directory);
     path.append(name, length);
     std::int32_t w = 0, h = 0, b = 0;
-    TiffFile image(path.c_str());  // the header pass opens each file once
+    TiffFile image(path.c_str(), warnings);  // the header pass opens each file once
     image.Check(nullptr, &w, &h, &b);
     const std::size_t images = image.Pages().size();
     if (images > 1)
@@ -137,7 +148,7 @@ std::vector<std::string> SliceList::FromStackFile(const char* file, const char* 
     if (!reverse && std::strcmp(option, "-") != 0)
         Error(file, "is a stack file: give - (images in file order) or --r (reverse order) as "
                     "the name file");
-    TiffFile stack(file);  // opened once for the list and every image's check
+    TiffFile stack(file, warnings);  // opened once for the list and every image's check
     pages = stack.Pages();
     if (pages.empty()) Error(file, "no image file name");  // reduced-resolution images only
     if (reverse) std::reverse(pages.begin(), pages.end());
@@ -410,8 +421,9 @@ std::vector<std::string> SliceList::FromListing(const char* directory, const cha
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
                                           std::int32_t* count, std::int32_t* bitsPerSample,
-                                          std::vector<TiffPage>* pages) {
+                                          std::vector<TiffPage>* pages, std::string* warnings) {
     SliceList slices(directory);
+    slices.warnings = warnings;
     std::vector<std::string> list;
     struct stat status;
     if (pages != nullptr && stat(directory, &status) == 0 && S_ISREG(status.st_mode))

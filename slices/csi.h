@@ -1,6 +1,6 @@
 #pragma once
 // The ordered slice list: names from a name file, an inline list or a sorted directory listing,
-// each image's header checked once. A failure throws "subject : text." as a Failure
+// each image's header checked once. A failure throws "subject : text." as an Error
 // (common/failure.h); the reader's failures for a listed image pass through unchanged.
 #include <cstdint>
 #include <string>
@@ -15,13 +15,15 @@ namespace voxwrap {
 //
 // With pages given, it also receives the image of each slice within its file, and directory may
 // name a stack file: a TIFF file whose full-resolution images are the slices, in file order for
-// nameFile "-" and in reverse order for "--r" (every path is then the file itself). A file of a
+// nameFile "-" and in reverse order for "--r" (every path is then the file itself).
+// The readers' warnings are appended to *warnings as whole lines (null: dropped). A file of a
 // slice list that holds more than one full-resolution image stops the run, whether pages is given
 // or not: only its first would be read.
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
                                           std::int32_t* count, std::int32_t* bitsPerSample,
-                                          std::vector<TiffPage>* pages = nullptr);
+                                          std::vector<TiffPage>* pages = nullptr,
+                                          std::string* warnings = nullptr);
 
 // The order of a directory listing under a sorting option ("-", "--r", "--n", "--rn..." or
 // "--nr...", "--v", "--rv"), comparing two names: negative when a comes first, positive when b

@@ -35,7 +35,7 @@ void ReadSliceImage(const char* path, std::int32_t W, std::int32_t H, std::uint1
     ReadImageFile(path, &w, &h, nullptr, &image, nullptr, warnings, page);
     // The common size is the largest over the same files, so this means a file changed after the
     // slice list was built; copying it would write past the grid.
-    if (w > W || h > H) Fail(std::string(path) + " : bad image size.");
+    if (w > W || h > H) Fail(Error::Kind::Image, std::string(path) + " : bad image size.");
     const auto width = static_cast<std::size_t>(w);
     for (std::int32_t y = 0; y < h; ++y) {
         std::copy(image[y].get(), image[y].get() + width, rows[y]);

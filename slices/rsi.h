@@ -9,8 +9,8 @@
 namespace voxwrap {
 
 // rows is the grid's table of H row pointers, each row W samples. Every sample is rewritten.
-// A failure throws its message as a Failure (common/failure.h); the reader's warnings go where
-// warnings says (null: standard error at once; see ReadImageFile).
+// A failure throws its message as an Error (common/failure.h); the reader's warnings go where
+// warnings says (null: dropped; see ReadImageFile).
 // page names the image within a stack file (null: the file's first).
 void ReadSliceImage(const char* path, std::int32_t W, std::int32_t H, std::uint16_t* const* rows,
                     std::string* warnings = nullptr, const TiffPage* page = nullptr);

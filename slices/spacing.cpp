@@ -93,7 +93,7 @@ std::string Number(double value) {
 }
 
 [[noreturn]] void SpacingTiffError(const std::string& message) {
-    Fail("--spacing tiff : " + message);
+    Fail(Error::Kind::Image, "--spacing tiff : " + message);
 }
 
 }  // namespace

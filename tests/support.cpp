@@ -107,8 +107,8 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 std::string FailureText(const std::function<void()>& call) {
     try {
         call();
-    } catch (const Failure& f) {
-        return f.text;
+    } catch (const voxwrap::Error& f) {
+        return f.what();
     }
     return "(no failure)";
 }

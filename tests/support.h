@@ -20,7 +20,7 @@
 #define VOXWRAP_ASAN 0
 #endif
 
-// Runs call and returns the text of the Failure it throws; "(no failure)" when it returns.
+// Runs call and returns the text of the voxwrap::Error it throws; "(no failure)" when it returns.
 std::string FailureText(const std::function<void()>& call);
 
 struct RunResult {

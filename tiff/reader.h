@@ -301,7 +301,7 @@ class Reader {
     const SampleGrid* Into = nullptr;
     // A caller's consumer that each row is handed to instead (null: none).
     const RowSink* Sink = nullptr;
-    std::string* const Warnings;  // null: warnings go to standard error at once
+    std::string* const Warnings;  // null: warnings are dropped
 
     // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is
     // the next byte. It starts as the small block below and moves to a larger one at the first

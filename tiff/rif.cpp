@@ -32,7 +32,15 @@ namespace rif {
 // ---------------------------------------------------------------- messages
 
 // The reader's fatal routine: the messages carry their own period.
-void Reader::Error(const char* message) const { Fail(std::string(Path) + " : " + message); }
+void Reader::Error(const char* message) const {
+    // A caller acts on three kinds: a missing file, memory, and everything else about the image.
+    const std::string text = message;
+    using Kind = voxwrap::Error::Kind;
+    const Kind kind = text == "file not found."                     ? Kind::NotFound
+                      : text.rfind("no allocatable memory", 0) == 0 ? Kind::Memory
+                                                                    : Kind::Image;
+    Fail(kind, std::string(Path) + " : " + text);
+}
 
 // A file that exists but cannot be opened or examined: the system's reason ("Permission denied",
 // "Too many open files"), which "file not found." would hide.
@@ -41,10 +49,7 @@ void Reader::NotOpen(int error) const {
 }
 
 void Reader::Warning(const char* message) const {
-    if (Warnings == nullptr) {
-        std::fprintf(stderr, "%s : %s (warning).\n", Path, message);
-        return;
-    }
+    if (Warnings == nullptr) return;  // a caller that did not ask for them
     Warnings->append(Path).append(" : ").append(message).append(" (warning).\n");
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Reader of gray-scale TIFF files (TIFF 6.0 and BigTIFF): one channel of 1 to 16 bits per sample,
 // in strips or tiles, uncompressed, LZW, PackBits, Deflate or Zstd; any image of a multi-image
-// file (the first unless told otherwise). A malformed or unsupported file throws a Failure whose text is
+// file (the first unless told otherwise). A malformed or unsupported file throws an Error whose text is
 // "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
 // state in an object of its own: calls on different threads do not meet.
 #include <cstdint>
@@ -28,10 +28,10 @@ using RowTable = std::vector<std::unique_ptr<std::uint16_t[]>>;
 // sample (for bitsPerSample or rows), the ImageDescription (null when there is none), and all
 // sample data only when rows is given.
 //
-// The strip decoders' warnings are whole lines "path : message (warning).\n". With warnings null
-// each is written to standard error at once; otherwise it is appended to *warnings, in the order
-// issued, and nothing is written (a caller decoding on a worker thread prints them later, in
-// order). Warnings issued before a failure stay in *warnings.
+// The strip decoders' warnings are whole lines "path : message (warning).\n", appended to
+// *warnings in the order issued (null: dropped); the caller reports them, in order, where it
+// reports (a caller decoding on a worker thread later, in slice order). Warnings issued before a
+// failure stay in *warnings.
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height,
                    std::int32_t* bitsPerSample, RowTable* rows,
                    std::unique_ptr<char[]>* description, std::string* warnings = nullptr,

@@ -5,7 +5,8 @@
 
 #include "support.h"
 
-using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+using namespace voxwrap;       // the tests speak the library's names
+using namespace voxwrap::cli;  // and the command line's
 
 namespace {
 

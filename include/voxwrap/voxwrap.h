@@ -1,0 +1,235 @@
+#pragma once
+// voxwrap: the exact convex hull of the selected voxel cubes of a 3-D image, and the
+// measurements of it. This header is the library's whole public surface; everything else is
+// private to it.
+//
+// A run in four steps, each usable alone:
+//   Stack stack = ListStack("scans", "--n");                    // the slices, in order
+//   Sampled s = SampleStack(stack, Selection::FromRangeList("1000-4095"));
+//   Hull hull = ConvexHull(std::move(s.points));                 // exact, corners only
+//   WriteMesh(out, hull, MeshFormat::Stl, Spacing{}, "");        // or Measure(hull, ...)
+// A volume in memory takes SliceSampler instead of the first two steps.
+//
+// Every failure throws Error, whose what() is exactly what the command line prints; the library
+// never writes to a stream it was not given, never touches signals, and never ends the process.
+// Calls on different objects may run on different threads at once.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace voxwrap {
+
+// ---- failures and events ----
+
+class Error : public std::runtime_error {  // what() is exactly what the user will read
+  public:
+    enum class Kind {
+        Argument,   // a bad argument: a range list, an option's value, a misused sampler
+        NotFound,   // a file or directory that does not exist
+        Image,      // a file that is no readable image, or images that do not fit together
+        Memory,     // an allocation that failed
+        Geometry,   // the hull could not be built, or failed its check
+        Output,     // a file that could not be written
+        Cancelled,  // the caller's cancellation poll said stop
+    };
+    Error(Kind kind, std::string text) : std::runtime_error(std::move(text)), kind_(kind) {}
+    Kind kind() const noexcept { return kind_; }
+
+  private:
+    Kind kind_;
+};
+
+// Where the library reports while it works, on the calling thread: never standard error.
+struct Events {
+    // A warning, one whole line without its line feed ("s0007.tif : Deflate too many code
+    // (warning)."), in slice order. None: dropped.
+    std::function<void(const std::string& line)> warning;
+    // After every slice: done of total.
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // Asked before every slice; true ends the work with Error::Kind::Cancelled.
+    std::function<bool()> cancelled;
+};
+
+// ---- points and hulls ----
+
+// The largest coordinate magnitude the hull takes: every sign is then decided exactly in 64- and
+// 128-bit integers (differences below 2^29, determinants below 2^90).
+constexpr std::int32_t kCoordinateLimit = (std::int32_t{1} << 28) - 1;  // 268435455
+
+// Integer points as three arrays (structure of arrays): a stage hands its points to the next by
+// moving the vectors. Their order is part of the result: the hull breaks ties by it.
+struct Points {
+    std::vector<std::int32_t> x, y, z;
+
+    std::size_t size() const { return x.size(); }
+    bool empty() const { return x.empty(); }
+    void push_back(std::int32_t px, std::int32_t py, std::int32_t pz) {
+        x.push_back(px);
+        y.push_back(py);
+        z.push_back(pz);
+    }
+};
+
+struct Hull {
+    // The corners of the hull, each once, in the order of the input points.
+    Points vertices;
+    // Indices into vertices, counter-clockwise seen from outside, none of zero area, in the order
+    // of the hull's face slots (the order of the binary STL's records).
+    std::vector<std::array<std::int32_t, 3>> triangles;
+};
+
+// The exact convex hull of the points (|coordinate| <= kCoordinateLimit): every vertex a corner,
+// no face of zero area. Ties are broken by the order of the points; repeated points count once.
+// Fewer than 6 corners (points all in one plane have none) fail with Kind::Geometry, memory with
+// Kind::Memory. In builds with assertions the result is checked exactly before it is returned.
+// Taken by value: move the points in to lend their arrays to the hull without a copy.
+Hull ConvexHull(Points points);
+
+// Checks exactly that hull is the convex hull of points: closed, oriented, Euler's formula, every
+// vertex a corner and an input point, every point inside or on every face. Throws
+// Kind::Geometry "hull verification failed: <fault>." otherwise.
+void VerifyHull(const Points& points, const Hull& hull);
+
+// ---- the stack ----
+
+// One slice: a TIFF file, and the image within it (a stack file's page: the file offset of its
+// directory, 0 for the file's first, and the image's number within a run of images that one
+// directory describes, as ImageJ writes stacks beyond 4 GiB).
+struct Slice {
+    std::string path;
+    std::uint64_t ifd = 0;
+    std::uint64_t image = 0;
+};
+
+// The slices in order (the position of a slice is its z), and the largest width and height.
+struct Stack {
+    std::vector<Slice> slices;
+    std::int32_t width = 0, height = 0;
+};
+
+// The stack as the command line reads its first two arguments: nameFile a name file, "-" and
+// names ("-a.tif b.tif"), or a sorting option of the directory's listing ("-", "--r", "--n",
+// "--rn", "--v", "--rv"); directory may be a stack file (a TIFF file whose images are the
+// slices). Every header is checked once; the header pass's warnings go to events.warning.
+Stack ListStack(const std::string& directory, const std::string& nameFile,
+                const Events& events = {});
+
+// ---- the selection ----
+
+// Which sample values belong to the object.
+class Selection {
+  public:
+    // The range list: "1000-4095", "1,5,7-9,200-" and the like, values 0..65535; any syntax
+    // error fails with Kind::Argument "bad range list.".
+    static Selection FromRangeList(const std::string& text);
+
+    bool Contains(std::uint16_t value) const { return table_[value] != 0; }
+    // No value is selected: no slice can hold an object.
+    bool Empty() const;
+    // One byte per value 0..65535, not 0 for a selected value.
+    const unsigned char* Table() const { return table_.data(); }
+
+  private:
+    Selection() : table_(65536) {}
+    std::vector<unsigned char> table_;
+};
+
+// ---- sampling ----
+
+// A sampling run's work and what it reports.
+struct SampleOptions : Events {
+    // Workers that decode and reduce slices and slabs: 0 one per core, 1 everything on the
+    // calling thread. The points, every event and every failure are the same for any number.
+    unsigned threads = 0;
+    // Counting every object sample reads whole rows, where the sampling alone stops at the first
+    // object sample from each end: asked for only when wanted.
+    bool countVoxels = false;
+};
+
+// The candidate points of the hull (every corner of the hull of the selected voxel cubes is among
+// them), in collection order, and the object's voxels when counted.
+struct Sampled {
+    Points points;
+    std::int64_t voxels = 0;
+};
+
+// Samples every slice of the stack, each padded with zeros to the stack's width and height. A
+// failure is the first in slice order, after the warnings of the slices before it.
+Sampled SampleStack(const Stack& stack, const Selection& selection,
+                    const SampleOptions& options = {});
+
+// The same from memory: the caller feeds exactly N slices of at most W x H samples, each padded
+// with zeros like a file slice, so a volume gives the points, and so the hull, of the same data
+// as files. No slice is kept after Add returns.
+class SliceSampler {
+  public:
+    SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
+                 const SampleOptions& options = {});
+    ~SliceSampler();
+    SliceSampler(const SliceSampler&) = delete;
+    SliceSampler& operator=(const SliceSampler&) = delete;
+
+    // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
+    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+             std::int32_t h);
+    // The points, once all N slices were added; the sampler is spent.
+    Points Finish();
+    // The object samples of the slices added so far, when counted.
+    std::int64_t voxels() const { return voxels_; }
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+    std::int64_t voxels_ = 0;
+};
+
+// ---- measuring and writing ----
+
+// The size of a voxel along x, y and z. The hull is computed in voxel units; scaling each axis by
+// a positive factor maps the hull of the cubes onto the hull of the scaled cubes.
+struct Spacing {
+    double s[3] = {1, 1, 1};
+    bool Identity() const { return s[0] == 1 && s[1] == 1 && s[2] == 1; }
+};
+
+__extension__ typedef __int128 Int128;
+
+// A hull's measurements, scaled by the spacing. The volumes come from exact integers, rounded
+// once: the hull's six times volume in voxel units is exact.
+struct Measurements {
+    Int128 sixVolume = 0;  // six times the hull's volume, in voxel units, exactly
+    std::int64_t objectVoxels = 0;
+    double objectVolume = 0, hullVolume = 0, hullArea = 0;
+    double solidity = 1;  // object volume over hull volume: never above 1
+    std::int64_t hullVertices = 0, hullFacets = 0;
+    double bboxMin[3] = {0, 0, 0}, bboxMax[3] = {0, 0, 0};  // of the hull's corners
+};
+Measurements Measure(const Hull& hull, std::int64_t objectVoxels, const Spacing& spacing = {});
+
+// The command line's --report: the stack's size, the spacing and its unit (empty: none known),
+// and the measurements, as a JSON object.
+struct ReportInput {
+    std::int64_t slices = 0, width = 0, height = 0;
+    Spacing spacing;
+    std::string unit;
+    std::int64_t objectVoxels = 0;
+};
+std::string ReportJson(const ReportInput& in, const Hull& hull);
+
+enum class MeshFormat { Stl, StlAscii, Ply, Obj };
+
+// Writes the hull in the format, its coordinates scaled by the spacing, byte for byte as the
+// command line writes its file. unit, when not empty, names the unit in the file's header (the
+// binary STL's header stays 80 zero bytes when it is empty). A failed write fails with
+// Kind::Output "file not stored.".
+void WriteMesh(std::ostream& out, const Hull& hull, MeshFormat format, const Spacing& spacing = {},
+               const std::string& unit = "");
+
+}  // namespace voxwrap
