@@ -9,6 +9,7 @@
 
 #include "cli/error.h"
 #include "cli/output.h"
+#include "common/numbers.h"
 #include "mesh/units.h"
 
 namespace voxwrap {
@@ -22,14 +23,13 @@ namespace {
 // no infinity.
 bool ReadPositive(const std::string& text, double& value) {
     if (text.empty() || text.size() > 64) return false;
-    if (!(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) return false;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };  // whatever the locale says
+    if (!(digit(text[0]) || text[0] == '.')) return false;
     for (const char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)) && std::strchr(".eE+-", c) == nullptr)
-            return false;
+        if (!digit(c) && std::strchr(".eE+-", c) == nullptr) return false;
     }
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value) && value > 0;
+    const char* end = detail::ReadDouble(text.data(), text.data() + text.size(), value);
+    return end == text.data() + text.size() && std::isfinite(value) && value > 0;
 }
 
 bool ReadSpacing(const std::string& text, Spacing& spacing) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/failure.h"
+#include "common/numbers.h"
 #include "mesh/units.h"
 #include "tiff/rif.h"
 
@@ -130,9 +131,10 @@ FoundSpacing SpacingFromTags(const SliceTags& tags) {
         // ImageJ keeps ResolutionUnit at "none" and names its unit in the description.
         found.unit = imagejUnit;
         const std::string z = ImageJValue(tags.description, "spacing");
-        char* end = nullptr;
-        const double sz = std::strtod(z.c_str(), &end);
-        const bool complete = !z.empty() && *end == '\0' && std::isfinite(sz) && sz > 0;
+        double sz = 0;
+        const char* end = detail::ReadDouble(z.data(), z.data() + z.size(), sz);
+        const bool complete =
+            !z.empty() && end == z.data() + z.size() && std::isfinite(sz) && sz > 0;
         found.kind = complete ? FoundSpacing::Kind::Complete : FoundSpacing::Kind::PlaneOnly;
         found.spacing.s[2] = complete ? sz : 1;
         // ImageJ names the units of y and z only where they differ from x's: a length is
