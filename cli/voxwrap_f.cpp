@@ -19,7 +19,6 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "common/failure.h"
-#include "hull/check.h"
 #include "hull/convex_hull.h"
 #include "mesh/mesh.h"
 #include "mesh/report.h"
@@ -141,10 +140,7 @@ int Run(int argc, char** argv) {
     voxwrap::Points kept;  // --verify checks the hull against every one of them
     if (o.verify) kept = points;
     const Mesh mesh = voxwrap::ConvexHull(std::move(points));
-    if (o.verify) {
-        const std::string fault = hullcheck::CheckConvexHull(kept, mesh);
-        if (!fault.empty()) Error("hull verification failed: " + fault + ".");
-    }
+    if (o.verify) VerifyHull(kept, mesh);
     std::string report;
     if (!o.report.empty()) {
         ReportInput in;

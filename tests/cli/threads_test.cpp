@@ -8,6 +8,7 @@
 
 #include "support.h"
 #include "tiff/tiff_builder.h"
+#include "voxwrap/voxwrap.h"
 
 namespace {
 
@@ -47,6 +48,32 @@ TEST(Threads, AFailingMiddleSliceEndsTheRunAsOnOneThread) {
             EXPECT_EQ(r.out, "");
             EXPECT_EQ(ReadFile(out), "old");
         }
+    }
+}
+
+// A program on the public header hears what the command line prints: the warnings through its
+// events, in slice order on any number of threads, then the failure, whose kind says a slice's
+// image is at fault.
+TEST(Threads, EventsCarryWhatTheCommandLinePrints) {
+    const std::string dir = TempDir();
+    const std::vector<std::string> slices = {Slice(0), Slice(2), Slice(0), Slice(0, 1, 2)};
+    for (std::size_t k = 0; k < slices.size(); ++k)
+        WriteFile(dir + "/s" + std::to_string(k) + ".tif", slices[k]);
+    const RunResult cli = RunVoxwrap({dir, "-", "1000-4095", "-"});
+    for (const unsigned threads : {1u, 3u}) {
+        std::string heard;
+        voxwrap::SampleOptions options;
+        options.threads = threads;
+        options.warning = [&heard](const std::string& line) { heard += line + "\n"; };
+        try {
+            voxwrap::SampleStack(voxwrap::ListStack(dir, "-", options),
+                                 voxwrap::Selection::FromRangeList("1000-4095"), options);
+            ADD_FAILURE() << "no failure";
+        } catch (const voxwrap::Error& e) {
+            EXPECT_EQ(e.kind(), voxwrap::Error::Kind::Image);
+            heard += std::string(e.what()) + "\n";
+        }
+        EXPECT_EQ(heard, cli.err) << threads << " threads";
     }
 }
 
