@@ -13,4 +13,13 @@ if [ -n "$foreign" ]; then
   echo "$foreign" | c++filt
   exit 1
 fi
-echo "every symbol of $archive is voxwrap's or the standard library's"
+# Nor does any library source reach for the process's streams, signals or file mode mask: only the
+# command line (cli/) may.
+root=$(cd "$(dirname "$0")/.." && pwd)
+if grep -rnwE 'stderr|stdout|signal|sigaction|umask|isatty|std::cerr|std::cout' \
+  "$root"/common "$root"/slices "$root"/sample "$root"/tiff "$root"/hull "$root"/mesh \
+  "$root"/include; then
+  echo "the library touches what only the command line may"
+  exit 1
+fi
+echo "every symbol of $archive is voxwrap's or the standard library's; no process-wide state"
