@@ -100,10 +100,9 @@ std::string Number(double value) {
 }  // namespace
 
 SliceTags ReadSliceTags(const std::string& path, const TiffPage* page) {
-    Resolution r;
-    ReadResolution(path.c_str(), &r, page);
-    std::unique_ptr<char[]> description;
-    ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, nullptr, &description, nullptr, page);
+    TiffFile file(path.c_str());  // one opening for the resolution and the description
+    const Resolution r = file.ReadResolution(page);
+    const std::unique_ptr<char[]> description = file.Description(page);
     SliceTags tags;
     tags.xNum = r.xNum;
     tags.xDen = r.xDen;
