@@ -6,16 +6,17 @@
 
 namespace voxwrap {
 
-namespace {
-
-__extension__ typedef __int128 Int128;
-
-// The shortest decimal that reads back as the same double; JSON allows its exponent form.
-std::string Number(double value) {
+std::string ShortestNumber(double value) {
     char digits[64];
     const auto r = std::to_chars(digits, digits + sizeof digits, value);
     return std::string(digits, r.ptr);
 }
+
+namespace {
+
+__extension__ typedef __int128 Int128;
+
+std::string Number(double value) { return ShortestNumber(value); }
 
 std::string Triple(const double v[3]) {
     return "[" + Number(v[0]) + ", " + Number(v[1]) + ", " + Number(v[2]) + "]";
@@ -23,8 +24,8 @@ std::string Triple(const double v[3]) {
 
 }  // namespace
 
-std::string ReportJson(const ReportInput& in, const Mesh& m) {
-    const double* s = in.spacing.s;
+HullMeasures MeasureHull(const Mesh& m, const Spacing& spacing, std::int64_t objectVoxels) {
+    const double* s = spacing.s;
     const std::vector<std::int32_t>&X = m.vertices.x, &Y = m.vertices.y, &Z = m.vertices.z;
     // Six times the hull's volume: the sum over the triangles of det(a - o, b - o, c - o) with o
     // the first point, each term below 2^90 for coordinates below 2^30.
@@ -62,15 +63,32 @@ std::string ReportJson(const ReportInput& in, const Mesh& m) {
     }
     // In voxel units the volumes are the correctly rounded quotients of exact integers.
     const double cell = s[0] * s[1] * s[2];
-    const double objectVolume = static_cast<double>(in.objectVoxels) * cell;
+    const double objectVolume = static_cast<double>(objectVoxels) * cell;
     const double hullVolume = static_cast<double>(sixVolume) / 6 * cell;
     // Both volumes in sixths of a voxel, exactly: the object's cubes lie inside the hull, so the
     // quotient is at most 1, and a quotient of two integers a <= b never rounds above 1.
-    const Int128 sixObject = Int128{in.objectVoxels} * 6;
+    const Int128 sixObject = Int128{objectVoxels} * 6;
     const double solidity = sixVolume <= 0 || sixObject >= sixVolume
                                 ? 1.0
                                 : static_cast<double>(static_cast<long double>(sixObject) /
                                                       static_cast<long double>(sixVolume));
+    HullMeasures h;
+    h.objectVolume = objectVolume;
+    h.hullVolume = hullVolume;
+    h.hullArea = static_cast<double>(area);
+    h.solidity = solidity;
+    h.hullVertices = static_cast<std::int64_t>(vertices.size());
+    h.hullFacets = static_cast<std::int64_t>(m.triangles.size());
+    for (int k = 0; k < 3; ++k) {
+        h.lo[k] = lo[k];
+        h.hi[k] = hi[k];
+    }
+    return h;
+}
+
+std::string ReportJson(const ReportInput& in, const Mesh& m) {
+    const double* s = in.spacing.s;
+    const HullMeasures h = MeasureHull(m, in.spacing, in.objectVoxels);
     std::string unit = in.unit.empty() ? "null" : "\"" + in.unit + "\"";
     std::string json = "{\n";
     json += "  \"slices\": " + std::to_string(in.slices) + ",\n";
@@ -79,13 +97,13 @@ std::string ReportJson(const ReportInput& in, const Mesh& m) {
     json += "  \"spacing\": " + Triple(s) + ",\n";
     json += "  \"unit\": " + unit + ",\n";
     json += "  \"object_voxels\": " + std::to_string(in.objectVoxels) + ",\n";
-    json += "  \"object_volume\": " + Number(objectVolume) + ",\n";
-    json += "  \"hull_volume\": " + Number(hullVolume) + ",\n";
-    json += "  \"hull_surface_area\": " + Number(static_cast<double>(area)) + ",\n";
-    json += "  \"solidity\": " + Number(solidity) + ",\n";
-    json += "  \"hull_vertices\": " + std::to_string(vertices.size()) + ",\n";
-    json += "  \"hull_facets\": " + std::to_string(m.triangles.size()) + ",\n";
-    json += "  \"bounding_box\": {\"min\": " + Triple(lo) + ", \"max\": " + Triple(hi) + "}\n";
+    json += "  \"object_volume\": " + Number(h.objectVolume) + ",\n";
+    json += "  \"hull_volume\": " + Number(h.hullVolume) + ",\n";
+    json += "  \"hull_surface_area\": " + Number(h.hullArea) + ",\n";
+    json += "  \"solidity\": " + Number(h.solidity) + ",\n";
+    json += "  \"hull_vertices\": " + std::to_string(h.hullVertices) + ",\n";
+    json += "  \"hull_facets\": " + std::to_string(h.hullFacets) + ",\n";
+    json += "  \"bounding_box\": {\"min\": " + Triple(h.lo) + ", \"max\": " + Triple(h.hi) + "}\n";
     json += "}\n";
     return json;
 }
