@@ -75,13 +75,43 @@ bool ReadFormat(const std::string& text, MeshFormat& format) {
     return false;
 }
 
+// --objects labels, components, components=6, =18 or =26.
+bool ReadObjects(const std::string& text, ObjectsKind& kind, int& connectivity) {
+    if (text == "labels") {
+        kind = ObjectsKind::Labels;
+        return true;
+    }
+    kind = ObjectsKind::Components;
+    if (text == "components") return true;
+    for (const int c : {6, 18, 26}) {
+        if (text == "components=" + std::to_string(c)) {
+            connectivity = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A voxel count for --min-voxels and --largest: 1 to 10^18 in plain decimal digits.
+bool ReadCount(const std::string& text, std::int64_t& count) {
+    if (text.empty() || text.size() > 18) return false;
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        value = 10 * value + (c - '0');
+    }
+    count = value;
+    return value >= 1;
+}
+
 }  // namespace
 
 Options ParseOptions(int argc, const char* const* argv) {
     Options o;
     bool anyOption = false;
     bool seenSpacing = false, seenUnit = false, seenFormat = false, seenReport = false,
-         seenThreads = false, seenQuiet = false, seenVerify = false;
+         seenThreads = false, seenQuiet = false, seenVerify = false, seenObjects = false,
+         seenMinVoxels = false, seenLargest = false, seenTable = false;
     int i = 1;
     while (i < argc && argc - i != 4) {
         const std::string arg = argv[i];
@@ -108,12 +138,16 @@ Options ParseOptions(int argc, const char* const* argv) {
             (name == "--quiet" ? o.quiet : o.verify) = true;
             continue;
         }
-        bool* seen = name == "--spacing"   ? &seenSpacing
-                     : name == "--unit"    ? &seenUnit
-                     : name == "--format"  ? &seenFormat
-                     : name == "--report"  ? &seenReport
-                     : name == "--threads" ? &seenThreads
-                                           : nullptr;
+        bool* seen = name == "--spacing"      ? &seenSpacing
+                     : name == "--unit"       ? &seenUnit
+                     : name == "--format"     ? &seenFormat
+                     : name == "--report"     ? &seenReport
+                     : name == "--threads"    ? &seenThreads
+                     : name == "--objects"    ? &seenObjects
+                     : name == "--min-voxels" ? &seenMinVoxels
+                     : name == "--largest"    ? &seenLargest
+                     : name == "--table"      ? &seenTable
+                                              : nullptr;
         if (seen == nullptr) OptionError(name + " : unknown option.");
         if (*seen) OptionError(name + " : given twice.");
         *seen = true;
@@ -141,6 +175,15 @@ Options ParseOptions(int argc, const char* const* argv) {
             good = ReadFormat(value, o.format);
         } else if (name == "--threads") {
             good = ReadThreads(value, o.threads);
+        } else if (name == "--objects") {
+            good = ReadObjects(value, o.objects, o.connectivity);
+        } else if (name == "--min-voxels") {
+            good = ReadCount(value, o.minVoxels);
+        } else if (name == "--largest") {
+            good = ReadCount(value, o.largest);
+        } else if (name == "--table") {
+            o.table = value;
+            good = !value.empty();
         } else {
             o.report = value;
             good = !value.empty();
@@ -150,8 +193,25 @@ Options ParseOptions(int argc, const char* const* argv) {
     for (; i < argc; ++i)
         o.args.push_back(argv[i]);
     if (o.args.size() != 4) Error(anyOption ? kOptionsUsage : kUsage);
+    // The per-object options mean nothing for one object.
+    if (o.objects == ObjectsKind::None) {
+        for (const auto& [given, option] : {std::pair<bool, const char*>{seenTable, "--table"},
+                                            {seenMinVoxels, "--min-voxels"},
+                                            {seenLargest, "--largest"}}) {
+            if (given) OptionError(std::string(option) + " : only with --objects.");
+        }
+    }
     if (o.report == "-" && o.args[3][0] == '-')
         OptionError("--report - : standard output already holds the mesh.");
+    if (o.table == "-" && o.args[3][0] == '-')
+        OptionError("--table - : standard output already holds the mesh.");
+    if (o.table == "-" && o.report == "-")
+        OptionError("--table - : standard output already holds the report.");
+    if (!o.table.empty() && SameOutput(ReportOutput(o.table).c_str(), o.args[3].c_str()))
+        OptionError("--table " + o.table + " : the mesh's own file.");
+    if (!o.table.empty() && !o.report.empty() &&
+        SameOutput(ReportOutput(o.table).c_str(), ReportOutput(o.report).c_str()))
+        OptionError("--table " + o.table + " : the report's own file.");
     // "./out.stl", a link or a second name of the mesh's file would have the report replace the
     // mesh; a mesh on standard output and a report file "-x.stl" share nothing.
     if (!o.report.empty() && SameOutput(ReportOutput(o.report).c_str(), o.args[3].c_str()))
@@ -162,6 +222,8 @@ Options ParseOptions(int argc, const char* const* argv) {
 std::string ReportOutput(const std::string& report) {
     return report == "-" || report[0] != '-' ? report : "./" + report;
 }
+
+bool PerObjectMesh(const std::string& mesh) { return mesh.find("{id}") != std::string::npos; }
 
 const char* HelpText() {
     return "usage : voxwrap [options] directory nameFile rangeList STL\n"
@@ -186,6 +248,17 @@ const char* HelpText() {
            "                      standard output\n"
            "  --threads N         read the slices on N threads, 1 to 1024 (default: one per\n"
            "                      core); the output is the same for any number\n"
+           "  --objects labels    every selected gray value is an object of its own; the\n"
+           "                      STL argument holds all, or with {id} names one file each\n"
+           "  --objects components[=6|18|26]\n"
+           "                      every connected component of the selected voxels is an\n"
+           "                      object (faces, edges, corners; default 26), numbered 1, 2,\n"
+           "                      ... by its first voxel in slice, row, column order\n"
+           "  --min-voxels N      with --objects: leave out objects of fewer than N voxels\n"
+           "  --largest K         with --objects: keep the K objects of most voxels (ties:\n"
+           "                      the smaller id)\n"
+           "  --table FILE        with --objects: one CSV row per object; - for standard\n"
+           "                      output\n"
            "  --quiet             no progress display on a terminal\n"
            "  --verify            check the hull exactly against every sampling point before\n"
            "                      anything is written\n"

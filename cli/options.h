@@ -27,6 +27,8 @@ constexpr const char* kVersion = "1.0.0";
 constexpr const char* kUsage = "usage : voxwrap directory nameFile rangeList STL";
 constexpr const char* kOptionsUsage = "usage : voxwrap [options] directory nameFile rangeList STL";
 
+enum class ObjectsKind { None, Labels, Components };
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -39,8 +41,14 @@ struct Options {
     bool unitGiven = false;
     std::string unit;
     MeshFormat format = MeshFormat::Stl;
-    std::string report;             // empty: no report; "-": standard output
-    unsigned threads = 0;           // --threads N; 0: one per core
+    std::string report;    // empty: no report; "-": standard output
+    unsigned threads = 0;  // --threads N; 0: one per core
+    // --objects labels | components[=6|18|26]: every object in one pass; 0: one object.
+    ObjectsKind objects = ObjectsKind::None;
+    int connectivity = 26;          // --objects components=C
+    std::int64_t minVoxels = 0;     // --min-voxels N; 0: every object
+    std::int64_t largest = 0;       // --largest K; 0: every object
+    std::string table;              // --table FILE; empty: none; "-": standard output
     std::vector<std::string> args;  // directory, nameFile, rangeList, STL
 };
 
@@ -54,6 +62,9 @@ Options ParseOptions(int argc, const char* const* argv);
 // The report's name as an output argument (OpenOutput): only "-" itself is standard output;
 // another name beginning with "-" is a file of the working directory.
 std::string ReportOutput(const std::string& report);
+
+// True when the mesh argument names one file per object: it holds "{id}".
+bool PerObjectMesh(const std::string& mesh);
 
 // What --help prints: the usage line and every option.
 const char* HelpText();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/error.h"
+#include "cli/objects.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
@@ -126,6 +127,9 @@ int Run(int argc, char** argv) {
         spacing = found.spacing;
         if (!o.unitGiven) unit = stlUnit = found.unit;
     }
+
+    if (o.objects != ObjectsKind::None)
+        return RunObjects(o, {paths, pages, W, H, spacing, unit, stlUnit}, selection);
 
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
     voxwrap::SampleOptions sampling;

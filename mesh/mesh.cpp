@@ -1,6 +1,7 @@
 #include "mesh/mesh.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,16 +79,19 @@ class TextOut {
     std::string buffer_;
 };
 
-void WriteBinaryStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
-                    const std::string& unit) {
+// The binary STL's 80-byte header (the unit, or zeros) and its triangle count.
+void PutStlHeader(std::FILE* stream, const std::string& unit, std::uint32_t count) {
     char header[80] = {};
     if (!unit.empty()) {
         const std::string text = "voxwrap hull, unit " + unit;
         std::memcpy(header, text.data(), text.size() < 80 ? text.size() : 80);
     }
     PutN(stream, header, 80);
-    const auto count = static_cast<std::uint32_t>(mesh.triangles.size());
     Put(stream, &count, 4);
+}
+
+// The binary STL's 50-byte records of the mesh's triangles.
+void PutStlFacets(std::FILE* stream, const Mesh& mesh, const Spacing& spacing) {
     const Coordinates at{mesh, spacing};
     for (const auto& t : mesh.triangles) {
         const std::array<std::int64_t, 3> n = Normal(mesh, t);
@@ -105,12 +109,9 @@ void WriteBinaryStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
     }
 }
 
-void WriteAsciiStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
-                   const std::string& unit) {
-    const std::string name = unit.empty() ? "voxwrap" : "voxwrap unit=" + unit;
+// The ASCII STL's facets of the mesh's triangles, between its solid and endsolid lines.
+void PutAsciiFacets(TextOut& out, const Mesh& mesh, const Spacing& spacing) {
     const Coordinates at{mesh, spacing};
-    TextOut out(stream);
-    out << "solid " << name << "\n";
     for (const auto& t : mesh.triangles) {
         const std::array<float, 3> n = at.ScaledNormal(Normal(mesh, t));
         out << "facet normal " << n[0] << " " << n[1] << " " << n[2] << "\n outer loop\n";
@@ -120,6 +121,20 @@ void WriteAsciiStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
         }
         out << " endloop\nendfacet\n";
     }
+}
+
+void WriteBinaryStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
+                    const std::string& unit) {
+    PutStlHeader(stream, unit, static_cast<std::uint32_t>(mesh.triangles.size()));
+    PutStlFacets(stream, mesh, spacing);
+}
+
+void WriteAsciiStl(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
+                   const std::string& unit) {
+    const std::string name = unit.empty() ? "voxwrap" : "voxwrap unit=" + unit;
+    TextOut out(stream);
+    out << "solid " << name << "\n";
+    PutAsciiFacets(out, mesh, spacing);
     out << "endsolid " << name << "\n";
     out.Flush();
 }
@@ -190,6 +205,100 @@ void WriteObj(std::FILE* stream, const Mesh& mesh, const Spacing& spacing,
     out.Flush();
 }
 
+// The combined file of several objects: each object's triangles exactly as its own file has them
+// (the same order, coordinates and normals), the objects one after the other.
+void WriteBinaryStlObjects(std::FILE* stream, const std::vector<LabelledMesh>& meshes,
+                           const Spacing& spacing, const std::string& unit) {
+    std::uint64_t total = 0;
+    for (const LabelledMesh& m : meshes)
+        total += m.mesh->triangles.size();
+    if (total > UINT32_MAX) Fail(Error::Kind::Output, "too many triangles for one binary STL.");
+    PutStlHeader(stream, unit, static_cast<std::uint32_t>(total));
+    for (const LabelledMesh& m : meshes)
+        PutStlFacets(stream, *m.mesh, spacing);
+}
+
+void WriteAsciiStlObjects(std::FILE* stream, const std::vector<LabelledMesh>& meshes,
+                          const Spacing& spacing) {
+    TextOut out(stream);
+    for (const LabelledMesh& m : meshes) {
+        const std::string name = "object_" + std::to_string(m.id);
+        out << "solid " << name << "\n";
+        PutAsciiFacets(out, *m.mesh, spacing);
+        out << "endsolid " << name << "\n";
+    }
+    out.Flush();
+}
+
+// One vertex list and one face list for all objects; every face carries its object's id.
+void WritePlyObjects(std::FILE* stream, const std::vector<LabelledMesh>& meshes,
+                     const Spacing& spacing, const std::string& unit) {
+    std::vector<std::vector<std::int32_t>> index(meshes.size()), points(meshes.size());
+    std::int64_t vertices = 0, faces = 0;
+    for (std::size_t k = 0; k < meshes.size(); ++k) {
+        if (meshes[k].id > INT32_MAX) Fail(Error::Kind::Output, "object id too large for a PLY label.");
+        points[k] = SharedVertices(*meshes[k].mesh, index[k]);
+        vertices += static_cast<std::int64_t>(points[k].size());
+        faces += static_cast<std::int64_t>(meshes[k].mesh->triangles.size());
+    }
+    if (vertices > INT32_MAX) Fail(Error::Kind::Output, "too many vertices for one PLY file.");
+    TextOut header(stream);
+    header << "ply\nformat binary_little_endian 1.0\ncomment voxwrap convex hulls of voxel cubes, "
+              "one per label\n";
+    if (!unit.empty()) header << "comment unit " << unit << "\n";
+    header << "element vertex " << vertices
+           << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << faces
+           << "\nproperty list uchar int vertex_indices\nproperty int label\nend_header\n";
+    header.Flush();
+    for (std::size_t k = 0; k < meshes.size(); ++k) {
+        const Coordinates at{*meshes[k].mesh, spacing};
+        for (const std::int32_t p : points[k]) {
+            for (const float c : at.Point(p))
+                PutFloat(stream, c);
+        }
+    }
+    std::int32_t first = 0;  // the number of the object's first vertex
+    for (std::size_t k = 0; k < meshes.size(); ++k) {
+        const auto label = static_cast<std::int32_t>(meshes[k].id);
+        for (const auto& t : meshes[k].mesh->triangles) {
+            const unsigned char three = 3;
+            PutN(stream, &three, 1);
+            for (const std::int32_t p : t) {
+                const std::int32_t v = first + index[k][p];
+                Put(stream, &v, 4);
+            }
+            Put(stream, &label, 4);
+        }
+        first += static_cast<std::int32_t>(points[k].size());
+    }
+}
+
+// A group per object; OBJ numbers vertices across the whole file, so each object's faces count
+// on from the vertices of the objects before it.
+void WriteObjObjects(std::FILE* stream, const std::vector<LabelledMesh>& meshes,
+                     const Spacing& spacing, const std::string& unit) {
+    TextOut out(stream);
+    out << "# voxwrap convex hulls of voxel cubes\n";
+    if (!unit.empty()) out << "# unit " << unit << "\n";
+    std::int64_t first = 1;
+    for (const LabelledMesh& m : meshes) {
+        std::vector<std::int32_t> index;
+        const std::vector<std::int32_t> points = SharedVertices(*m.mesh, index);
+        out << "o object_" << m.id << "\n";
+        const Coordinates at{*m.mesh, spacing};
+        for (const std::int32_t p : points) {
+            const std::array<float, 3> v = at.Point(p);
+            out << "v " << v[0] << " " << v[1] << " " << v[2] << "\n";
+        }
+        for (const auto& t : m.mesh->triangles) {
+            out << "f " << first + index[t[0]] << " " << first + index[t[1]] << " "
+                << first + index[t[2]] << "\n";
+        }
+        first += static_cast<std::int64_t>(points.size());
+    }
+    out.Flush();
+}
+
 }  // namespace
 
 std::array<std::int64_t, 3> Normal(const Mesh& m, const std::array<std::int32_t, 3>& t) {
@@ -217,6 +326,24 @@ void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spa
         break;
     case MeshFormat::Obj:
         WriteObj(stream, mesh, spacing, unit);
+        break;
+    }
+}
+
+void WriteMeshes(std::FILE* stream, const std::vector<LabelledMesh>& meshes, MeshFormat format,
+                 const Spacing& spacing, const std::string& unit) {
+    switch (format) {
+    case MeshFormat::Stl:
+        WriteBinaryStlObjects(stream, meshes, spacing, unit);
+        break;
+    case MeshFormat::StlAscii:
+        WriteAsciiStlObjects(stream, meshes, spacing);
+        break;
+    case MeshFormat::Ply:
+        WritePlyObjects(stream, meshes, spacing, unit);
+        break;
+    case MeshFormat::Obj:
+        WriteObjObjects(stream, meshes, spacing, unit);
         break;
     }
 }

@@ -26,6 +26,21 @@ std::array<std::int64_t, 3> Normal(const Mesh& mesh, const std::array<std::int32
 void WriteMesh(std::FILE* stream, const Mesh& mesh, MeshFormat format, const Spacing& spacing,
                const std::string& unit);
 
+// One object's hull and its id, for the files that hold several objects.
+struct LabelledMesh {
+    std::int64_t id = 0;
+    const Mesh* mesh = nullptr;
+};
+
+// Writes the objects' meshes, in the order given, into one file of the format: each object's
+// triangles in the same order and with the same coordinates as WriteMesh writes them alone. Binary
+// STL: one header (as WriteMesh's) and all triangles, object after object; ASCII STL: a block
+// "solid object_<id>" ... "endsolid object_<id>" each; PLY: one vertex and one face list, every
+// face with an int property "label", the object's id; OBJ: a group "o object_<id>" each, its own
+// vertices. An id beyond a PLY int, or a count beyond the format's, fails with its message.
+void WriteMeshes(std::FILE* stream, const std::vector<LabelledMesh>& meshes, MeshFormat format,
+                 const Spacing& spacing, const std::string& unit);
+
 // Write `length` bytes from data to the stream, as they lie in memory (PutN) or last byte first
 // (PutR, for big-endian hosts). A failed write fails with "file not stored.".
 void PutN(std::FILE* stream, const void* data, std::size_t length);

@@ -8,18 +8,19 @@ namespace voxwrap {
 
 namespace {
 
-// The shortest decimal that reads back as the same double; JSON allows its exponent form.
-std::string Number(double value) {
-    char digits[64];
-    const auto r = std::to_chars(digits, digits + sizeof digits, value);
-    return std::string(digits, r.ptr);
-}
+std::string Number(double value) { return ShortestNumber(value); }
 
 std::string Triple(const double v[3]) {
     return "[" + Number(v[0]) + ", " + Number(v[1]) + ", " + Number(v[2]) + "]";
 }
 
 }  // namespace
+
+std::string ShortestNumber(double value) {
+    char digits[64];
+    const auto r = std::to_chars(digits, digits + sizeof digits, value);
+    return std::string(digits, r.ptr);
+}
 
 Measurements Measure(const Hull& m, std::int64_t objectVoxels, const Spacing& spacing) {
     const double* s = spacing.s;

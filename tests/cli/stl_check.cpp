@@ -152,3 +152,18 @@ void CheckHullStl(const StlFile& stl, const std::vector<Point3>& voxels) {
         }
     }
 }
+
+Int128 SixVolume(const StlFile& stl) {
+    Int128 six = 0;
+    for (const Facet& f : stl.facets) {
+        Int128 v[3][3];
+        for (int i = 0; i < 3; ++i) {
+            for (int k = 0; k < 3; ++k)
+                v[i][k] = static_cast<std::int64_t>(f.vertex[i][k]);
+        }
+        six += v[0][0] * (v[1][1] * v[2][2] - v[1][2] * v[2][1]) -
+               v[0][1] * (v[1][0] * v[2][2] - v[1][2] * v[2][0]) +
+               v[0][2] * (v[1][0] * v[2][1] - v[1][1] * v[2][0]);
+    }
+    return six;
+}

@@ -31,5 +31,10 @@ StlFile ParseStl(const std::string& bytes);
 // every facet's plane; a positive volume. Together these prove the mesh is the hull's boundary.
 void CheckHullStl(const StlFile& stl, const std::vector<Point3>& voxels);
 
+__extension__ typedef __int128 Int128;
+
+// Six times the volume the STL's facets enclose, from its integer vertices.
+Int128 SixVolume(const StlFile& stl);
+
 // The distinct vertices of the mesh.
 std::vector<Point3> StlVertices(const StlFile& stl);
