@@ -353,7 +353,7 @@ PYBIND11_MODULE(_voxwrap, m) {
     m.doc() = "The compiled half of voxwrap; use the voxwrap package.";
 
     // voxwrap.Error and its subclasses are defined in the package; the library's kinds map onto
-    // them there (_error). A failed allocation is Python's MemoryError.
+    // them there (_error). A failed allocation is Python's MemoryError with the library's text.
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
@@ -365,6 +365,8 @@ PYBIND11_MODULE(_voxwrap, m) {
             const py::object error =
                 py::module_::import("voxwrap").attr("_error")(e.what(), KindName(e.kind()));
             PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+        } catch (const std::bad_alloc&) {  // the module's own buffers, as the command line says it
+            PyErr_SetString(PyExc_MemoryError, "no allocatable memory.");
         }
     });
 

@@ -220,3 +220,10 @@ def test_failures_carry_the_message_and_kind(tmp_path):
             call()
         assert isinstance(caught.value, voxwrap.Error) and isinstance(caught.value, ValueError)
         assert (str(caught.value), caught.value.kind) == (message, kind)
+
+
+def test_a_volume_beyond_memory_is_a_memory_error():
+    # 2^24 x 2^24 samples viewing one byte: the one-slice buffer (2^49 bytes) cannot be had.
+    huge = np.lib.stride_tricks.as_strided(np.ones(1, np.uint8), shape=(1, 1 << 24, 1 << 24), strides=(0, 0, 0))
+    with pytest.raises(MemoryError, match="^no allocatable memory"):
+        voxwrap.hull(huge, threads=1)
