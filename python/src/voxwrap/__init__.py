@@ -1,0 +1,177 @@
+"""voxwrap: the exact convex hull of the selected voxel cubes of a 3-D image.
+
+    >>> import numpy as np, voxwrap
+    >>> h = voxwrap.hull(volume, (1000, 4095), spacing=(2.0, 0.5, 0.5))
+    >>> h.volume, h.solidity, h.vertices.shape, h.faces.shape
+    >>> h.write("hull.stl")
+
+Arrays are indexed (z, y, x) and the spacing is given in that order too. The hull is computed
+exactly in voxel units (the voxel at (z, y, x) is the cube [z, z+1] x [y, y+1] x [x, x+1]) and
+scaled once at the end; mesh files are byte for byte the command line's.
+"""
+
+import numbers
+import operator
+
+import numpy as np
+
+__all__ = ["hull", "hull_stack", "Hull", "Error", "NotFoundError", "VoxwrapWarning"]
+
+
+class Error(ValueError):
+    """A failure of voxwrap: str(error) is the command line's message, kind what went wrong
+    ("argument", "not_found", "image", "geometry", "output", "cancelled")."""
+
+    def __init__(self, message, kind="argument"):
+        super().__init__(message)
+        self.kind = kind
+
+
+class NotFoundError(Error, FileNotFoundError):
+    """A file or directory that does not exist: both a voxwrap.Error and a FileNotFoundError."""
+
+
+class VoxwrapWarning(UserWarning):
+    """What the library noticed and went on, such as extra data at the end of a TIFF strip."""
+
+
+def _error(message, kind):
+    # Called by the compiled module to turn the library's failures into Python exceptions.
+    return (NotFoundError if kind == "not_found" else Error)(message, kind)
+
+
+from ._voxwrap import Hull  # noqa: E402  (the module's translator needs _error above)
+from . import _voxwrap  # noqa: E402
+
+
+def _range_list(select):
+    """None: every nonzero sample; a range-list string as the command line takes it; or a
+    tuple (lo, hi), inclusive, either end None for open."""
+    if select is None:
+        return "1-"
+    if isinstance(select, str):
+        return select
+    if isinstance(select, tuple) and len(select) == 2:
+        ends = []
+        for end in select:
+            if end is None:
+                ends.append("")
+            elif isinstance(end, numbers.Integral) and not isinstance(end, bool) and end >= 0:
+                ends.append(str(int(end)))
+            else:
+                raise Error(f"select {select!r} : bad value; the ends are integers from 0 to 65535 or None.")
+        return "-".join(ends)
+    raise Error(f"select {select!r} : bad value; give None, a range list such as \"1000-4095\" or a tuple (lo, hi).")
+
+
+def _spacing_xyz(spacing):
+    """(sz, sy, sx) in array order -> (sx, sy, sz) as the library takes it; None stays None."""
+    if spacing is None:
+        return None
+    if isinstance(spacing, str):
+        if spacing == "tiff":
+            raise Error('spacing "tiff" is not supported yet; give (sz, sy, sx).')
+        raise Error(f"spacing {spacing!r} : bad value; give three positive numbers (sz, sy, sx).")
+    try:
+        values = [float(s) for s in spacing]
+    except (TypeError, ValueError):
+        values = []
+    if len(values) != 3 or not all(np.isfinite(v) and v > 0 for v in values):
+        raise Error(f"spacing {spacing!r} : bad value; give three positive numbers (sz, sy, sx).")
+    return (values[2], values[1], values[0])
+
+
+def _threads(threads):
+    """None: one worker per core (0 to the library); else 1 to 1024 as --threads takes."""
+    if threads is None:
+        return 0
+    if isinstance(threads, numbers.Integral) and not isinstance(threads, bool) and 1 <= threads <= 1024:
+        return int(threads)
+    raise Error(f"threads {threads!r} : bad value; give an integer from 1 to 1024 or None.")
+
+
+def hull(volume, select=None, *, spacing=None, threads=None, count=None):
+    """The exact convex hull of the selected voxel cubes of a volume.
+
+    volume: a 3-D numpy array (z, y, x) of bool, uint8 or uint16 in any memory layout (read
+        through its strides one slice at a time, never copied whole, never cast), or an
+        iterable of 2-D slices of equal shape and dtype (an h5py or zarr dataset, a list, a
+        generator), read one slice at a time. The slice count must be known before the first
+        slice is read: an iterable without len() (a generator) needs count=N.
+    select: None (every nonzero sample, True for bool), a range list ("1000-4095",
+        "1,5,7-9,200-"), or a tuple (lo, hi), inclusive, either end None for open.
+    spacing: (sz, sy, sx), the size of a voxel along each array axis; None: voxel units.
+    threads: workers that reduce slices (None: one per core); the result is the same for any.
+    count: the number of slices of an iterable without len().
+
+    Other dtypes (int8, int16, int32, uint32, float32, float64, ...) raise voxwrap.Error: they
+    are not supported yet, and are never cast silently.
+    """
+    ranges = _range_list(select)
+    spacing_xyz = _spacing_xyz(spacing)
+    workers = _threads(threads)
+    if isinstance(volume, np.ndarray):
+        if volume.ndim != 3:
+            raise Error(f"volume must be 3-D (z, y, x), not {volume.ndim}-D.")
+        n, h, w = volume.shape
+        sampler = _voxwrap.Sampler(w, h, n, ranges, workers)
+        sampler.add_volume(volume)
+        return sampler.finish(spacing_xyz)
+    return _hull_of_slices(volume, ranges, spacing_xyz, workers, count)
+
+
+def _hull_of_slices(volume, ranges, spacing_xyz, workers, count):
+    # One slice at a time: only the slice being read is held. Every slice must have the shape
+    # and dtype of the first (or the dataset's shape), so that the selection means the same.
+    try:
+        length = len(volume)
+    except TypeError:
+        length = None
+    if count is not None:
+        count = operator.index(count)
+        if length is not None and length != count:
+            raise Error(f"count {count} : the iterable holds {length} slices.")
+        length = count
+    if length is None:
+        raise Error("an iterable of slices without len() needs count=N, the number of slices.")
+    slices = iter(volume)
+    shape = getattr(volume, "shape", None)
+    first = None
+    if shape is None or len(shape) != 3:
+        first = _next_slice(slices, 0, length)
+        shape = (length,) + first.shape
+    _, h, w = shape
+    sampler = _voxwrap.Sampler(w, h, length, ranges, workers)
+    dtype = None
+    for k in range(length):
+        s = first if k == 0 and first is not None else _next_slice(slices, k, length)
+        if s.ndim != 2 or s.shape != (h, w):
+            raise Error(f"slice {k} has shape {s.shape}, not {(h, w)}.")
+        if dtype is None:
+            dtype = s.dtype
+        elif s.dtype != dtype:
+            raise Error(f"slice {k} has dtype {s.dtype}, not {dtype} like slice 0.")
+        sampler.add_slice(s)
+    if next(slices, None) is not None:
+        raise Error(f"the iterable holds more than {length} slices.")
+    return sampler.finish(spacing_xyz)
+
+
+def _next_slice(slices, k, length):
+    try:
+        return np.asarray(next(slices))
+    except StopIteration:
+        raise Error(f"the iterable ended after {k} of {length} slices.") from None
+
+
+def hull_stack(directory, names="-", select="1-", *, spacing=None, threads=None):
+    """The hull of a TIFF stack read as the command line reads it.
+
+    directory: the folder of slices, or a stack file; names: the command line's nameFile (a
+    name file, "-" and names, or a sorting option "-", "--n", "--v", ...); select: as hull().
+    spacing: (sz, sy, sx); "tiff" (the spacing the slices record) is not supported yet.
+    """
+    import os
+
+    return _voxwrap.hull_stack(os.fspath(directory), names, _range_list(select),
+                               _threads(threads), _spacing_xyz(spacing))

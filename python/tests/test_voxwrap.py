@@ -1,0 +1,229 @@
+"""The Python package against the command line, numpy and itself.
+
+The command line's binary comes from VOXWRAP_BINARY (.ci/python sets it); the comparisons with
+it are skipped without it. Every volume is small: the point is agreement, not speed.
+"""
+
+import json
+import os
+import struct
+import subprocess
+import sys
+import threading
+import time
+import warnings
+
+import h5py
+import numpy as np
+import pytest
+import tifffile
+import zarr
+
+import voxwrap
+
+BINARY = os.environ.get("VOXWRAP_BINARY")
+
+
+def volume_of(dtype, seed=7):
+    """A 7 x 9 x 11 volume: an ellipsoid of high values in low-valued noise, so that every
+    selection below cuts a different object out of it."""
+    rng = np.random.default_rng(seed)
+    z, y, x = np.mgrid[0:7, 0:9, 0:11]
+    inside = ((z - 3) / 3.2) ** 2 + ((y - 4) / 4.5) ** 2 + ((x - 5) / 4) ** 2 <= 1
+    if dtype == bool:
+        return inside ^ (rng.random(inside.shape) < 0.04)
+    top = np.iinfo(dtype).max
+    noise = rng.integers(0, top // 3, inside.shape, dtype=dtype, endpoint=True)
+    high = rng.integers(top // 2, top, inside.shape, dtype=dtype, endpoint=True)
+    return np.where(inside, high, noise).astype(dtype)
+
+
+# Per dtype: (select, the command line's range list, the selected samples as numpy says).
+SELECTIONS = {
+    bool: [(None, "1-", lambda v: v), ((1, None), "1-", lambda v: v), ("1", "1", lambda v: v)],
+    np.uint8: [(None, "1-", lambda v: v != 0), ((100, 200), "100-200", lambda v: (v >= 100) & (v <= 200)),
+               ("150-,7", "150-,7", lambda v: (v >= 150) | (v == 7))],
+    np.uint16: [(None, "1-", lambda v: v != 0), ((30000, None), "30000-", lambda v: v >= 30000),
+                ("-9000,40000-50000", "-9000,40000-50000", lambda v: (v <= 9000) | ((v >= 40000) & (v <= 50000)))],
+}
+
+
+def layout(volume, name):
+    """The same samples in C order, Fortran order, or a strided view with a reversed axis."""
+    if name == "C":
+        return np.ascontiguousarray(volume)
+    if name == "F":
+        return np.asfortranarray(volume)
+    big = np.zeros((2 * volume.shape[0], volume.shape[1], 2 * volume.shape[2] + 1), volume.dtype)
+    view = big[::2, ::-1, 1::2]
+    view[...] = volume
+    return view
+
+
+# Output format and spacing (sz, sy, sx), taken in turn so that each appears with each dtype.
+OUTPUTS = [("stl", None), ("ply", (2.0, 0.5, 0.25)), ("obj", None), ("stl-ascii", (3.0, 1.0, 0.5))]
+
+
+def write_stack(volume, directory):
+    """One uncompressed TIFF file per slice, as tifffile writes them (bool as 8-bit 0 and 1)."""
+    directory.mkdir()
+    for z, plane in enumerate(volume):
+        tifffile.imwrite(directory / f"s{z:03d}.tif", np.ascontiguousarray(plane, dtype=np.uint8 if plane.dtype == bool else plane.dtype))
+
+
+@pytest.mark.skipif(not BINARY, reason="VOXWRAP_BINARY (the command line) not set")
+@pytest.mark.parametrize("dtype", [bool, np.uint8, np.uint16], ids=["bool", "uint8", "uint16"])
+@pytest.mark.parametrize("layout_name", ["C", "F", "strided"])
+@pytest.mark.parametrize("case", [0, 1, 2])
+def test_hull_writes_the_command_lines_bytes(tmp_path, dtype, layout_name, case):
+    volume = volume_of(dtype)
+    select, range_list, selected = SELECTIONS[dtype][case]
+    fmt, spacing = OUTPUTS[(case + ["C", "F", "strided"].index(layout_name)) % len(OUTPUTS)]
+    write_stack(volume, tmp_path / "slices")
+    cli_mesh, cli_report = tmp_path / "cli.mesh", tmp_path / "cli.json"
+    options = ["--quiet", "--format", fmt, "--report", str(cli_report)]
+    if spacing:
+        options += ["--spacing", ",".join(str(s) for s in spacing[::-1])]
+    subprocess.run([BINARY, *options, str(tmp_path / "slices"), "-", range_list, str(cli_mesh)], check=True)
+
+    h = voxwrap.hull(layout(volume, layout_name), select, spacing=spacing, threads=2)
+    h.write(tmp_path / "py.mesh", format=fmt)
+    assert (tmp_path / "py.mesh").read_bytes() == cli_mesh.read_bytes()
+    assert h.report() == json.loads(cli_report.read_text())
+    assert h.object_voxels == np.count_nonzero(selected(volume))
+    # The same stack read by the package's own TIFF route.
+    s = voxwrap.hull_stack(tmp_path / "slices", "-", select, spacing=spacing)
+    s.write(tmp_path / "stack.mesh", format=fmt)
+    assert (tmp_path / "stack.mesh").read_bytes() == cli_mesh.read_bytes()
+
+
+def test_faces_turn_outward_and_arrays_are_the_hulls_own():
+    h = voxwrap.hull(volume_of(np.uint16), (30000, None), spacing=(2.0, 0.5, 0.25))
+    v, f = h.vertices, h.faces
+    assert v.dtype == np.float64 and f.dtype == np.int32 and v.shape[1] == f.shape[1] == 3
+    # Counter-clockwise from outside in the coordinates of vertices: a positive signed volume.
+    signed = np.einsum("ij,ij->", v[f[:, 0]], np.cross(v[f[:, 1]], v[f[:, 2]])) / 6
+    assert signed > 0
+    assert signed == pytest.approx(h.volume) == pytest.approx(h.six_volume * 2.0 * 0.5 * 0.25 / 6)
+    assert isinstance(h.six_volume, int)
+    # Views of the buffers the hull owns: no copy, not even between two reads.
+    assert v.base is not None and f.base is not None
+    assert np.shares_memory(h.vertices, v) and not v.flags.writeable
+    (lo, hi) = h.bbox
+    assert lo == tuple(v.min(axis=0)) and hi == tuple(v.max(axis=0))
+
+
+def test_a_long_hull_lets_other_threads_run():
+    z, y, x = np.ogrid[0:96, 0:384, 0:384]
+    ball = (((z - 48) / 45) ** 2 + ((y - 192) / 180) ** 2 + ((x - 192) / 180) ** 2 <= 1).astype(np.uint8)
+    ticks, stop = [], threading.Event()
+
+    def count():  # sleeps give the GIL back at once; only a thread that wants it waits
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.0002)
+
+    # With a switch interval longer than the call, a thread that waits for the GIL gets it during
+    # the call only when the call lets go of it: never, had the module kept it.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(5.0)
+    counter = threading.Thread(target=count)
+    counter.start()
+    try:
+        start = time.perf_counter()
+        voxwrap.hull(ball, threads=1)
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        counter.join()
+        sys.setswitchinterval(interval)
+    assert [t for t in ticks if start + (end - start) / 4 < t < end - (end - start) / 4]
+
+
+def test_slices_from_iterables_give_the_arrays_hull(tmp_path):
+    volume = volume_of(np.uint16)
+    expected = voxwrap.hull(volume, "20000-")
+    with h5py.File(tmp_path / "v.h5", "w") as f:
+        f["v"] = volume
+    with h5py.File(tmp_path / "v.h5", "r") as f:
+        from_h5 = voxwrap.hull(f["v"], "20000-")
+    sources = [
+        from_h5,
+        voxwrap.hull(zarr.array(volume, chunks=(2, 9, 11)), "20000-"),
+        voxwrap.hull((plane for plane in volume), "20000-", count=len(volume)),
+        voxwrap.hull(list(volume), "20000-"),
+    ]
+    for h in sources:
+        assert np.array_equal(h.vertices, expected.vertices)
+        assert np.array_equal(h.faces, expected.faces)
+        assert h.object_voxels == expected.object_voxels
+
+
+def tiff_with_extra_strip_byte(path):
+    # A 2 x 2 8-bit uncompressed image whose one strip counts 5 bytes: the reader takes 4 and
+    # warns. Little-endian header (offset 8), 9 entries (2 + 9 * 12 + 4 = 114 bytes), strip at 122.
+    entries = [(256, 4, 2), (257, 4, 2), (258, 3, 8), (259, 3, 1), (262, 3, 1), (273, 4, 122),
+               (277, 3, 1), (278, 4, 2), (279, 4, 5)]
+    data = b"II*\x00" + struct.pack("<I", 8) + struct.pack("<H", len(entries))
+    for tag, kind, value in entries:
+        data += struct.pack("<HHI", tag, kind, 1) + (struct.pack("<HH", value, 0) if kind == 3 else struct.pack("<I", value))
+    data += struct.pack("<I", 0) + bytes([1, 2, 3, 4, 99])
+    path.write_bytes(data)
+
+
+def test_library_warnings_become_voxwrap_warnings(tmp_path):
+    (tmp_path / "s").mkdir()
+    tiff_with_extra_strip_byte(tmp_path / "s" / "a.tif")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        h = voxwrap.hull_stack(tmp_path / "s", "-", "1-", threads=1)
+    assert h.object_voxels == 4
+    # The header pass and the sampling read the strip: each says so, in order.
+    assert {str(w.message) for w in caught} == {f"{tmp_path / 's' / 'a.tif'} : too many codes (warning)."}
+    assert all(w.category is voxwrap.VoxwrapWarning for w in caught)
+
+
+@pytest.mark.parametrize("dtype", ["int8", "int16", "int32", "uint32", "float32", "float64"])
+def test_unsupported_dtypes_are_refused_not_cast(dtype):
+    volume = np.ones((3, 3, 3), dtype)
+    message = f"dtype {dtype} is not supported yet: voxwrap reads bool, uint8 and uint16 samples."
+    with pytest.raises(voxwrap.Error, match=f"^{message}$"):
+        voxwrap.hull(volume)
+    with pytest.raises(voxwrap.Error, match=f"^{message}$"):
+        voxwrap.hull(iter(volume), count=3)
+
+
+def test_failures_carry_the_message_and_kind(tmp_path):
+    box = np.ones((3, 3, 3), np.uint8)
+    missing = tmp_path / "missing"
+    cases = [
+        (lambda: voxwrap.hull(box, "9-3"), voxwrap.Error, "bad range list.", "argument"),
+        (lambda: voxwrap.hull(box, "200-"), voxwrap.Error, "no object.", "image"),
+        (lambda: voxwrap.hull(box[0]), voxwrap.Error, "volume must be 3-D (z, y, x), not 2-D.", "argument"),
+        (lambda: voxwrap.hull(iter(box)), voxwrap.Error,
+         "an iterable of slices without len() needs count=N, the number of slices.", "argument"),
+        (lambda: voxwrap.hull(iter(box), count=4), voxwrap.Error, "the iterable ended after 3 of 4 slices.", "argument"),
+        (lambda: voxwrap.hull(box, spacing=(1, 0, 1)), voxwrap.Error,
+         "spacing (1, 0, 1) : bad value; give three positive numbers (sz, sy, sx).", "argument"),
+        (lambda: voxwrap.hull(box, spacing=(1, 1, 1e38)), voxwrap.Error,
+         "spacing : bad value (every coordinate must be a finite single-precision number).", "argument"),
+        (lambda: voxwrap.hull_stack(missing), FileNotFoundError, f"{missing} : directory not open.", "not_found"),
+        (lambda: voxwrap.hull_stack(tmp_path, spacing="tiff"), voxwrap.Error,
+         'spacing "tiff" is not supported yet; give (sz, sy, sx).', "argument"),
+        (lambda: voxwrap.hull(box).write(tmp_path / "h.xyz"), voxwrap.Error,
+         f"write: {tmp_path / 'h.xyz'} : no mesh format for this extension; give format \"stl\", "
+         "\"stl-ascii\", \"ply\" or \"obj\".", "argument"),
+        (lambda: voxwrap.hull(box).write(missing / "h.stl"), voxwrap.Error, "file not stored.", "output"),
+    ]
+    for call, kind_of_exception, message, kind in cases:
+        with pytest.raises(kind_of_exception) as caught:
+            call()
+        assert isinstance(caught.value, voxwrap.Error) and isinstance(caught.value, ValueError)
+        assert (str(caught.value), caught.value.kind) == (message, kind)
+
+
+def test_a_volume_beyond_memory_is_a_memory_error():
+    # 2^24 x 2^24 samples viewing one byte: the one-slice buffer (2^49 bytes) cannot be had.
+    huge = np.lib.stride_tricks.as_strided(np.ones(1, np.uint8), shape=(1, 1 << 24, 1 << 24), strides=(0, 0, 0))
+    with pytest.raises(MemoryError, match="^no allocatable memory"):
+        voxwrap.hull(huge, threads=1)
