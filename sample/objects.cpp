@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/events.h"
 #include "common/failure.h"
 #include "common/limits.h"
 #include "sample/chains.h"
@@ -32,22 +33,6 @@ constexpr std::size_t kSlabPoints = 8192;
 // what the object's own hull costs later and keep most of them (on ellipsoids of 40 voxels
 // across, 720 points keep 508), while the points take at most 12 KB.
 constexpr std::size_t kSmallSlab = 1024;
-
-unsigned Workers(unsigned threads, std::int64_t N) {
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    return static_cast<unsigned>(std::min<std::int64_t>(threads, std::max<std::int64_t>(N, 1)));
-}
-
-// Hands the reader's warning lines to the caller one at a time, without their newlines.
-void Warn(const SampleOptions& options, const std::string& lines) {
-    if (!options.warning) return;
-    for (std::size_t at = 0; at < lines.size();) {
-        std::size_t end = lines.find('\n', at);
-        if (end == std::string::npos) end = lines.size();
-        options.warning(lines.substr(at, end - at));
-        at = end + 1;
-    }
-}
 
 // The first column in [from, to) whose sample differs from value; to when there is none.
 std::int32_t SameValueEnd(const std::uint16_t* row, std::int32_t from, std::int32_t to,
@@ -540,7 +525,7 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
             if (options.cancelled && options.cancelled())
                 Fail(Error::Kind::Cancelled, "sampling cancelled.");
             OrderedPipeline<SliceRuns>::Taken slice = pipeline.Take(static_cast<std::size_t>(k));
-            Warn(options, slice.warnings);
+            ReportLines(options.warning, slice.warnings);
             if (slice.failure) std::rethrow_exception(slice.failure);
             loop.Add(std::move(*slice.item));
             if (options.progress) options.progress(k + 1, N);
@@ -552,18 +537,14 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
 }
 
 // The in-memory sampler: the same loop, fed on the calling thread; workers reduce slabs.
-struct ObjectSampler::State {
+struct ObjectSampler::State : sampling::FeedRules {
     State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& chosen,
           const ObjectRule& rule, const SampleOptions& options)
-        : W(width), H(height), N(slices), labels(rule.kind == ObjectRule::Kind::Labels),
+        : FeedRules{width, height, slices}, labels(rule.kind == ObjectRule::Kind::Labels),
           selection(chosen), test(selection),
           pipeline(0, sampling::Workers(options.threads, N), nullptr),
           loop(W, H, N, rule, pipeline) {}
-    const std::int32_t W, H;
-    const std::int64_t N;
     const bool labels;
-    std::int64_t added = 0;
-    bool finished = false;
     // A copy: the test reads the selection's table, and the caller's may be gone before Add.
     const Selection selection;
     const sampling::ObjectTest test;
@@ -574,8 +555,7 @@ struct ObjectSampler::State {
 ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
                              const Selection& selection, const ObjectRule& rule,
                              const SampleOptions& options) {
-    if (W <= 0 || H <= 0 || N <= 0)
-        Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
+    sampling::FeedRules::CheckSize(W, H, N);
     sampling::CheckRule(rule);
     try {
         state_ = std::make_unique<State>(W, H, N, selection, rule, options);
@@ -589,10 +569,7 @@ ObjectSampler::~ObjectSampler() = default;
 void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                         std::int32_t h) {
     State& s = *state_;
-    if (s.finished || s.added == s.N)
-        Fail(Error::Kind::Argument, "sampler: more slices than the stack holds.");
-    if (w < 0 || h < 0 || w > s.W || h > s.H)
-        Fail(Error::Kind::Argument, "sampler: slice larger than the stack.");
+    s.CheckSlice(w, h);
     try {
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
         for (std::int32_t y = 0; y < h; ++y)
@@ -606,9 +583,7 @@ void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, 
 
 std::vector<SampledObject> ObjectSampler::Finish() {
     State& s = *state_;
-    if (s.finished) Fail(Error::Kind::Argument, "sampler: already finished.");
-    if (s.added != s.N) Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
-    s.finished = true;
+    s.CheckFinish();
     try {
         return s.loop.Finish();
     } catch (const std::bad_alloc&) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -18,8 +19,40 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
+
 namespace voxwrap {
 namespace sampling {
+
+// The workers for N slices: threads, or one per core for 0, but never more than there are slices.
+inline unsigned Workers(unsigned threads, std::int64_t N) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<std::int64_t>(threads, std::max<std::int64_t>(N, 1)));
+}
+
+// The rules of a sampler fed from memory: a positive stack size, then exactly N slices of at most
+// W x H samples, then one Finish. Both in-memory samplers (one object, every object) keep them.
+struct FeedRules {
+    static void CheckSize(std::int32_t W, std::int32_t H, std::int64_t N) {
+        if (W <= 0 || H <= 0 || N <= 0)
+            Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
+    }
+    void CheckSlice(std::int32_t w, std::int32_t h) const {
+        if (finished || added == N)
+            Fail(Error::Kind::Argument, "sampler: more slices than the stack holds.");
+        if (w < 0 || h < 0 || w > W || h > H)
+            Fail(Error::Kind::Argument, "sampler: slice larger than the stack.");
+    }
+    void CheckFinish() {
+        if (finished) Fail(Error::Kind::Argument, "sampler: already finished.");
+        if (added != N) Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
+        finished = true;
+    }
+    std::int32_t W, H;
+    std::int64_t N;
+    std::int64_t added = 0;
+    bool finished = false;
+};
 
 template <class Item>
 class OrderedPipeline {

@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/events.h"
 #include "common/failure.h"
 #include "common/limits.h"
 #include "sample/chains.h"
@@ -22,22 +23,6 @@ constexpr const char* kSamplingMemory = "no allocatable memory for sampling poin
 // A slab is closed once it holds this many points. Larger slabs leave fewer points to the whole
 // hull but cost more each; the result does not depend on the choice.
 constexpr std::size_t kSlabPoints = 8192;
-
-unsigned Workers(unsigned threads, std::int64_t N) {
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    return static_cast<unsigned>(std::min<std::int64_t>(threads, std::max<std::int64_t>(N, 1)));
-}
-
-// Hands the reader's warning lines to the caller one at a time, without their newlines.
-void Warn(const SampleOptions& options, const std::string& lines) {
-    if (!options.warning) return;
-    for (std::size_t at = 0; at < lines.size();) {
-        std::size_t end = lines.find('\n', at);
-        if (end == std::string::npos) end = lines.size();
-        options.warning(lines.substr(at, end - at));
-        at = end + 1;
-    }
-}
 
 }  // namespace
 
@@ -171,7 +156,7 @@ Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
                 Fail(Error::Kind::Cancelled, "sampling cancelled.");
             OrderedPipeline<RowExtents>::Taken slice = pipeline.Take(static_cast<std::size_t>(k));
             // The slice's warnings come out now, in slice order, and before its failure.
-            Warn(options, slice.warnings);
+            ReportLines(options.warning, slice.warnings);
             if (slice.failure) std::rethrow_exception(slice.failure);
             counted += slice.item->voxels;
             planes.Add(std::move(*slice.item));
@@ -206,16 +191,12 @@ Sampled SampleStack(const Stack& stack, const Selection& selection, const Sample
 }
 
 // The in-memory sampler: the same plane loop, fed on the calling thread; workers reduce slabs.
-struct SliceSampler::State {
+struct SliceSampler::State : sampling::FeedRules {
     State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& chosen,
           const SampleOptions& options)
-        : W(width), H(height), N(slices), selection(chosen), test(this->selection),
+        : FeedRules{width, height, slices}, selection(chosen), test(this->selection),
           count(options.countVoxels), pipeline(0, sampling::Workers(options.threads, N), nullptr),
           planes(W, H, N, pipeline) {}
-    const std::int32_t W, H;
-    const std::int64_t N;
-    std::int64_t added = 0;
-    bool finished = false;
     // A copy: the test reads its table, and the caller's selection may be a temporary.
     const Selection selection;
     const sampling::ObjectTest test;
@@ -226,8 +207,7 @@ struct SliceSampler::State {
 
 SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
                            const Selection& selection, const SampleOptions& options) {
-    if (W <= 0 || H <= 0 || N <= 0)
-        Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
+    sampling::FeedRules::CheckSize(W, H, N);
     try {
         state_ = std::make_unique<State>(W, H, N, selection, options);
     } catch (const std::bad_alloc&) {
@@ -240,10 +220,7 @@ SliceSampler::~SliceSampler() = default;
 void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                        std::int32_t h) {
     State& s = *state_;
-    if (s.finished || s.added == s.N)
-        Fail(Error::Kind::Argument, "sampler: more slices than the stack holds.");
-    if (w < 0 || h < 0 || w > s.W || h > s.H)
-        Fail(Error::Kind::Argument, "sampler: slice larger than the stack.");
+    s.CheckSlice(w, h);
     try {
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
         for (std::int32_t y = 0; y < h; ++y)
@@ -259,9 +236,7 @@ void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, s
 
 Points SliceSampler::Finish() {
     State& s = *state_;
-    if (s.finished) Fail(Error::Kind::Argument, "sampler: already finished.");
-    if (s.added != s.N) Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
-    s.finished = true;
+    s.CheckFinish();
     try {
         return s.planes.Finish();
     } catch (const std::bad_alloc&) {

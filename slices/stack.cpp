@@ -4,26 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "common/events.h"
 #include "common/failure.h"
 #include "slices/csi.h"
 #include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
-
-namespace {
-
-// Hands each whole line of text ("...\n") to the events, without its line feed.
-void Report(const Events& events, const std::string& text) {
-    if (!events.warning) return;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        const std::size_t stop = end == std::string::npos ? text.size() : end;
-        events.warning(text.substr(at, stop - at));
-        at = stop + 1;
-    }
-}
-
-}  // namespace
 
 Stack ListStack(const std::string& directory, const std::string& nameFile, const Events& events) {
     Stack stack;
@@ -34,10 +20,10 @@ Stack ListStack(const std::string& directory, const std::string& nameFile, const
         paths = CheckSliceImages(directory.c_str(), nameFile.c_str(), &stack.width, &stack.height,
                                  nullptr, nullptr, &pages, &warnings);
     } catch (...) {
-        Report(events, warnings);  // the warnings come before the failure, as they were issued
+        ReportLines(events.warning, warnings);  // before the failure, as they were issued
         throw;
     }
-    Report(events, warnings);
+    ReportLines(events.warning, warnings);
     stack.slices.reserve(paths.size());
     for (std::size_t k = 0; k < paths.size(); ++k)
         stack.slices.push_back(Slice{std::move(paths[k]), pages[k].ifd, pages[k].image});
