@@ -236,7 +236,8 @@ void WritePlyObjects(std::FILE* stream, const std::vector<LabelledMesh>& meshes,
     std::vector<std::vector<std::int32_t>> index(meshes.size()), points(meshes.size());
     std::int64_t vertices = 0, faces = 0;
     for (std::size_t k = 0; k < meshes.size(); ++k) {
-        if (meshes[k].id > INT32_MAX) Fail(Error::Kind::Output, "object id too large for a PLY label.");
+        if (meshes[k].id > INT32_MAX)
+            Fail(Error::Kind::Output, "object id too large for a PLY label.");
         points[k] = SharedVertices(*meshes[k].mesh, index[k]);
         vertices += static_cast<std::int64_t>(points[k].size());
         faces += static_cast<std::int64_t>(meshes[k].mesh->triangles.size());
