@@ -12,9 +12,10 @@ if [ "${1:-}" = csi ]; then
   shift
   bin=build-fuzz/csi_fuzz
   mkdir -p build-fuzz
-  clang++ -std=c++17 -O1 -g -I. -DCSI_FUZZ_SLICES="\"$PWD/fuzz/slices\"" \
+  clang++ -std=c++17 -O1 -g -I. -Iinclude -DCSI_FUZZ_SLICES="\"$PWD/fuzz/slices\"" \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer \
-    slices/csi.cpp tiff/rif.cpp tiff/codecs.cpp fuzz/csi_fuzz.cpp -ldeflate -lzstd -o "$bin"
+    slices/csi.cpp tiff/rif.cpp tiff/codecs.cpp common/numbers.cpp fuzz/csi_fuzz.cpp -ldeflate -lzstd \
+    -o "$bin"
   export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=1
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
   if [ "${1:-}" = replay ]; then
@@ -30,7 +31,7 @@ fi
 bin=build-fuzz/rif_fuzz
 mkdir -p build-fuzz
 # A small LZW window (2^13 bytes) lets small inputs reach the code that starts the window over.
-clang++ -std=c++17 -O1 -g -I. -DVOXWRAP_LZW_WINDOW_BITS=13 \
+clang++ -std=c++17 -O1 -g -I. -Iinclude -DVOXWRAP_LZW_WINDOW_BITS=13 \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer \
   tiff/rif.cpp tiff/codecs.cpp slices/spacing.cpp mesh/units.cpp common/numbers.cpp fuzz/rif_fuzz.cpp \
   -ldeflate -lzstd -o "$bin"
