@@ -15,9 +15,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_TESTS=OFF -DVOXWRAP_BENCH=ON >/dev/null
 cmake --build build-bench -j2 --target voxwrap voxwrap_bench >/dev/null
-spec=${VOXWRAP_LABELS:-1024x1024x1000:10000}
-size=${spec%%:*}
-count=${spec##*:}
+wanted=${VOXWRAP_LABELS:-1024x1024x1000:10000}
+size=${wanted%%:*}
+count=${wanted##*:}
 threads=${VOXWRAP_THREADS:-2}
 stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-labels-$size-$count
 [ -d "$stack" ] || /usr/bin/python3 bench/make_labels.py "$stack" ${size//x/ } "$count" >/dev/null

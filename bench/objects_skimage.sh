@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_TESTS=OFF -DVOXWRAP_BENCH=ON >/dev/null
 cmake --build build-bench -j2 --target voxwrap >/dev/null
-spec=${VOXWRAP_LABELS:-256x256x256:200}
-size=${spec%%:*}
-count=${spec##*:}
+wanted=${VOXWRAP_LABELS:-256x256x256:200}
+size=${wanted%%:*}
+count=${wanted##*:}
 stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-labels-$size-$count
 [ -d "$stack" ] || /usr/bin/python3 bench/make_labels.py "$stack" ${size//x/ } "$count" >/dev/null
 work=$(mktemp -d)
