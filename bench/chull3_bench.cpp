@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "hull/check.h"
-#include "hull/convex_hull.h"
 #include "hull/storage.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "slices/csi.h"
+#include "voxwrap/voxwrap.h"
 
 using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
 

@@ -10,13 +10,13 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "hull/convex_hull.h"
 #include "hull/storage.h"
 #include "mesh/mesh.h"
 #include "sample/objects.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "slices/csi.h"
+#include "voxwrap/voxwrap.h"
 
 using namespace voxwrap;  // the benchmarks speak the library's names
 

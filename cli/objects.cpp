@@ -12,11 +12,11 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "common/failure.h"
-#include "hull/convex_hull.h"
 #include "mesh/report.h"
 #include "mesh/table.h"
 #include "sample/objects.h"
 #include "sample/sampler.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace cli {

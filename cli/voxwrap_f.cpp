@@ -20,7 +20,6 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "common/failure.h"
-#include "hull/convex_hull.h"
 #include "mesh/mesh.h"
 #include "mesh/report.h"
 #include "mesh/units.h"
@@ -28,6 +27,7 @@
 #include "sample/selection.h"
 #include "slices/csi.h"
 #include "slices/spacing.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace cli {

@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "common/points.h"
-#include "hull/convex_hull.h"
 #include "hull/storage.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 

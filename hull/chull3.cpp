@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "common/limits.h"
 #include "hull/cells.h"
 #include "hull/ones.h"
 #include "hull/stop.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 

@@ -1,4 +1,4 @@
-#include "hull/convex_hull.h"
+#include "voxwrap/voxwrap.h"
 
 #include <algorithm>
 #include <array>

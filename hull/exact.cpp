@@ -9,10 +9,10 @@
 #include <cassert>
 #include <cstdint>
 
-#include "common/limits.h"
 #include "hull/chull3.h"
 #include "hull/ones.h"
 #include "hull/perturbation.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/points.h"
 #include "hull/cells.h"
 #include "hull/chull3.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 

@@ -8,10 +8,9 @@ namespace voxwrap {
 
 namespace {
 
-std::string Number(double value) { return ShortestNumber(value); }
-
 std::string Triple(const double v[3]) {
-    return "[" + Number(v[0]) + ", " + Number(v[1]) + ", " + Number(v[2]) + "]";
+    return "[" + ShortestNumber(v[0]) + ", " + ShortestNumber(v[1]) + ", " + ShortestNumber(v[2]) +
+           "]";
 }
 
 }  // namespace
@@ -92,10 +91,10 @@ std::string ReportJson(const ReportInput& in, const Hull& hull) {
     json += "  \"spacing\": " + Triple(in.spacing.s) + ",\n";
     json += "  \"unit\": " + unit + ",\n";
     json += "  \"object_voxels\": " + std::to_string(in.objectVoxels) + ",\n";
-    json += "  \"object_volume\": " + Number(m.objectVolume) + ",\n";
-    json += "  \"hull_volume\": " + Number(m.hullVolume) + ",\n";
-    json += "  \"hull_surface_area\": " + Number(m.hullArea) + ",\n";
-    json += "  \"solidity\": " + Number(m.solidity) + ",\n";
+    json += "  \"object_volume\": " + ShortestNumber(m.objectVolume) + ",\n";
+    json += "  \"hull_volume\": " + ShortestNumber(m.hullVolume) + ",\n";
+    json += "  \"hull_surface_area\": " + ShortestNumber(m.hullArea) + ",\n";
+    json += "  \"solidity\": " + ShortestNumber(m.solidity) + ",\n";
     json += "  \"hull_vertices\": " + std::to_string(m.hullVertices) + ",\n";
     json += "  \"hull_facets\": " + std::to_string(m.hullFacets) + ",\n";
     json += "  \"bounding_box\": {\"min\": " + Triple(m.bboxMin) +

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/points.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace sampling {

@@ -14,9 +14,9 @@
 #include <memory>
 #include <vector>
 
-#include "common/points.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 

@@ -8,11 +8,11 @@
 
 #include "common/events.h"
 #include "common/failure.h"
-#include "common/limits.h"
 #include "sample/chains.h"
 #include "sample/classify.h"
 #include "sample/pipeline.h"
 #include "sample/slabs.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace sampling {

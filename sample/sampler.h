@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "common/points.h"
 #include "sample/selection.h"
 #include "tiff/rif.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 

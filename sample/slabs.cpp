@@ -8,7 +8,7 @@
 
 #include "common/failure.h"
 #include "hull/chull3.h"
-#include "hull/convex_hull.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace sampling {

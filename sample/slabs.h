@@ -1,7 +1,7 @@
 #pragma once
 // Slab pruning: the points of consecutive sampling planes reduced to the corners of their own
 // hull, which still hold every corner of the hull of the whole stack.
-#include "common/points.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace sampling {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "hull/check.h"
-#include "hull/convex_hull.h"
 #include "hull_fixture.h"
 #include "support.h"
+#include "voxwrap/voxwrap.h"
 
 using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
 

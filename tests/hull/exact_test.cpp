@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "common/limits.h"
 #include "hull/chull3.h"
 #include "hull/multiword.h"
 #include "hull/oracle.h"
 #include "support.h"
+#include "voxwrap/voxwrap.h"
 
 using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
 

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "hull/check.h"
-#include "hull/convex_hull.h"
 #include "hull/storage.h"
 #include "mesh/mesh.h"
 #include "sample/sampler.h"
 #include "sample/selection.h"
 #include "support.h"
 #include "tiff/tiff_builder.h"
+#include "voxwrap/voxwrap.h"
 
 namespace {
 
