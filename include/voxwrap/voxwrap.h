@@ -232,4 +232,55 @@ enum class MeshFormat { Stl, StlAscii, Ply, Obj };
 void WriteMesh(std::ostream& out, const Hull& hull, MeshFormat format, const Spacing& spacing = {},
                const std::string& unit = "");
 
+// ---- blocks of a larger volume ----
+
+// A volume too large for one machine is cut into blocks along z, y and x. Each block is reduced
+// where it lies to the corners of its own hull, in the whole volume's coordinates; the reductions
+// are combined in any grouping and order. Every corner of the whole's hull is a corner of the hull
+// of the block that holds its voxel, so ConvexHull of the combined points has exactly the corners
+// and the six times volume of the hull of the whole (the triangles of coplanar faces may be split
+// otherwise, as they follow the order of the points).
+
+// What a block, or a union of blocks, leaves of one object.
+struct BlockPart {
+    std::int64_t id = 0;  // the label value; 0 for the one object of a volume without labels
+    // In the whole's coordinates, sorted by (z, y, x), each once: the corners of the hull of the
+    // object's voxel cubes, or, when they hold no solid, every point that can be one.
+    Points points;
+    std::int64_t voxels = 0;
+    // Labels only (zero otherwise): sums of the voxels' indices along x, y and z, and the
+    // smallest and largest index along each, in the whole's indices.
+    Int128 sum[3] = {0, 0, 0};
+    std::int32_t min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
+};
+
+// Reduces one block of w x h x n samples whose first sample is the whole's (x0, y0, z0). Without
+// labels the selected samples are one object; with labels every selected value is one. The block
+// and its offset must lie within kCoordinateLimit, else Kind::Argument
+// "block: beyond the coordinate limit.".
+class BlockSampler {
+  public:
+    BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0, std::int32_t y0,
+                 std::int32_t z0, const Selection& selection, bool labels,
+                 const SampleOptions& options = {});
+    ~BlockSampler();
+    BlockSampler(const BlockSampler&) = delete;
+    BlockSampler& operator=(const BlockSampler&) = delete;
+
+    // The block's next slice: h rows of w samples, row y starting at samples + y * rowStride.
+    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride);
+    // Once all n slices were added; the sampler is spent. Without labels one part of id 0 (no
+    // points when the block has no object voxel), with labels one part per label present, by id.
+    std::vector<BlockPart> Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The union of the parts, merged by id and ordered by id: the points of each id reduced to the
+// corners of the hull of their union (kept whole, without repeats, when they hold no solid), the
+// voxels and sums added, the index ranges widened.
+std::vector<BlockPart> CombineBlocks(std::vector<std::vector<BlockPart>> parts);
+
 }  // namespace voxwrap
