@@ -8,6 +8,7 @@
 
 #include <voxwrap/voxwrap.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "mesh/table.h"  // TableCsv: the command line's --table
 #include "mesh/units.h"  // SpacingFits: what single-precision mesh files can hold
 
 namespace py = pybind11;
@@ -347,6 +349,291 @@ py::array View2(const py::object& owner, const std::vector<T>& values) {
     return a;
 }
 
+// ---- blocks of a chunked volume: the steps voxwrap.dask runs on its workers ----
+
+// What one block, or a union of blocks, leaves: a few hundred points per object and its counts.
+// It travels between processes pickled as one bytes object (Bytes), whose size is what crosses.
+struct Parts {
+    std::vector<voxwrap::BlockPart> parts;
+
+    // Per part: id, voxels, sums as (high, low) halves, min, max, point count, then x, y, z.
+    py::bytes Bytes() const {
+        std::string out;
+        auto put = [&out](const void* p, std::size_t n) {
+            out.append(static_cast<const char*>(p), n);
+        };
+        const std::uint64_t count = parts.size();
+        put(&count, 8);
+        for (const voxwrap::BlockPart& b : parts) {
+            put(&b.id, 8);
+            put(&b.voxels, 8);
+            for (int i = 0; i < 3; ++i) {
+                const std::int64_t high = static_cast<std::int64_t>(b.sum[i] >> 64);
+                const std::uint64_t low = static_cast<std::uint64_t>(b.sum[i]);
+                put(&high, 8);
+                put(&low, 8);
+            }
+            put(b.min, sizeof b.min);
+            put(b.max, sizeof b.max);
+            const std::uint64_t n = b.points.size();
+            put(&n, 8);
+            put(b.points.x.data(), 4 * n);
+            put(b.points.y.data(), 4 * n);
+            put(b.points.z.data(), 4 * n);
+        }
+        return py::bytes(out);
+    }
+
+    static Parts FromBytes(const py::bytes& bytes) {
+        const std::string in = bytes;
+        std::size_t at = 0;
+        auto get = [&](void* p, std::size_t n) {
+            if (n > in.size() - at) Refuse("blocks: truncated state.");
+            std::memcpy(p, in.data() + at, n);
+            at += n;
+        };
+        Parts r;
+        std::uint64_t count = 0;
+        get(&count, 8);
+        for (std::uint64_t k = 0; k < count; ++k) {
+            voxwrap::BlockPart b;
+            get(&b.id, 8);
+            get(&b.voxels, 8);
+            for (int i = 0; i < 3; ++i) {
+                std::int64_t high = 0;
+                std::uint64_t low = 0;
+                get(&high, 8);
+                get(&low, 8);
+                b.sum[i] = static_cast<voxwrap::Int128>(high) * (voxwrap::Int128{1} << 64) +
+                           static_cast<voxwrap::Int128>(low);
+            }
+            get(b.min, sizeof b.min);
+            get(b.max, sizeof b.max);
+            std::uint64_t n = 0;
+            get(&n, 8);
+            if (n > (in.size() - at) / 12) Refuse("blocks: truncated state.");
+            for (std::vector<std::int32_t>* axis : {&b.points.x, &b.points.y, &b.points.z}) {
+                axis->resize(n);
+                get(axis->data(), 4 * n);
+            }
+            r.parts.push_back(std::move(b));
+        }
+        return r;
+    }
+
+    std::size_t Size() const {
+        std::size_t n = 8;
+        for (const voxwrap::BlockPart& b : parts)
+            n += 8 + 8 + 48 + 24 + 8 + 12 * b.points.size();
+        return n;
+    }
+};
+
+// One block of a volume of the given shape (z, y, x): its samples read through the strides one
+// slice at a time, as Sampler reads a volume.
+Parts ReduceBlock(const py::array& block, const std::array<std::int64_t, 3>& offsetZyx,
+                  const std::string& rangeList, bool labels, unsigned threads) {
+    const View v = ViewOf(block, 3, "block");
+    const voxwrap::Selection selection = voxwrap::Selection::FromRangeList(rangeList);
+    Parts r;
+    const std::int64_t n = v.shape[0], h = v.shape[1], w = v.shape[2];
+    if (n == 0 || h == 0 || w == 0 || selection.Empty()) return r;
+    for (int i = 0; i < 3; ++i) {
+        const std::int64_t end = offsetZyx[i] + v.shape[i];
+        if (offsetZyx[i] < 0 || end > kExactFloat)
+            Refuse("volume too large for exact mesh coordinates (at most 16777216 columns, rows "
+                   "and slices).");
+    }
+    Warnings warnings;
+    WithoutGil(warnings, [&] {
+        voxwrap::SampleOptions options;
+        options.threads = threads;
+        options.warning = warnings.Sink();
+        voxwrap::BlockSampler sampler(
+            static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+            static_cast<std::int32_t>(n), static_cast<std::int32_t>(offsetZyx[2]),
+            static_cast<std::int32_t>(offsetZyx[1]), static_cast<std::int32_t>(offsetZyx[0]),
+            selection, labels, options);
+        std::vector<std::uint16_t> buffer;
+        for (std::int64_t z = 0; z < n; ++z) {
+            const char* base = v.data + z * v.strides[0];
+            const std::ptrdiff_t rowStep = v.strides[1], colStep = v.strides[2];
+            if (v.itemsize == 2 && !v.swap && colStep == 2 && rowStep % 2 == 0 &&
+                reinterpret_cast<std::uintptr_t>(base) % alignof(std::uint16_t) == 0) {
+                sampler.Add(reinterpret_cast<const std::uint16_t*>(base), rowStep / 2);
+                continue;
+            }
+            buffer.resize(static_cast<std::size_t>(w * h));
+            std::uint16_t* out = buffer.data();
+            for (std::int64_t y = 0; y < h; ++y) {
+                const char* row = base + y * rowStep;
+                for (std::int64_t x = 0; x < w; ++x) {
+                    if (v.itemsize == 1) {
+                        *out++ = static_cast<unsigned char>(row[x * colStep]);
+                        continue;
+                    }
+                    std::uint16_t value;
+                    std::memcpy(&value, row + x * colStep, 2);
+                    *out++ = v.swap ? static_cast<std::uint16_t>(value << 8 | value >> 8) : value;
+                }
+            }
+            sampler.Add(buffer.data(), w);
+        }
+        r.parts = sampler.Finish();
+        // A block without an object voxel leaves nothing to send.
+        r.parts.erase(std::remove_if(r.parts.begin(), r.parts.end(),
+                                     [](const voxwrap::BlockPart& b) { return b.voxels == 0; }),
+                      r.parts.end());
+    });
+    return r;
+}
+
+Parts CombineParts(const std::vector<const Parts*>& groups) {
+    std::vector<std::vector<voxwrap::BlockPart>> all;
+    for (const Parts* g : groups)
+        all.push_back(g->parts);
+    Parts r;
+    {
+        py::gil_scoped_release free;
+        r.parts = voxwrap::CombineBlocks(std::move(all));
+    }
+    return r;
+}
+
+void CheckShape(const std::array<std::int64_t, 3>& shapeZyx) {
+    for (std::int64_t d : shapeZyx) {
+        if (d > kExactFloat)
+            Refuse("volume too large for exact mesh coordinates (at most 16777216 columns, rows "
+                   "and slices).");
+    }
+}
+
+// The one object's hull, as voxwrap.hull builds it for the whole volume.
+std::shared_ptr<Result> PartsHull(const Parts& p, const std::array<std::int64_t, 3>& shapeZyx,
+                                  const std::optional<std::array<double, 3>>& spacingXyz) {
+    CheckShape(shapeZyx);
+    if (spacingXyz) Sampler::CheckSpacing(*spacingXyz, shapeZyx[2], shapeZyx[1], shapeZyx[0]);
+    if (p.parts.size() > 1) Refuse("blocks: labelled parts have no single hull.");
+    voxwrap::Points points;
+    std::int64_t voxels = 0;
+    if (!p.parts.empty()) {
+        points = p.parts[0].points;
+        voxels = p.parts[0].voxels;
+    }
+    Warnings none;
+    std::shared_ptr<Result> r;
+    WithoutGil(none, [&] {
+        r = MakeResult(std::move(points), voxels, spacingXyz, shapeZyx[0], shapeZyx[2],
+                       shapeZyx[1]);
+    });
+    return r;
+}
+
+// The labels the command line's --min-voxels and --largest keep: those of at least minVoxels,
+// then the `largest` of most voxels (0: all), ties to the smaller id; in id order.
+std::vector<const voxwrap::BlockPart*> Kept(const Parts& p, std::int64_t minVoxels,
+                                            std::int64_t largest) {
+    std::vector<const voxwrap::BlockPart*> kept;
+    for (const voxwrap::BlockPart& b : p.parts) {
+        if (b.voxels >= minVoxels) kept.push_back(&b);
+    }
+    if (largest > 0 && static_cast<std::size_t>(largest) < kept.size()) {
+        std::vector<const voxwrap::BlockPart*> order = kept;
+        std::stable_sort(order.begin(), order.end(),
+                         [](const voxwrap::BlockPart* a, const voxwrap::BlockPart* b) {
+                             return a->voxels > b->voxels;
+                         });
+        order.resize(static_cast<std::size_t>(largest));
+        std::sort(
+            order.begin(), order.end(),
+            [](const voxwrap::BlockPart* a, const voxwrap::BlockPart* b) { return a->id < b->id; });
+        kept = std::move(order);
+    }
+    if (kept.empty()) throw voxwrap::Error(Kind::Image, "no object.");
+    return kept;
+}
+
+std::vector<std::shared_ptr<Result>>
+PartsHulls(const std::vector<const voxwrap::BlockPart*>& kept,
+           const std::array<std::int64_t, 3>& shape,
+           const std::optional<std::array<double, 3>>& spacingXyz) {
+    CheckShape(shape);
+    if (spacingXyz) Sampler::CheckSpacing(*spacingXyz, shape[2], shape[1], shape[0]);
+    std::vector<std::shared_ptr<Result>> hulls;
+    Warnings none;
+    WithoutGil(none, [&] {
+        for (const voxwrap::BlockPart* b : kept)
+            hulls.push_back(
+                MakeResult(b->points, b->voxels, spacingXyz, shape[0], shape[2], shape[1]));
+    });
+    return hulls;
+}
+
+py::dict PartsObjectHulls(const Parts& p, const std::array<std::int64_t, 3>& shape,
+                          const std::optional<std::array<double, 3>>& spacingXyz,
+                          std::int64_t minVoxels, std::int64_t largest) {
+    const std::vector<const voxwrap::BlockPart*> kept = Kept(p, minVoxels, largest);
+    const std::vector<std::shared_ptr<Result>> hulls = PartsHulls(kept, shape, spacingXyz);
+    py::dict out;
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        out[py::int_(kept[k]->id)] = py::cast(hulls[k]);
+    return out;
+}
+
+// The command line's --table for the kept labels: one row each, its bounding box and centroid
+// from the exact voxel measures.
+std::string PartsTable(const Parts& p, const std::array<std::int64_t, 3>& shape,
+                       const std::optional<std::array<double, 3>>& spacingXyz,
+                       std::int64_t minVoxels, std::int64_t largest) {
+    const std::vector<const voxwrap::BlockPart*> kept = Kept(p, minVoxels, largest);
+    const std::vector<std::shared_ptr<Result>> hulls = PartsHulls(kept, shape, spacingXyz);
+    std::vector<voxwrap::ObjectRow> rows;
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        const voxwrap::BlockPart& b = *kept[k];
+        const voxwrap::Spacing& spacing = hulls[k]->spacing;
+        voxwrap::ObjectRow r;
+        r.id = b.id;
+        r.voxels = b.voxels;
+        r.hull = hulls[k]->m;
+        for (int i = 0; i < 3; ++i) {
+            const double s = spacing.s[i];
+            r.bboxMin[i] = static_cast<double>(b.min[i]) * s;
+            r.bboxMax[i] = static_cast<double>(std::int64_t{b.max[i]} + 1) * s;
+            // The mean of the centres i + 1/2: (2 sum + n) / 2n, one rounding from the exact sums.
+            const voxwrap::Int128 twice = 2 * b.sum[i] + b.voxels;
+            r.centroid[i] = static_cast<double>(static_cast<long double>(twice) /
+                                                (2 * static_cast<long double>(b.voxels)) * s);
+        }
+        rows.push_back(r);
+    }
+    return voxwrap::TableCsv(rows);
+}
+
+void BindBlocks(py::module_& m) {
+    py::class_<Parts>(m, "BlockParts",
+                      "What blocks of a volume leave: each object's hull corners and counts.")
+        .def_property_readonly("nbytes", &Parts::Size,
+                               "The bytes of its pickled state: what crosses between processes.")
+        .def_property_readonly("points",
+                               [](const Parts& p) {
+                                   std::size_t n = 0;
+                                   for (const voxwrap::BlockPart& b : p.parts)
+                                       n += b.points.size();
+                                   return n;
+                               })
+        .def("__sizeof__", &Parts::Size)
+        .def("hull", &PartsHull, py::arg("shape"), py::arg("spacing_xyz"))
+        .def("object_hulls", &PartsObjectHulls, py::arg("shape"), py::arg("spacing_xyz"),
+             py::arg("min_voxels"), py::arg("largest"))
+        .def("table", &PartsTable, py::arg("shape"), py::arg("spacing_xyz"), py::arg("min_voxels"),
+             py::arg("largest"))
+        .def(py::pickle([](const Parts& p) { return p.Bytes(); },
+                        [](const py::bytes& b) { return Parts::FromBytes(b); }));
+    m.def("reduce_block", &ReduceBlock, py::arg("block"), py::arg("offset"), py::arg("range_list"),
+          py::arg("labels"), py::arg("threads"));
+    m.def("combine_blocks", &CombineParts, py::arg("parts"));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_voxwrap, m) {
@@ -450,4 +737,6 @@ extension (.stl, .ply, .obj). The bytes are the command line's for the same data
 
     m.def("hull_stack", &HullStack, py::arg("directory"), py::arg("names"), py::arg("range_list"),
           py::arg("threads"), py::arg("spacing_xyz"));
+
+    BindBlocks(m);
 }
