@@ -86,14 +86,31 @@ def main():
         array = da.from_zarr(path)
         voxwrap.dask.hull(array[:chunk, :chunk, :chunk], "0-")  # workers import voxwrap
         stats = {}
-        t = time.perf_counter()
-        hull = voxwrap.dask.hull(array, select, stats=stats)
-        wall = time.perf_counter() - t
+        with distributed.get_task_stream() as stream:
+            t = time.perf_counter()
+            hull = voxwrap.dask.hull(array, select, stats=stats)
+            wall = time.perf_counter() - t
         sent = sum(client.run(lambda dask_worker: dask_worker.transfer_outgoing_bytes_total).values())
     moved = sent + stats["result_bytes"]
     print(f"cluster      voxwrap.dask.hull, 2 workers: {wall:.2f} s ({wall / single:.2f}x one process), "
           f"six_volume {hull.six_volume} ({'same' if hull.six_volume == one.six_volume else 'DIFFERENT'}), "
           f"same corners: {set(map(tuple, hull.vertices)) == set(map(tuple, one.vertices))}")
+    # Compute time per kind of task on the workers: the chunk reads, reductions, combines.
+    busy = {}
+    for task in stream.data:
+        kind = task["key"].split("-")[0].strip("('")
+        for step in task["startstops"]:
+            if step["action"] == "compute":
+                count, seconds = busy.get(kind, (0, 0.0))
+                busy[kind] = (count + 1, seconds + step["stop"] - step["start"])
+    print("  worker compute: " + ", ".join(f"{kind} {count} x {1e3 * sec / count:.0f} ms"
+                                         for kind, (count, sec) in sorted(busy.items())))
+    with dask.config.set(scheduler="threads", num_workers=2):
+        t = time.perf_counter()
+        threaded = voxwrap.dask.hull(da.from_zarr(path), select)
+        local = time.perf_counter() - t
+    print(f"threads      voxwrap.dask.hull, 2 threads of this process: {local:.2f} s, "
+          f"same six_volume: {threaded.six_volume == one.six_volume}")
     print(f"  {stats['blocks']} chunks sent {stats['block_bytes']} bytes of corners "
           f"(largest {stats['largest_block_bytes']}), tree depth {stats['tree_depth']}, "
           f"result {stats['result_points']} points")

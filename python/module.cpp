@@ -632,6 +632,15 @@ void BindBlocks(py::module_& m) {
     m.def("reduce_block", &ReduceBlock, py::arg("block"), py::arg("offset"), py::arg("range_list"),
           py::arg("labels"), py::arg("threads"));
     m.def("combine_blocks", &CombineParts, py::arg("parts"));
+    // The whole's shape and spacing checked before any block is read, as the end will check them.
+    m.def(
+        "check_volume",
+        [](const std::array<std::int64_t, 3>& shape,
+           const std::optional<std::array<double, 3>>& spacingXyz) {
+            CheckShape(shape);
+            if (spacingXyz) Sampler::CheckSpacing(*spacingXyz, shape[2], shape[1], shape[0]);
+        },
+        py::arg("shape"), py::arg("spacing_xyz"));
 }
 
 }  // namespace

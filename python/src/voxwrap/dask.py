@@ -39,9 +39,10 @@ def _combine(*parts):
     return _voxwrap.combine_blocks(list(parts))
 
 
-def _blocks(array, select, labels):
-    """The delayed reductions of every chunk, after checking the array and the selection on the
-    caller (where a bad dtype or range list fails before any chunk is read)."""
+def _blocks(array, select, labels, spacing_xyz):
+    """The delayed reductions of every chunk, after checking the array, the selection and the
+    spacing on the caller (where a bad dtype, range list or spacing fails before any chunk is
+    read)."""
     import dask
     import dask.array as da
 
@@ -52,6 +53,7 @@ def _blocks(array, select, labels):
     ranges = _range_list(select)
     # The dtype and the range list checked on one zero sample, as every chunk will be.
     _voxwrap.reduce_block(np.zeros((1, 1, 1), array.dtype), (0, 0, 0), ranges, labels, 1)
+    _voxwrap.check_volume(array.shape, spacing_xyz)
     starts = [np.concatenate(([0], np.cumsum(c)[:-1])).astype(int).tolist() for c in array.chunks]
     chunks = array.to_delayed()
     reduce = dask.delayed(_reduce, pure=True)
@@ -101,7 +103,7 @@ def hull(array, select=None, *, spacing=None, stats=None):
     six_volume and measurements; a volume without an object raises voxwrap.Error "no object.".
     """
     spacing_xyz = _spacing_xyz(spacing)
-    root, _ = _tree(_blocks(array, select, False), stats)
+    root, _ = _tree(_blocks(array, select, False, spacing_xyz), stats)
     return root.hull(array.shape, spacing_xyz)
 
 
@@ -124,7 +126,7 @@ def object_hulls(array, select=None, *, min_voxels=0, largest=None, spacing=None
     """
     spacing_xyz = _spacing_xyz(spacing)
     minimum, top = _count(min_voxels, "min_voxels"), _count(largest, "largest")
-    root, _ = _tree(_blocks(array, select, True), stats)
+    root, _ = _tree(_blocks(array, select, True, spacing_xyz), stats)
     return root.object_hulls(array.shape, spacing_xyz, minimum, top)
 
 
@@ -139,7 +141,7 @@ def regionprops_table(array, select=None, *, min_voxels=0, largest=None, spacing
     by the same code and read back without loss)."""
     spacing_xyz = _spacing_xyz(spacing)
     minimum, top = _count(min_voxels, "min_voxels"), _count(largest, "largest")
-    root, _ = _tree(_blocks(array, select, True), stats)
+    root, _ = _tree(_blocks(array, select, True, spacing_xyz), stats)
     lines = root.table(array.shape, spacing_xyz, minimum, top).splitlines()
     names = lines[0].split(",")
     rows = [line.split(",") for line in lines[1:]]
