@@ -154,14 +154,11 @@ std::vector<BlockPart> CombineBlocks(std::vector<std::vector<BlockPart>> parts) 
                 }
                 Append(into.points, part.points);
                 part.points = Points();
-                // A part of no voxel (an empty block without labels) widens no range.
-                const bool intoEmpty = into.voxels == 0;
                 into.voxels += part.voxels;
                 for (int i = 0; i < 3; ++i) {
                     into.sum[i] += part.sum[i];
-                    if (part.voxels == 0) continue;
-                    into.min[i] = intoEmpty ? part.min[i] : std::min(into.min[i], part.min[i]);
-                    into.max[i] = intoEmpty ? part.max[i] : std::max(into.max[i], part.max[i]);
+                    into.min[i] = std::min(into.min[i], part.min[i]);
+                    into.max[i] = std::max(into.max[i], part.max[i]);
                 }
             }
         }
