@@ -229,8 +229,8 @@ struct Spacing {
 // The voxel size the stack's slices record, as the command line's --spacing tiff finds it: every
 // slice (every image of a stack file) must record the same complete size (XResolution,
 // YResolution and ResolutionUnit, ImageJ's "unit=" and "spacing="), within what single-precision
-// mesh files hold; otherwise it fails with Kind::Argument, the message beginning
-// "--spacing tiff : " and naming the slice. nameFile is ListStack's: it numbers a stack file's
+// mesh files hold; otherwise it fails, the message beginning "--spacing tiff : " and naming the
+// slice. nameFile is ListStack's: it numbers a stack file's
 // images in messages.
 struct RecordedSpacing {
     Spacing spacing;
