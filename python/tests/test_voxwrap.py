@@ -357,7 +357,9 @@ def test_spacing_tiff_refusals_are_the_command_lines(directory, names):
 
 def test_rows_longer_than_a_counting_block_count_every_voxel():
     # Rows of 300001 samples: the eight-at-a-time count sums its 16-bit lanes more than once per
-    # row (every 262136 samples), and ends with a tail of one.
+    # row (every 262136 samples; a lane would pass 32767 in a row of only object samples), and
+    # ends with a tail of one.
     volume = np.random.default_rng(3).integers(0, 4, (2, 3, 300001), dtype=np.uint16)
-    for select, chosen in [((1, 2), (volume >= 1) & (volume <= 2)), ("0,3", (volume == 0) | (volume == 3))]:
+    for select, chosen in [("0-3", volume < 4), ((1, 2), (volume >= 1) & (volume <= 2)),
+                           ("0,3", (volume == 0) | (volume == 3))]:
         assert voxwrap.hull(volume, select, threads=1).object_voxels == np.count_nonzero(chosen)
