@@ -1,6 +1,7 @@
 // voxwrap._voxwrap: the compiled half of the Python package. It checks dtypes and shapes, reads
-// numpy arrays through their strides one slice at a time, runs the library with the GIL released
-// and hands the results back without copying. Argument conversions (the selection, the spacing,
+// numpy arrays through their strides (a volume's slices on the library's workers, a row at a
+// time; an iterable's slices one at a time), runs the library with the GIL released and hands the
+// results back without copying. Argument conversions (the selection, the spacing,
 // iterables of slices) live in voxwrap/__init__.py; this file only sees plain values.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

@@ -95,7 +95,8 @@ def hull(volume, select=None, *, spacing=None, threads=None, count=None):
     """The exact convex hull of the selected voxel cubes of a volume.
 
     volume: a 3-D numpy array (z, y, x) of bool, uint8 or uint16 in any memory layout (read
-        through its strides one slice at a time, never copied whole, never cast), or an
+        through its strides by the workers, several slices at once, a row at a time, never
+        copied whole, never cast), or an
         iterable of 2-D slices of equal shape and dtype (an h5py or zarr dataset, a list, a
         generator), read one slice at a time. The slice count must be known before the first
         slice is read: an iterable without len() (a generator) needs count=N.
