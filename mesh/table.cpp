@@ -30,6 +30,23 @@ std::vector<std::pair<const char*, std::string>> Fields(const ObjectRow& r) {
 
 }  // namespace
 
+ObjectRow MeasureObject(const SampledObject& object, const Hull& hull, const Spacing& spacing) {
+    ObjectRow r;
+    r.id = object.id;
+    r.voxels = object.voxels;
+    r.hull = Measure(hull, object.voxels, spacing);
+    for (int k = 0; k < 3; ++k) {
+        const double s = spacing.s[k];
+        r.bboxMin[k] = static_cast<double>(object.min[k]) * s;
+        r.bboxMax[k] = static_cast<double>(std::int64_t{object.max[k]} + 1) * s;
+        // The mean of the centres i + 1/2: (2 sum + n) / 2n, one rounding from the exact integers.
+        const Int128 twice = 2 * object.sum[k] + object.voxels;
+        r.centroid[k] = static_cast<double>(static_cast<long double>(twice) /
+                                            (2 * static_cast<long double>(object.voxels)) * s);
+    }
+    return r;
+}
+
 std::string TableCsv(const std::vector<ObjectRow>& rows) {
     std::string csv;
     bool first = true;

@@ -9,16 +9,7 @@
 
 namespace voxwrap {
 
-// One object, in the units of the spacing.
-struct ObjectRow {
-    std::int64_t id = 0;
-    std::int64_t voxels = 0;
-    Measurements hull;  // volume, hull volume and area, solidity, hull vertices and facets
-    // From the near face of the first voxel to the far face of the last along x, y, z: the
-    // bounding box of the object's cubes, which is the hull's, in the mesh's coordinates.
-    double bboxMin[3] = {0, 0, 0}, bboxMax[3] = {0, 0, 0};
-    double centroid[3] = {0, 0, 0};  // the mean of the voxel centres
-};
+// ObjectRow, one object's row, and MeasureObject are public: voxwrap/voxwrap.h.
 
 // The CSV header, one row per object in the order given, every line ending in "\n". Numbers are
 // the shortest decimals that read back as the same doubles.

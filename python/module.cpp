@@ -1,6 +1,7 @@
 // voxwrap._voxwrap: the compiled half of the Python package. It checks dtypes and shapes, reads
-// numpy arrays through their strides one slice at a time, runs the library with the GIL released
-// and hands the results back without copying. Argument conversions (the selection, the spacing,
+// numpy arrays through their strides (a volume's slices on the library's workers, a row at a
+// time; an iterable's slices one at a time), runs the library with the GIL released and hands the
+// results back without copying. Argument conversions (the selection, the spacing,
 // iterables of slices) live in voxwrap/__init__.py; this file only sees plain values.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -91,39 +92,48 @@ void WithoutGil(Warnings& warnings, Work&& work) {
 // Single precision holds every integer up to 2^24 exactly: the command line's limit on a stack.
 constexpr std::int64_t kExactFloat = std::int64_t{1} << 24;
 
+using SpacingXyz = std::optional<std::array<double, 3>>;
+
+// Where a hull sits: the stack's size, the spacing (x, y, z) and the units of the report and of
+// the mesh headers as the command line chooses them without --unit: "voxel" without a spacing,
+// none known with one given, the recorded one with "tiff"; the binary STL's header names only a
+// recorded one.
+struct Frame {
+    std::int64_t slices = 0, width = 0, height = 0;
+    voxwrap::Spacing spacing;
+    std::string unit = "voxel", stlUnit;
+};
+
+Frame FrameOf(const SpacingXyz& spacingXyz, std::int64_t N, std::int64_t W, std::int64_t H) {
+    Frame f;
+    f.slices = N;
+    f.width = W;
+    f.height = H;
+    if (spacingXyz) {
+        f.unit.clear();
+        for (int i = 0; i < 3; ++i)
+            f.spacing.s[i] = (*spacingXyz)[i];
+    }
+    return f;
+}
+
 // A hull with everything the Python object shows, computed once without the GIL. vertices and
 // faces are the buffers the numpy arrays view: they live as long as this object.
 struct Result {
     voxwrap::Hull hull;
     voxwrap::Measurements m;
-    voxwrap::Spacing spacing;  // x, y, z
-    bool spacingGiven = false;
-    std::int64_t slices = 0, width = 0, height = 0;
+    Frame frame;
     std::vector<double> vertices;     // V x 3: z, y, x, scaled
     std::vector<std::int32_t> faces;  // F x 3, counter-clockwise from outside in (z, y, x)
-
-    // Unit of the report and of the mesh headers, as the command line chooses them without
-    // --unit: "voxel" without a spacing, none known with one; the binary STL names none.
-    std::string Unit(bool binaryStl) const { return binaryStl || spacingGiven ? "" : "voxel"; }
 };
 
-std::shared_ptr<Result> MakeResult(voxwrap::Points points, std::int64_t voxels,
-                                   const std::optional<std::array<double, 3>>& spacingXyz,
-                                   std::int64_t N, std::int64_t W, std::int64_t H) {
-    if (points.empty()) throw voxwrap::Error(Kind::Image, "no object.");
+std::shared_ptr<Result> ResultOf(voxwrap::Hull hull, std::int64_t voxels, const Frame& frame) {
     auto r = std::make_shared<Result>();
-    r->slices = N;
-    r->width = W;
-    r->height = H;
-    if (spacingXyz) {
-        r->spacingGiven = true;
-        for (int i = 0; i < 3; ++i)
-            r->spacing.s[i] = (*spacingXyz)[i];
-    }
-    r->hull = voxwrap::ConvexHull(std::move(points));
-    r->m = voxwrap::Measure(r->hull, voxels, r->spacing);
+    r->frame = frame;
+    r->hull = std::move(hull);
+    r->m = voxwrap::Measure(r->hull, voxels, frame.spacing);
     const voxwrap::Points& v = r->hull.vertices;
-    const double* s = r->spacing.s;
+    const double* s = frame.spacing.s;
     r->vertices.resize(3 * v.size());
     for (std::size_t k = 0; k < v.size(); ++k) {
         r->vertices[3 * k] = v.z[k] * s[2];
@@ -140,6 +150,12 @@ std::shared_ptr<Result> MakeResult(voxwrap::Points points, std::int64_t voxels,
         r->faces[3 * k + 2] = t[1];
     }
     return r;
+}
+
+std::shared_ptr<Result> MakeResult(voxwrap::Points points, std::int64_t voxels,
+                                   const Frame& frame) {
+    if (points.empty()) throw voxwrap::Error(Kind::Image, "no object.");
+    return ResultOf(voxwrap::ConvexHull(std::move(points)), voxels, frame);
 }
 
 // An exact Python int from the 128-bit six times volume: value = high * 2^64 + low, with low in
@@ -208,105 +224,284 @@ View ViewOf(const py::array& a, int ndim, const char* what) {
     return v;
 }
 
-// Feeds slices to a SliceSampler: whole 3-D arrays in one call without the GIL, or single 2-D
-// slices (an iterable's, read by the caller one at a time). A slice is read through the strides
-// into a one-slice buffer of 16-bit samples, or handed over as it is when it already is one.
-class Sampler {
+// The samples of row y of a 2-D view (rows dimension first, columns the next) as 16-bit values:
+// the row itself when it already is one (rows of 16-bit samples side by side), else converted
+// into out, W samples long.
+const std::uint16_t* RowOf(const char* base, const View& v, int first, std::int64_t y,
+                           std::int64_t W, std::uint16_t* out) {
+    const std::ptrdiff_t colStep = v.strides[first + 1];
+    const char* row = base + y * v.strides[first];
+    if (v.itemsize == 2 && !v.swap && colStep == 2 &&
+        reinterpret_cast<std::uintptr_t>(row) % alignof(std::uint16_t) == 0)
+        return reinterpret_cast<const std::uint16_t*>(row);
+    if (v.itemsize == 1) {
+        for (std::int64_t x = 0; x < W; ++x)
+            out[x] = static_cast<unsigned char>(row[x * colStep]);
+    } else {
+        for (std::int64_t x = 0; x < W; ++x) {
+            std::uint16_t value;
+            std::memcpy(&value, row + x * colStep, 2);  // any alignment
+            out[x] = v.swap ? static_cast<std::uint16_t>(value << 8 | value >> 8) : value;
+        }
+    }
+    return out;
+}
+
+// A 3-D array as slices that the library's workers read themselves, several at once, each
+// through the strides a row at a time: the reduction of the slices runs in parallel, and no more
+// than a row per worker is ever converted.
+class ArraySlices : public voxwrap::SliceSource {
   public:
-    Sampler(std::int64_t W, std::int64_t H, std::int64_t N, const std::string& rangeList,
-            unsigned threads)
-        : W_(W), H_(H), N_(N) {
-        const voxwrap::Selection selection = voxwrap::Selection::FromRangeList(rangeList);
-        // A list that selects no value, or a volume without a voxel, can hold no object.
-        if (selection.Empty() || W <= 0 || H <= 0 || N <= 0)
-            throw voxwrap::Error(Kind::Image, "no object.");
-        if (W > kExactFloat || H > kExactFloat || N > kExactFloat)
-            Refuse("volume too large for exact mesh coordinates (at most 16777216 columns, rows "
-                   "and slices).");
-        voxwrap::SampleOptions options;
-        options.threads = threads;
-        options.countVoxels = true;
-        options.warning = warnings_.Sink();
-        sampler_ = std::make_unique<voxwrap::SliceSampler>(
-            static_cast<std::int32_t>(W), static_cast<std::int32_t>(H), N, selection, options);
+    explicit ArraySlices(const View& v) : v_(v) {}
+    std::size_t size() const override { return static_cast<std::size_t>(v_.shape[0]); }
+    void Decode(std::size_t k, std::int32_t W, std::int32_t H, const voxwrap::RowSink& sink,
+                std::string*) const override {
+        const char* base = v_.data + static_cast<std::ptrdiff_t>(k) * v_.strides[0];
+        std::vector<std::uint16_t> row(static_cast<std::size_t>(W));
+        for (std::int32_t y = 0; y < H; ++y)
+            sink(y, RowOf(base, v_, 1, y, W, row.data()), W);
     }
 
-    void AddVolume(const py::array& volume) {
-        const View v = ViewOf(volume, 3, "volume");
-        if (v.shape[0] != N_ || v.shape[1] != H_ || v.shape[2] != W_)
-            Refuse("volume: shape differs from the sampler's.");
-        WithoutGil(warnings_, [&] {
-            for (std::int64_t z = 0; z < N_; ++z)
-                AddSlice(v.data + z * v.strides[0], v, 1);
-        });
-    }
+  private:
+    const View v_;
+};
 
-    void AddOne(const py::array& slice) {
-        const View v = ViewOf(slice, 2, "slice");
-        if (v.shape[0] != H_ || v.shape[1] != W_)
-            Refuse("slice: shape differs from the sampler's.");
-        WithoutGil(warnings_, [&] { AddSlice(v.data, v, 0); });
-    }
-
-    std::shared_ptr<Result> Finish(const std::optional<std::array<double, 3>>& spacingXyz) {
-        if (spacingXyz) CheckSpacing(*spacingXyz, W_, H_, N_);
-        std::shared_ptr<Result> r;
-        WithoutGil(warnings_, [&] {
-            r = MakeResult(sampler_->Finish(), sampler_->voxels(), spacingXyz, N_, W_, H_);
-        });
-        return r;
-    }
-
-    static void CheckSpacing(const std::array<double, 3>& xyz, std::int64_t W, std::int64_t H,
-                             std::int64_t N) {
+// The checks before a sample is read: a selection of some value, a volume of some voxel, a size
+// the mesh files hold exactly, a spacing they hold.
+voxwrap::Selection CheckVolume(const std::string& rangeList, std::int64_t W, std::int64_t H,
+                               std::int64_t N, const SpacingXyz& spacingXyz) {
+    voxwrap::Selection selection = voxwrap::Selection::FromRangeList(rangeList);
+    // A list that selects no value, or a volume without a voxel, can hold no object.
+    if (selection.Empty() || W <= 0 || H <= 0 || N <= 0)
+        throw voxwrap::Error(Kind::Image, "no object.");
+    if (W > kExactFloat || H > kExactFloat || N > kExactFloat)
+        Refuse("volume too large for exact mesh coordinates (at most 16777216 columns, rows and "
+               "slices).");
+    if (spacingXyz) {
         voxwrap::Spacing s;
         for (int i = 0; i < 3; ++i)
-            s.s[i] = xyz[i];
+            s.s[i] = (*spacingXyz)[i];
         if (!voxwrap::SpacingFits(s, {W, H, N}))
             Refuse("spacing : bad value (every coordinate must be a finite single-precision "
                    "number).");
     }
+    return selection;
+}
 
-  private:
-    // Slice rows are dimension first (0 for a 2-D slice, 1 within a volume), columns the next.
-    void AddSlice(const char* base, const View& v, int first) {
-        const std::ptrdiff_t rowStep = v.strides[first], colStep = v.strides[first + 1];
-        if (v.itemsize == 2 && !v.swap && colStep == 2 && rowStep % 2 == 0 &&
-            reinterpret_cast<std::uintptr_t>(base) % alignof(std::uint16_t) == 0) {
-            // Rows of 16-bit samples side by side: the library reads them where they are.
-            sampler_->Add(reinterpret_cast<const std::uint16_t*>(base), rowStep / 2,
-                          static_cast<std::int32_t>(W_), static_cast<std::int32_t>(H_));
-            return;
-        }
-        buffer_.resize(static_cast<std::size_t>(W_ * H_));
-        std::uint16_t* out = buffer_.data();
-        for (std::int64_t y = 0; y < H_; ++y) {
-            const char* row = base + y * rowStep;
-            if (v.itemsize == 1) {
-                for (std::int64_t x = 0; x < W_; ++x)
-                    *out++ = static_cast<unsigned char>(row[x * colStep]);
-            } else {
-                for (std::int64_t x = 0; x < W_; ++x) {
-                    std::uint16_t value;
-                    std::memcpy(&value, row + x * colStep, 2);  // any alignment
-                    *out++ = v.swap ? static_cast<std::uint16_t>(value << 8 | value >> 8) : value;
-                }
-            }
-        }
-        sampler_->Add(buffer_.data(), W_, static_cast<std::int32_t>(W_),
-                      static_cast<std::int32_t>(H_));
+voxwrap::SampleOptions Options(unsigned threads, Warnings& warnings) {
+    voxwrap::SampleOptions options;
+    options.threads = threads;
+    options.countVoxels = true;
+    options.warning = warnings.Sink();
+    return options;
+}
+
+// A 3-D array's hull: its slices reduced by the workers in parallel.
+std::shared_ptr<Result> HullVolume(const py::array& volume, const std::string& rangeList,
+                                   unsigned threads, const SpacingXyz& spacingXyz) {
+    const View v = ViewOf(volume, 3, "volume");
+    const std::int64_t N = v.shape[0], H = v.shape[1], W = v.shape[2];
+    const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
+    Warnings warnings;
+    std::shared_ptr<Result> r;
+    WithoutGil(warnings, [&] {
+        std::int64_t voxels = 0;
+        voxwrap::Points points = voxwrap::SampleSlices(ArraySlices(v), static_cast<std::int32_t>(W),
+                                                       static_cast<std::int32_t>(H), selection,
+                                                       Options(threads, warnings), &voxels);
+        r = MakeResult(std::move(points), voxels, FrameOf(spacingXyz, N, W, H));
+    });
+    return r;
+}
+
+// Feeds the single 2-D slices of an iterable, read by the caller one at a time, to an in-memory
+// sampler (SliceSampler for one hull, ObjectSampler for every object). A slice is read through
+// the strides into a one-slice buffer of 16-bit samples, or handed over as it is when it already
+// is one.
+template <class Library>
+class Feeder {
+  public:
+    template <class... Rule>
+    Feeder(std::int64_t W, std::int64_t H, std::int64_t N, const std::string& rangeList,
+           unsigned threads, const SpacingXyz& spacingXyz, const Rule&... rule)
+        : W_(W), H_(H), N_(N), spacingXyz_(spacingXyz) {
+        const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
+        sampler_ =
+            std::make_unique<Library>(static_cast<std::int32_t>(W), static_cast<std::int32_t>(H), N,
+                                      selection, rule..., Options(threads, warnings_));
     }
 
+    void Add(const py::array& slice) {
+        const View v = ViewOf(slice, 2, "slice");
+        if (v.shape[0] != H_ || v.shape[1] != W_)
+            Refuse("slice: shape differs from the sampler's.");
+        WithoutGil(warnings_, [&] {
+            const std::ptrdiff_t rowStep = v.strides[0];
+            if (v.itemsize == 2 && !v.swap && v.strides[1] == 2 && rowStep % 2 == 0 &&
+                reinterpret_cast<std::uintptr_t>(v.data) % alignof(std::uint16_t) == 0) {
+                // Rows of 16-bit samples side by side: the library reads them where they are.
+                sampler_->Add(reinterpret_cast<const std::uint16_t*>(v.data), rowStep / 2,
+                              static_cast<std::int32_t>(W_), static_cast<std::int32_t>(H_));
+                return;
+            }
+            buffer_.resize(static_cast<std::size_t>(W_ * H_));
+            for (std::int64_t y = 0; y < H_; ++y) {
+                std::uint16_t* out = buffer_.data() + y * W_;
+                const std::uint16_t* row = RowOf(v.data, v, 0, y, W_, out);
+                if (row != out) std::memcpy(out, row, static_cast<std::size_t>(W_) * 2);
+            }
+            sampler_->Add(buffer_.data(), W_, static_cast<std::int32_t>(W_),
+                          static_cast<std::int32_t>(H_));
+        });
+    }
+
+    Frame FrameOfStack() const { return FrameOf(spacingXyz_, N_, W_, H_); }
+    Library& sampler() { return *sampler_; }
+    Warnings& warnings() { return warnings_; }
+
+  private:
     std::int64_t W_, H_, N_;
+    SpacingXyz spacingXyz_;
     Warnings warnings_;  // before sampler_: the sampler's options point into it
-    std::unique_ptr<voxwrap::SliceSampler> sampler_;
+    std::unique_ptr<Library> sampler_;
     std::vector<std::uint16_t> buffer_;
 };
 
-// A TIFF stack as the command line reads it: directory, name file or option, range list.
+class Sampler : public Feeder<voxwrap::SliceSampler> {
+  public:
+    using Feeder::Feeder;
+    std::shared_ptr<Result> Finish() {
+        std::shared_ptr<Result> r;
+        WithoutGil(warnings(),
+                   [&] { r = MakeResult(sampler().Finish(), sampler().voxels(), FrameOfStack()); });
+        return r;
+    }
+};
+
+// Every object's hull and row, as the command line's --objects run computes them: the filters,
+// then the hulls on the workers, then the rows from the same hulls.
+struct Objects {
+    std::vector<std::shared_ptr<Result>> hulls;
+    std::vector<voxwrap::ObjectRow> rows;
+};
+
+Objects HullsOf(std::vector<voxwrap::SampledObject> objects, std::int64_t minVoxels,
+                std::int64_t largest, unsigned threads, const Frame& frame) {
+    voxwrap::FilterObjects(objects, minVoxels, largest);
+    if (objects.empty()) throw voxwrap::Error(Kind::Image, "no object.");
+    std::vector<voxwrap::Hull> hulls = voxwrap::ObjectHulls(objects, threads);
+    Objects out;
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        out.rows.push_back(voxwrap::MeasureObject(objects[k], hulls[k], frame.spacing));
+        out.hulls.push_back(ResultOf(std::move(hulls[k]), objects[k].voxels, frame));
+    }
+    return out;
+}
+
+voxwrap::ObjectRule RuleOf(const std::string& kind, int connectivity) {
+    voxwrap::ObjectRule rule;
+    if (kind == "labels") {
+        rule.kind = voxwrap::ObjectRule::Kind::Labels;
+    } else if (kind == "components") {
+        rule.kind = voxwrap::ObjectRule::Kind::Components;
+    } else {
+        Refuse("objects \"" + kind + "\" : bad value; give \"labels\" or \"components\".");
+    }
+    rule.connectivity = connectivity;
+    return rule;
+}
+
+Objects ObjectsOfVolume(const py::array& volume, const std::string& rangeList,
+                        const std::string& kind, int connectivity, std::int64_t minVoxels,
+                        std::int64_t largest, unsigned threads, const SpacingXyz& spacingXyz) {
+    const voxwrap::ObjectRule rule = RuleOf(kind, connectivity);
+    const View v = ViewOf(volume, 3, "volume");
+    const std::int64_t N = v.shape[0], H = v.shape[1], W = v.shape[2];
+    const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
+    Warnings warnings;
+    Objects out;
+    WithoutGil(warnings, [&] {
+        out = HullsOf(voxwrap::SampleObjects(ArraySlices(v), static_cast<std::int32_t>(W),
+                                             static_cast<std::int32_t>(H), selection, rule,
+                                             Options(threads, warnings)),
+                      minVoxels, largest, threads, FrameOf(spacingXyz, N, W, H));
+    });
+    return out;
+}
+
+class ObjectFeeder : public Feeder<voxwrap::ObjectSampler> {
+  public:
+    ObjectFeeder(std::int64_t W, std::int64_t H, std::int64_t N, const std::string& rangeList,
+                 unsigned threads, const SpacingXyz& spacingXyz, const std::string& kind,
+                 int connectivity)
+        : Feeder(W, H, N, rangeList, threads, spacingXyz, RuleOf(kind, connectivity)),
+          threads_(threads) {}
+    Objects Finish(std::int64_t minVoxels, std::int64_t largest) {
+        Objects out;
+        WithoutGil(warnings(), [&] {
+            out = HullsOf(sampler().Finish(), minVoxels, largest, threads_, FrameOfStack());
+        });
+        return out;
+    }
+
+  private:
+    unsigned threads_;
+};
+
+// The objects as Python wants them: {id: Hull} in id order, or the --table columns as numpy
+// arrays, named as the command line's CSV names them (x, y, z: the array's axes 2, 1, 0).
+py::dict HullsDict(const Objects& o) {
+    py::dict d;
+    for (std::size_t k = 0; k < o.rows.size(); ++k)
+        d[py::int_(o.rows[k].id)] = py::cast(o.hulls[k]);
+    return d;
+}
+
+py::dict TableDict(const Objects& o) {
+    const std::size_t n = o.rows.size();
+    py::dict d;
+    auto ints = [&](const char* name,
+                    const std::function<std::int64_t(const voxwrap::ObjectRow&)>& f) {
+        py::array_t<std::int64_t> a(n);
+        for (std::size_t k = 0; k < n; ++k)
+            a.mutable_at(k) = f(o.rows[k]);
+        d[name] = a;
+    };
+    auto reals = [&](const char* name, const std::function<double(const voxwrap::ObjectRow&)>& f) {
+        py::array_t<double> a(n);
+        for (std::size_t k = 0; k < n; ++k)
+            a.mutable_at(k) = f(o.rows[k]);
+        d[name] = a;
+    };
+    using Row = voxwrap::ObjectRow;
+    ints("id", [](const Row& r) { return r.id; });
+    ints("voxels", [](const Row& r) { return r.voxels; });
+    reals("volume", [](const Row& r) { return r.hull.objectVolume; });
+    reals("hull_volume", [](const Row& r) { return r.hull.hullVolume; });
+    reals("hull_area", [](const Row& r) { return r.hull.hullArea; });
+    reals("solidity", [](const Row& r) { return r.hull.solidity; });
+    ints("hull_vertices", [](const Row& r) { return r.hull.hullVertices; });
+    ints("hull_facets", [](const Row& r) { return r.hull.hullFacets; });
+    const char* const axes[3] = {"x", "y", "z"};
+    for (int i = 0; i < 3; ++i)
+        reals(("bbox_min_" + std::string(axes[i])).c_str(),
+              [i](const Row& r) { return r.bboxMin[i]; });
+    for (int i = 0; i < 3; ++i)
+        reals(("bbox_max_" + std::string(axes[i])).c_str(),
+              [i](const Row& r) { return r.bboxMax[i]; });
+    for (int i = 0; i < 3; ++i)
+        reals(("centroid_" + std::string(axes[i])).c_str(),
+              [i](const Row& r) { return r.centroid[i]; });
+    return d;
+}
+
+py::dict ObjectsResult(const Objects& o, bool table) { return table ? TableDict(o) : HullsDict(o); }
+
+// A TIFF stack as the command line reads it: directory, name file or option, range list; the
+// spacing given, or ("tiff") the one the slices record.
 std::shared_ptr<Result> HullStack(const std::string& directory, const std::string& names,
                                   const std::string& rangeList, unsigned threads,
-                                  const std::optional<std::array<double, 3>>& spacingXyz) {
+                                  const SpacingXyz& spacingXyz, bool spacingTiff) {
     Warnings warnings;
     std::shared_ptr<Result> r;
     WithoutGil(warnings, [&] {
@@ -319,21 +514,19 @@ std::shared_ptr<Result> HullStack(const std::string& directory, const std::strin
         if (stack.width > kExactFloat || stack.height > kExactFloat || N > kExactFloat)
             Refuse("stack too large for exact STL coordinates (at most 16777216 columns, rows and "
                    "slices).");
+        Frame frame = FrameOf(spacingXyz, N, stack.width, stack.height);
         if (spacingXyz) {
-            voxwrap::Spacing s;
-            for (int i = 0; i < 3; ++i)
-                s.s[i] = (*spacingXyz)[i];
-            if (!voxwrap::SpacingFits(s, {stack.width, stack.height, N}))
+            if (!voxwrap::SpacingFits(frame.spacing, {stack.width, stack.height, N}))
                 Refuse("spacing : bad value (every coordinate must be a finite single-precision "
                        "number).");
+        } else if (spacingTiff) {
+            const voxwrap::RecordedSpacing found = voxwrap::SpacingFromTiff(stack, names);
+            frame.spacing = found.spacing;
+            frame.unit = frame.stlUnit = found.unit;
         }
-        voxwrap::SampleOptions options;
-        options.threads = threads;
-        options.countVoxels = true;
-        options.warning = warnings.Sink();
-        voxwrap::Sampled sampled = voxwrap::SampleStack(stack, selection, options);
-        r = MakeResult(std::move(sampled.points), sampled.voxels, spacingXyz, N, stack.width,
-                       stack.height);
+        voxwrap::Sampled sampled =
+            voxwrap::SampleStack(stack, selection, Options(threads, warnings));
+        r = MakeResult(std::move(sampled.points), sampled.voxels, frame);
     });
     return r;
 }
@@ -500,19 +693,17 @@ Parts CombineParts(const std::vector<const Parts*>& groups) {
     return r;
 }
 
-void CheckShape(const std::array<std::int64_t, 3>& shapeZyx) {
-    for (std::int64_t d : shapeZyx) {
-        if (d > kExactFloat)
-            Refuse("volume too large for exact mesh coordinates (at most 16777216 columns, rows "
-                   "and slices).");
-    }
+// The whole's checks, as voxwrap.hull makes them on the whole array: a size the mesh files hold
+// exactly, a spacing they hold. shape is (z, y, x).
+Frame CheckWhole(const std::array<std::int64_t, 3>& shape, const SpacingXyz& spacingXyz) {
+    CheckVolume("1-", shape[2], shape[1], shape[0], spacingXyz);
+    return FrameOf(spacingXyz, shape[0], shape[2], shape[1]);
 }
 
 // The one object's hull, as voxwrap.hull builds it for the whole volume.
-std::shared_ptr<Result> PartsHull(const Parts& p, const std::array<std::int64_t, 3>& shapeZyx,
-                                  const std::optional<std::array<double, 3>>& spacingXyz) {
-    CheckShape(shapeZyx);
-    if (spacingXyz) Sampler::CheckSpacing(*spacingXyz, shapeZyx[2], shapeZyx[1], shapeZyx[0]);
+std::shared_ptr<Result> PartsHull(const Parts& p, const std::array<std::int64_t, 3>& shape,
+                                  const SpacingXyz& spacingXyz) {
+    const Frame frame = CheckWhole(shape, spacingXyz);
     if (p.parts.size() > 1) Refuse("blocks: labelled parts have no single hull.");
     voxwrap::Points points;
     std::int64_t voxels = 0;
@@ -522,91 +713,33 @@ std::shared_ptr<Result> PartsHull(const Parts& p, const std::array<std::int64_t,
     }
     Warnings none;
     std::shared_ptr<Result> r;
-    WithoutGil(none, [&] {
-        r = MakeResult(std::move(points), voxels, spacingXyz, shapeZyx[0], shapeZyx[2],
-                       shapeZyx[1]);
-    });
+    WithoutGil(none, [&] { r = MakeResult(std::move(points), voxels, frame); });
     return r;
 }
 
-// The labels the command line's --min-voxels and --largest keep: those of at least minVoxels,
-// then the `largest` of most voxels (0: all), ties to the smaller id; in id order.
-std::vector<const voxwrap::BlockPart*> Kept(const Parts& p, std::int64_t minVoxels,
-                                            std::int64_t largest) {
-    std::vector<const voxwrap::BlockPart*> kept;
-    for (const voxwrap::BlockPart& b : p.parts) {
-        if (b.voxels >= minVoxels) kept.push_back(&b);
-    }
-    if (largest > 0 && static_cast<std::size_t>(largest) < kept.size()) {
-        std::vector<const voxwrap::BlockPart*> order = kept;
-        std::stable_sort(order.begin(), order.end(),
-                         [](const voxwrap::BlockPart* a, const voxwrap::BlockPart* b) {
-                             return a->voxels > b->voxels;
-                         });
-        order.resize(static_cast<std::size_t>(largest));
-        std::sort(
-            order.begin(), order.end(),
-            [](const voxwrap::BlockPart* a, const voxwrap::BlockPart* b) { return a->id < b->id; });
-        kept = std::move(order);
-    }
-    if (kept.empty()) throw voxwrap::Error(Kind::Image, "no object.");
-    return kept;
-}
-
-std::vector<std::shared_ptr<Result>>
-PartsHulls(const std::vector<const voxwrap::BlockPart*>& kept,
-           const std::array<std::int64_t, 3>& shape,
-           const std::optional<std::array<double, 3>>& spacingXyz) {
-    CheckShape(shape);
-    if (spacingXyz) Sampler::CheckSpacing(*spacingXyz, shape[2], shape[1], shape[0]);
-    std::vector<std::shared_ptr<Result>> hulls;
-    Warnings none;
-    WithoutGil(none, [&] {
-        for (const voxwrap::BlockPart* b : kept)
-            hulls.push_back(
-                MakeResult(b->points, b->voxels, spacingXyz, shape[0], shape[2], shape[1]));
-    });
-    return hulls;
-}
-
-py::dict PartsObjectHulls(const Parts& p, const std::array<std::int64_t, 3>& shape,
-                          const std::optional<std::array<double, 3>>& spacingXyz,
-                          std::int64_t minVoxels, std::int64_t largest) {
-    const std::vector<const voxwrap::BlockPart*> kept = Kept(p, minVoxels, largest);
-    const std::vector<std::shared_ptr<Result>> hulls = PartsHulls(kept, shape, spacingXyz);
-    py::dict out;
-    for (std::size_t k = 0; k < kept.size(); ++k)
-        out[py::int_(kept[k]->id)] = py::cast(hulls[k]);
-    return out;
-}
-
-// The command line's --table for the kept labels: one row each, its bounding box and centroid
-// from the exact voxel measures.
-std::string PartsTable(const Parts& p, const std::array<std::int64_t, 3>& shape,
-                       const std::optional<std::array<double, 3>>& spacingXyz,
-                       std::int64_t minVoxels, std::int64_t largest) {
-    const std::vector<const voxwrap::BlockPart*> kept = Kept(p, minVoxels, largest);
-    const std::vector<std::shared_ptr<Result>> hulls = PartsHulls(kept, shape, spacingXyz);
-    std::vector<voxwrap::ObjectRow> rows;
-    for (std::size_t k = 0; k < kept.size(); ++k) {
-        const voxwrap::BlockPart& b = *kept[k];
-        const voxwrap::Spacing& spacing = hulls[k]->spacing;
-        voxwrap::ObjectRow r;
-        r.id = b.id;
-        r.voxels = b.voxels;
-        r.hull = hulls[k]->m;
+// The labels' hulls and rows exactly as the command line's --objects run makes them: a block
+// part carries what a sampled object does.
+py::dict PartsObjects(const Parts& p, const std::array<std::int64_t, 3>& shape,
+                      const SpacingXyz& spacingXyz, std::int64_t minVoxels, std::int64_t largest,
+                      bool table) {
+    const Frame frame = CheckWhole(shape, spacingXyz);
+    std::vector<voxwrap::SampledObject> objects(p.parts.size());
+    for (std::size_t k = 0; k < p.parts.size(); ++k) {
+        const voxwrap::BlockPart& b = p.parts[k];
+        voxwrap::SampledObject& o = objects[k];
+        o.id = b.id;
+        o.points = b.points;
+        o.voxels = b.voxels;
         for (int i = 0; i < 3; ++i) {
-            const double s = spacing.s[i];
-            r.bboxMin[i] = static_cast<double>(b.min[i]) * s;
-            r.bboxMax[i] = static_cast<double>(std::int64_t{b.max[i]} + 1) * s;
-            // The mean of the centres i + 1/2: (2 sum + n) / 2n, one rounding from the exact sums.
-            const voxwrap::Int128 twice = 2 * b.sum[i] + b.voxels;
-            r.centroid[i] = static_cast<double>(static_cast<long double>(twice) /
-                                                (2 * static_cast<long double>(b.voxels)) * s);
+            o.sum[i] = b.sum[i];
+            o.min[i] = b.min[i];
+            o.max[i] = b.max[i];
         }
-        rows.push_back(r);
     }
-    return voxwrap::TableCsv(rows);
+    Warnings none;
+    Objects out;
+    WithoutGil(none, [&] { out = HullsOf(std::move(objects), minVoxels, largest, 1, frame); });
+    return ObjectsResult(out, table);
 }
 
 void BindBlocks(py::module_& m) {
@@ -623,10 +756,8 @@ void BindBlocks(py::module_& m) {
                                })
         .def("__sizeof__", &Parts::Size)
         .def("hull", &PartsHull, py::arg("shape"), py::arg("spacing_xyz"))
-        .def("object_hulls", &PartsObjectHulls, py::arg("shape"), py::arg("spacing_xyz"),
-             py::arg("min_voxels"), py::arg("largest"))
-        .def("table", &PartsTable, py::arg("shape"), py::arg("spacing_xyz"), py::arg("min_voxels"),
-             py::arg("largest"))
+        .def("objects", &PartsObjects, py::arg("shape"), py::arg("spacing_xyz"),
+             py::arg("min_voxels"), py::arg("largest"), py::arg("table"))
         .def(py::pickle([](const Parts& p) { return p.Bytes(); },
                         [](const py::bytes& b) { return Parts::FromBytes(b); }));
     m.def("reduce_block", &ReduceBlock, py::arg("block"), py::arg("offset"), py::arg("range_list"),
@@ -637,8 +768,7 @@ void BindBlocks(py::module_& m) {
         "check_volume",
         [](const std::array<std::int64_t, 3>& shape,
            const std::optional<std::array<double, 3>>& spacingXyz) {
-            CheckShape(shape);
-            if (spacingXyz) Sampler::CheckSpacing(*spacingXyz, shape[2], shape[1], shape[0]);
+            CheckWhole(shape, spacingXyz);
         },
         py::arg("shape"), py::arg("spacing_xyz"));
 }
@@ -706,11 +836,11 @@ at index (z, y, x) is the cube [z, z+1] x [y, y+1] x [x, x+1] before scaling.)")
             "report",
             [](const Result& r) {
                 voxwrap::ReportInput in;
-                in.slices = r.slices;
-                in.width = r.width;
-                in.height = r.height;
-                in.spacing = r.spacing;
-                in.unit = r.Unit(false);
+                in.slices = r.frame.slices;
+                in.width = r.frame.width;
+                in.height = r.frame.height;
+                in.spacing = r.frame.spacing;
+                in.unit = r.frame.unit;
                 in.objectVoxels = r.m.objectVoxels;
                 const std::string json = voxwrap::ReportJson(in, r.hull);
                 return py::module_::import("json").attr("loads")(json);
@@ -726,8 +856,9 @@ at index (z, y, x) is the cube [z, z+1] x [y, y+1] x [x, x+1] before scaling.)")
                 WithoutGil(none, [&] {
                     std::ofstream out(name, std::ios::binary | std::ios::trunc);
                     if (!out) throw voxwrap::Error(Kind::Output, "file not stored.");
-                    voxwrap::WriteMesh(out, r.hull, f, r.spacing,
-                                       r.Unit(f == voxwrap::MeshFormat::Stl));
+                    voxwrap::WriteMesh(out, r.hull, f, r.frame.spacing,
+                                       f == voxwrap::MeshFormat::Stl ? r.frame.stlUnit
+                                                                     : r.frame.unit);
                     out.close();
                     if (!out) throw voxwrap::Error(Kind::Output, "file not stored.");
                 });
@@ -737,15 +868,43 @@ at index (z, y, x) is the cube [z, z+1] x [y, y+1] x [x, x+1] before scaling.)")
 extension (.stl, .ply, .obj). The bytes are the command line's for the same data and spacing.)");
 
     py::class_<Sampler>(m, "Sampler")
-        .def(py::init<std::int64_t, std::int64_t, std::int64_t, const std::string&, unsigned>(),
+        .def(py::init<std::int64_t, std::int64_t, std::int64_t, const std::string&, unsigned,
+                      const SpacingXyz&>(),
              py::arg("width"), py::arg("height"), py::arg("slices"), py::arg("range_list"),
-             py::arg("threads"))
-        .def("add_volume", &Sampler::AddVolume)
-        .def("add_slice", &Sampler::AddOne)
-        .def("finish", &Sampler::Finish, py::arg("spacing_xyz"));
+             py::arg("threads"), py::arg("spacing_xyz"))
+        .def("add_slice", &Sampler::Add)
+        .def("finish", &Sampler::Finish);
 
+    py::class_<ObjectFeeder>(m, "ObjectSampler")
+        .def(py::init<std::int64_t, std::int64_t, std::int64_t, const std::string&, unsigned,
+                      const SpacingXyz&, const std::string&, int>(),
+             py::arg("width"), py::arg("height"), py::arg("slices"), py::arg("range_list"),
+             py::arg("threads"), py::arg("spacing_xyz"), py::arg("objects"),
+             py::arg("connectivity"))
+        .def("add_slice", &ObjectFeeder::Add)
+        .def(
+            "finish",
+            [](ObjectFeeder& f, std::int64_t minVoxels, std::int64_t largest, bool table) {
+                return ObjectsResult(f.Finish(minVoxels, largest), table);
+            },
+            py::arg("min_voxels"), py::arg("largest"), py::arg("table"));
+
+    m.def("hull_volume", &HullVolume, py::arg("volume"), py::arg("range_list"), py::arg("threads"),
+          py::arg("spacing_xyz"));
+    m.def(
+        "objects_volume",
+        [](const py::array& volume, const std::string& rangeList, const std::string& kind,
+           int connectivity, std::int64_t minVoxels, std::int64_t largest, unsigned threads,
+           const SpacingXyz& spacingXyz, bool table) {
+            return ObjectsResult(ObjectsOfVolume(volume, rangeList, kind, connectivity, minVoxels,
+                                                 largest, threads, spacingXyz),
+                                 table);
+        },
+        py::arg("volume"), py::arg("range_list"), py::arg("objects"), py::arg("connectivity"),
+        py::arg("min_voxels"), py::arg("largest"), py::arg("threads"), py::arg("spacing_xyz"),
+        py::arg("table"));
     m.def("hull_stack", &HullStack, py::arg("directory"), py::arg("names"), py::arg("range_list"),
-          py::arg("threads"), py::arg("spacing_xyz"));
+          py::arg("threads"), py::arg("spacing_xyz"), py::arg("spacing_tiff"));
 
     BindBlocks(m);
 }

@@ -21,61 +21,9 @@
 namespace voxwrap {
 
 // Exact sums of voxel indices: 2^31 columns in a stack of 2^62 voxels stay far inside 127 bits.
-__extension__ typedef __int128 VoxelSum;
+using VoxelSum = Int128;
 
-// What makes the selected voxels objects.
-struct ObjectRule {
-    enum class Kind {
-        Labels,      // every selected value is an object; its id is the value
-        Components,  // every connected component is one; ids 1, 2, ... by first voxel
-    };
-    Kind kind = Kind::Labels;
-    // Components only: 6 (faces), 18 (faces and edges) or 26 (faces, edges and corners).
-    int connectivity = 26;
-};
-
-// One object. Components are numbered by their first voxel in slice, row, column order, which is
-// the numbering scipy.ndimage.label gives the (z, y, x) array with the same neighbourhood.
-struct SampledObject {
-    std::int64_t id = 0;
-    // Every corner of the hull of the object's voxel cubes is among them; sorted by (z, y, x),
-    // without duplicates. Never empty.
-    Points points;
-    std::int64_t voxels = 0;
-    // Sums of the voxels' indices along x, y and z: the centroid of the voxel centres is
-    // sum / voxels + 0.5 along each axis, in voxel units.
-    VoxelSum sum[3] = {0, 0, 0};
-    // The smallest and largest voxel index along x, y and z.
-    std::int32_t min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
-};
-
-// The objects of source's slices, each padded with zeros to W x H like SampleSlices pads them,
-// ordered by id. Warnings, progress, cancellation and failures as in SampleSlices (the voxels are
-// always counted; options.countVoxels is not consulted). A rule other than the two kinds, or a
-// connectivity other than 6, 18 or 26, fails with "objects: connectivity must be 6, 18 or 26.".
-std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t W, std::int32_t H,
-                                         const Selection& selection, const ObjectRule& rule,
-                                         const SampleOptions& options = {});
-
-// SampleObjects fed slice by slice from memory, as SliceSampler is: exactly N slices of at most
-// W x H samples, each padded with zeros to W x H. No slice is kept after Add returns.
-class ObjectSampler {
-  public:
-    ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
-                  const ObjectRule& rule, const SampleOptions& options = {});
-    ~ObjectSampler();
-    ObjectSampler(const ObjectSampler&) = delete;
-    ObjectSampler& operator=(const ObjectSampler&) = delete;
-
-    // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
-    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-             std::int32_t h);
-    // The objects, once all N slices were added, ordered by id; the sampler is spent.
-    std::vector<SampledObject> Finish();
-
-  private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// ObjectRule, SampledObject, SampleObjects and the in-memory ObjectSampler are public:
+// voxwrap/voxwrap.h.
 
 }  // namespace voxwrap

@@ -21,19 +21,8 @@
 
 namespace voxwrap {
 
-// SampleOptions (the run's threads and events) is public: voxwrap/voxwrap.h.
-
-// A source of slices for the sampler: each slice delivered row by row. Decode may run on several
-// threads at once, for different slices.
-class SliceSource {
-  public:
-    virtual ~SliceSource() = default;
-    virtual std::size_t size() const = 0;
-    // Hands slice k's rows to sink in order, each at most W samples, rows y < H only, or fails
-    // (an Error); whole warning lines ("...\n") are appended to *warnings in the order issued.
-    virtual void Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
-                        std::string* warnings) const = 0;
-};
+// SampleOptions (the run's threads and events), SliceSource (slices the workers decode) and
+// SampleSlices (the sampling of any SliceSource) are public: voxwrap/voxwrap.h.
 
 // The slices of a stack on disk: slice k is image pages[k] of paths[k] (pages empty: every
 // file's first image). An image larger than W x H fails with "path : bad image size." after the
@@ -50,14 +39,6 @@ class TiffSlices : public SliceSource {
     const std::vector<std::string>& paths_;
     const std::vector<TiffPage>& pages_;
 };
-
-// Samples every slice of source, each padded with zeros to W x H. A failure is the first one in
-// slice order, after the warnings of the slices before it; allocation failures fail with
-// "no allocatable memory for sampling points.". With options.countVoxels, *voxels receives the
-// object samples of all padded slices (0 otherwise).
-Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
-                    const Selection& selection, const SampleOptions& options = {},
-                    std::int64_t* voxels = nullptr);
 
 // SampleSlices over the files of a stack.
 Points SampleStack(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages,

@@ -190,7 +190,34 @@ class SliceSampler {
     std::int64_t voxels_ = 0;
 };
 
-// ---- measuring and writing ----
+// Slices that the sampling's workers read themselves, several slices at once: files, or a
+// volume in memory that the workers reduce in parallel where SliceSampler reduces on the calling
+// thread. Receives a slice's rows in order y = 0, 1, ...: row y's width samples, each the sample
+// value zero-extended, valid only during the call.
+using RowSink =
+    std::function<void(std::int32_t y, const std::uint16_t* samples, std::int32_t width)>;
+
+class SliceSource {
+  public:
+    virtual ~SliceSource() = default;
+    virtual std::size_t size() const = 0;
+    // Hands slice k's rows to sink in order, each at most W samples, rows y < H only, or fails
+    // (an Error); whole warning lines ("...\n") are appended to *warnings in the order issued.
+    // Called on the workers, for different slices at once.
+    virtual void Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
+                        std::string* warnings) const = 0;
+};
+
+// Samples every slice of source, each padded with zeros to W x H: the points SampleStack gives for
+// the same samples, the same for any number of threads. A failure is the first one in slice
+// order, after the warnings of the slices before it; allocation failures fail with
+// "no allocatable memory for sampling points.". With options.countVoxels, *voxels receives the
+// object samples of all padded slices (0 otherwise).
+Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
+                    const Selection& selection, const SampleOptions& options = {},
+                    std::int64_t* voxels = nullptr);
+
+// ---- measuring ----
 
 // The size of a voxel along x, y and z. The hull is computed in voxel units; scaling each axis by
 // a positive factor maps the hull of the cubes onto the hull of the scaled cubes.
@@ -198,6 +225,19 @@ struct Spacing {
     double s[3] = {1, 1, 1};
     bool Identity() const { return s[0] == 1 && s[1] == 1 && s[2] == 1; }
 };
+
+// The voxel size the stack's slices record, as the command line's --spacing tiff finds it: every
+// slice (every image of a stack file) must record the same complete size (XResolution,
+// YResolution and ResolutionUnit, ImageJ's "unit=" and "spacing="), within what single-precision
+// mesh files hold; otherwise it fails, the message beginning "--spacing tiff : " and naming the
+// slice. nameFile is ListStack's: it numbers a stack file's
+// images in messages.
+struct RecordedSpacing {
+    Spacing spacing;
+    std::string unit;    // as recorded, in UTF-8 ("\u00B5m"); the mesh files' and report's unit
+    std::string notice;  // what was found, as a line to tell the user ("s00.tif : spacing ...")
+};
+RecordedSpacing SpacingFromTiff(const Stack& stack, const std::string& nameFile = "-");
 
 __extension__ typedef __int128 Int128;
 
@@ -222,6 +262,92 @@ struct ReportInput {
     std::int64_t objectVoxels = 0;
 };
 std::string ReportJson(const ReportInput& in, const Hull& hull);
+
+// ---- objects ----
+
+// What makes the selected voxels objects.
+struct ObjectRule {
+    enum class Kind {
+        Labels,      // every selected value is an object; its id is the value
+        Components,  // every connected component is one; ids 1, 2, ... by first voxel
+    };
+    Kind kind = Kind::Labels;
+    // Components only: 6 (faces), 18 (faces and edges) or 26 (faces, edges and corners).
+    int connectivity = 26;
+};
+
+// One object. Components are numbered by their first voxel in slice, row, column order, which is
+// the numbering scipy.ndimage.label gives the (z, y, x) array with the same neighbourhood.
+struct SampledObject {
+    std::int64_t id = 0;
+    // Every corner of the hull of the object's voxel cubes is among them; sorted by (z, y, x),
+    // without duplicates. Never empty.
+    Points points;
+    std::int64_t voxels = 0;
+    // Sums of the voxels' indices along x, y and z: the centroid of the voxel centres is
+    // sum / voxels + 0.5 along each axis, in voxel units.
+    Int128 sum[3] = {0, 0, 0};
+    // The smallest and largest voxel index along x, y and z.
+    std::int32_t min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
+};
+
+// The objects of source's slices, each padded with zeros to W x H like SampleSlices pads them,
+// ordered by id. Warnings, progress, cancellation and failures as in SampleSlices (the voxels are
+// always counted; options.countVoxels is not consulted). A rule other than the two kinds, or a
+// connectivity other than 6, 18 or 26, fails with "objects: connectivity must be 6, 18 or 26.".
+std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t W, std::int32_t H,
+                                         const Selection& selection, const ObjectRule& rule,
+                                         const SampleOptions& options = {});
+
+// SampleObjects fed slice by slice from memory, as SliceSampler is: exactly N slices of at most
+// W x H samples, each padded with zeros to W x H. No slice is kept after Add returns.
+class ObjectSampler {
+  public:
+    ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
+                  const ObjectRule& rule, const SampleOptions& options = {});
+    ~ObjectSampler();
+    ObjectSampler(const ObjectSampler&) = delete;
+    ObjectSampler& operator=(const ObjectSampler&) = delete;
+
+    // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
+    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+             std::int32_t h);
+    // The objects, once all N slices were added, ordered by id; the sampler is spent.
+    std::vector<SampledObject> Finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// --min-voxels, then --largest: drops the objects of fewer than minVoxels voxels, then keeps the
+// largest (> 0) objects of most voxels, ties to the smaller id. 0 keeps every object. The objects
+// stay in id order and keep their ids.
+void FilterObjects(std::vector<SampledObject>& objects, std::int64_t minVoxels,
+                   std::int64_t largest);
+
+// The hull of every object, on threads workers (0: one per core) that take the objects in turn;
+// each object's points move into its hull. With verify, each hull is checked against its points
+// (VerifyHull). A failure of any object fails the whole: the one of the smallest id, whatever
+// the number of workers.
+std::vector<Hull> ObjectHulls(std::vector<SampledObject>& objects, unsigned threads,
+                              bool verify = false);
+
+// One object's row of the command line's --table, in the units of the spacing.
+struct ObjectRow {
+    std::int64_t id = 0;
+    std::int64_t voxels = 0;
+    Measurements hull;  // volume, hull volume and area, solidity, hull vertices and facets
+    // From the near face of the first voxel to the far face of the last along x, y, z: the
+    // bounding box of the object's cubes, which is the hull's, in the mesh's coordinates.
+    double bboxMin[3] = {0, 0, 0}, bboxMax[3] = {0, 0, 0};
+    double centroid[3] = {0, 0, 0};  // the mean of the voxel centres
+};
+
+// The row of an object and its hull (from ObjectHulls; the object's points may be gone).
+ObjectRow MeasureObject(const SampledObject& object, const Hull& hull, const Spacing& spacing = {});
+
+// ---- writing ----
 
 enum class MeshFormat { Stl, StlAscii, Ply, Obj };
 

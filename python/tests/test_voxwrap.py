@@ -13,9 +13,13 @@ import threading
 import time
 import warnings
 
+import csv
+import pathlib
+
 import h5py
 import numpy as np
 import pytest
+import scipy.ndimage
 import tifffile
 import zarr
 
@@ -208,8 +212,14 @@ def test_failures_carry_the_message_and_kind(tmp_path):
         (lambda: voxwrap.hull(box, spacing=(1, 1, 1e38)), voxwrap.Error,
          "spacing : bad value (every coordinate must be a finite single-precision number).", "argument"),
         (lambda: voxwrap.hull_stack(missing), FileNotFoundError, f"{missing} : directory not open.", "not_found"),
-        (lambda: voxwrap.hull_stack(tmp_path, spacing="tiff"), voxwrap.Error,
-         'spacing "tiff" is not supported yet; give (sz, sy, sx).', "argument"),
+        (lambda: voxwrap.hull(box, spacing="tiff"), voxwrap.Error,
+         'spacing "tiff" : only hull_stack reads the spacing its TIFF files record; give (sz, sy, sx).',
+         "argument"),
+        (lambda: voxwrap.object_hulls(box, objects="blobs"), voxwrap.Error,
+         'objects "blobs" : bad value; give "labels" or "components".', "argument"),
+        (lambda: voxwrap.regionprops_table(box, objects="components", connectivity=8), voxwrap.Error,
+         "objects: connectivity must be 6, 18 or 26.", "argument"),
+        (lambda: voxwrap.object_hulls(box, min_voxels=28), voxwrap.Error, "no object.", "image"),
         (lambda: voxwrap.hull(box).write(tmp_path / "h.xyz"), voxwrap.Error,
          f"write: {tmp_path / 'h.xyz'} : no mesh format for this extension; give format \"stl\", "
          "\"stl-ascii\", \"ply\" or \"obj\".", "argument"),
@@ -223,7 +233,133 @@ def test_failures_carry_the_message_and_kind(tmp_path):
 
 
 def test_a_volume_beyond_memory_is_a_memory_error():
-    # 2^24 x 2^24 samples viewing one byte: the one-slice buffer (2^49 bytes) cannot be had.
+    # A slice of 2^24 x 2^24 samples viewing one byte, from an iterable: the one-slice buffer
+    # (2^49 bytes) cannot be had.
     huge = np.lib.stride_tricks.as_strided(np.ones(1, np.uint8), shape=(1, 1 << 24, 1 << 24), strides=(0, 0, 0))
     with pytest.raises(MemoryError, match="^no allocatable memory"):
-        voxwrap.hull(huge, threads=1)
+        voxwrap.hull(list(huge), threads=1)
+
+
+DATA = pathlib.Path(__file__).resolve().parents[2] / "tests" / "data"
+
+
+def labelled_volume():
+    """A 9 x 10 x 12 label image: blocks of labels 3 and 7, a ball of label 5, and single voxels
+    that meet the block of 3 only at a corner (label 7) or an edge (label 2), or nothing, so that
+    6, 18 and 26 connectivity find different components."""
+    v = np.zeros((9, 10, 12), np.uint16)
+    v[1:4, 1:5, 1:6] = 3
+    z, y, x = np.mgrid[0:9, 0:10, 0:12]
+    v[((z - 6) / 2.5) ** 2 + ((y - 6) / 3) ** 2 + ((x - 7) / 3.5) ** 2 <= 1] = 5
+    v[0:2, 7:10, 9:12] = 7
+    v[4, 5, 6] = 7  # a corner of (3, 4, 5)
+    v[2, 5, 6] = 2  # an edge of (2, 4, 5)
+    v[8, 0, 0] = 7
+    return v
+
+
+# (objects, connectivity, min_voxels, largest, select, as an iterable of slices)
+OBJECT_CASES = [
+    ("labels", 26, 0, None, None, False),
+    ("labels", 26, 2, None, "3-7", True),
+    ("components", 6, 0, None, None, False),
+    ("components", 18, 0, 2, (2, 6), True),
+    ("components", 26, 3, None, None, False),
+    ("components", 26, 0, 1, "5,7", False),
+]
+
+
+def object_ids_and_voxels(volume, select, objects, connectivity):
+    """The ids and voxel counts numpy and scipy find, before any filter."""
+    lo, hi = {None: (1, 65535), (2, 6): (2, 6), "3-7": (3, 7)}.get(select, (None, None))
+    chosen = (volume >= lo) & (volume <= hi) if lo is not None else np.isin(volume, [5, 7])
+    if objects == "labels":
+        counts = np.bincount(volume[chosen], minlength=65536)
+    else:
+        structure = scipy.ndimage.generate_binary_structure(3, {6: 1, 18: 2, 26: 3}[connectivity])
+        labels, _ = scipy.ndimage.label(chosen, structure)
+        counts = np.bincount(labels.ravel())
+        counts[0] = 0
+    return {int(i): int(counts[i]) for i in np.flatnonzero(counts)}
+
+
+@pytest.mark.skipif(not BINARY, reason="VOXWRAP_BINARY (the command line) not set")
+@pytest.mark.parametrize("case", OBJECT_CASES, ids=lambda c: "-".join(str(v) for v in c))
+def test_objects_give_the_command_lines_table_and_files(tmp_path, case):
+    objects, connectivity, min_voxels, largest, select, iterable = case
+    volume = labelled_volume()
+    spacing = (2.0, 0.5, 0.25)
+    write_stack(volume, tmp_path / "slices")
+    range_list = {None: "1-", (2, 6): "2-6"}.get(select, select)
+    kind = objects if objects == "labels" else f"components={connectivity}"
+    options = ["--quiet", "--objects", kind, "--table", str(tmp_path / "t.csv"), "--format", "ply",
+               "--spacing", ",".join(str(s) for s in spacing[::-1])]
+    options += ["--min-voxels", str(min_voxels)] if min_voxels else []
+    options += ["--largest", str(largest)] if largest else []
+    subprocess.run([BINARY, *options, str(tmp_path / "slices"), "-", range_list, str(tmp_path / "o{id}.ply")],
+                   check=True)
+    with open(tmp_path / "t.csv", newline="") as f:
+        rows = list(csv.DictReader(f))
+
+    source = list(volume) if iterable else volume
+    arguments = dict(objects=objects, connectivity=connectivity, min_voxels=min_voxels, largest=largest,
+                     spacing=spacing, threads=2)
+    table = voxwrap.regionprops_table(source, select, **arguments)
+    hulls = voxwrap.object_hulls(source, select, **arguments)
+    assert list(table) == list(rows[0])
+    for name, column in table.items():
+        integral = name in ("id", "voxels", "hull_vertices", "hull_facets")
+        assert column.dtype == (np.int64 if integral else np.float64)
+        assert column.tolist() == [(int if integral else float)(r[name]) for r in rows], name
+    assert list(hulls) == table["id"].tolist()
+    found = object_ids_and_voxels(volume, select, objects, connectivity)
+    for k, (i, h) in enumerate(hulls.items()):
+        assert h.object_voxels == found[i] == table["voxels"][k]
+        (lo, hi) = h.bbox
+        assert lo == (table["bbox_min_z"][k], table["bbox_min_y"][k], table["bbox_min_x"][k])
+        assert hi == (table["bbox_max_z"][k], table["bbox_max_y"][k], table["bbox_max_x"][k])
+    for i in list(hulls)[:2] + list(hulls)[-1:]:
+        hulls[i].write(tmp_path / "py.ply")
+        assert (tmp_path / "py.ply").read_bytes() == (tmp_path / f"o{i}.ply").read_bytes()
+
+
+OPTIONS = DATA / "options"
+
+
+@pytest.mark.skipif(not BINARY, reason="VOXWRAP_BINARY (the command line) not set")
+@pytest.mark.parametrize("directory, names", [(OPTIONS / "imagej" / "slices", "-"), (OPTIONS / "zunit" / "slices", "-"),
+                                              (OPTIONS / "stack" / "imagej.tif", "--r")], ids=["imagej", "zunit", "stack"])
+def test_spacing_tiff_is_the_command_lines(tmp_path, directory, names):
+    for fmt in ("stl", "obj"):
+        report = tmp_path / f"{fmt}.json"
+        subprocess.run([BINARY, "--quiet", "--spacing", "tiff", "--format", fmt, "--report", str(report),
+                        str(directory), names, "1-", str(tmp_path / f"cli.{fmt}")], check=True, capture_output=True)
+        h = voxwrap.hull_stack(directory, names, "1-", spacing="tiff")
+        h.write(tmp_path / f"py.{fmt}")
+        assert (tmp_path / f"py.{fmt}").read_bytes() == (tmp_path / f"cli.{fmt}").read_bytes()
+        assert h.report() == json.loads(report.read_text())
+
+
+@pytest.mark.skipif(not BINARY, reason="VOXWRAP_BINARY (the command line) not set")
+@pytest.mark.parametrize("directory, names", [(OPTIONS / "disagree" / "slices", "-"),
+                                              (OPTIONS / "resolution" / "slices", "-"),
+                                              (OPTIONS / "stack" / "differs.tif", "--r")],
+                         ids=["disagree", "plane-only", "stack-pages"])
+def test_spacing_tiff_refusals_are_the_command_lines(directory, names):
+    cli = subprocess.run([BINARY, "--spacing", "tiff", str(directory), names, "1-", "/dev/null"], capture_output=True,
+                         text=True)
+    with pytest.raises(voxwrap.Error) as caught:
+        voxwrap.hull_stack(directory, names, spacing="tiff")
+    # The command line adds its usage line.
+    assert cli.stderr.splitlines()[0] == str(caught.value)
+    assert str(caught.value).startswith("--spacing tiff : ")
+
+
+def test_rows_longer_than_a_counting_block_count_every_voxel():
+    # Rows of 300001 samples: the eight-at-a-time count sums its 16-bit lanes more than once per
+    # row (every 262136 samples; a lane would pass 32767 in a row of only object samples), and
+    # ends with a tail of one.
+    volume = np.random.default_rng(3).integers(0, 4, (2, 3, 300001), dtype=np.uint16)
+    for select, chosen in [("0-3", volume < 4), ((1, 2), (volume >= 1) & (volume <= 2)),
+                           ("0,3", (volume == 0) | (volume == 3))]:
+        assert voxwrap.hull(volume, select, threads=1).object_voxels == np.count_nonzero(chosen)

@@ -15,7 +15,8 @@ import operator
 
 import numpy as np
 
-__all__ = ["hull", "hull_stack", "Hull", "Error", "NotFoundError", "VoxwrapWarning"]
+__all__ = ["hull", "hull_stack", "object_hulls", "regionprops_table", "Hull", "Error", "NotFoundError",
+           "VoxwrapWarning"]
 
 
 class Error(ValueError):
@@ -70,7 +71,7 @@ def _spacing_xyz(spacing):
         return None
     if isinstance(spacing, str):
         if spacing == "tiff":
-            raise Error('spacing "tiff" is not supported yet; give (sz, sy, sx).')
+            raise Error('spacing "tiff" : only hull_stack reads the spacing its TIFF files record; give (sz, sy, sx).')
         raise Error(f"spacing {spacing!r} : bad value; give three positive numbers (sz, sy, sx).")
     try:
         values = [float(s) for s in spacing]
@@ -94,7 +95,8 @@ def hull(volume, select=None, *, spacing=None, threads=None, count=None):
     """The exact convex hull of the selected voxel cubes of a volume.
 
     volume: a 3-D numpy array (z, y, x) of bool, uint8 or uint16 in any memory layout (read
-        through its strides one slice at a time, never copied whole, never cast), or an
+        through its strides by the workers, several slices at once, a row at a time, never
+        copied whole, never cast), or an
         iterable of 2-D slices of equal shape and dtype (an h5py or zarr dataset, a list, a
         generator), read one slice at a time. The slice count must be known before the first
         slice is read: an iterable without len() (a generator) needs count=N.
@@ -111,18 +113,76 @@ def hull(volume, select=None, *, spacing=None, threads=None, count=None):
     spacing_xyz = _spacing_xyz(spacing)
     workers = _threads(threads)
     if isinstance(volume, np.ndarray):
-        if volume.ndim != 3:
-            raise Error(f"volume must be 3-D (z, y, x), not {volume.ndim}-D.")
-        n, h, w = volume.shape
-        sampler = _voxwrap.Sampler(w, h, n, ranges, workers)
-        sampler.add_volume(volume)
-        return sampler.finish(spacing_xyz)
-    return _hull_of_slices(volume, ranges, spacing_xyz, workers, count)
+        return _voxwrap.hull_volume(_volume(volume), ranges, workers, spacing_xyz)
+    sampler = _feed(volume, count, lambda w, h, n: _voxwrap.Sampler(w, h, n, ranges, workers, spacing_xyz))
+    return sampler.finish()
 
 
-def _hull_of_slices(volume, ranges, spacing_xyz, workers, count):
+def object_hulls(volume, select=None, *, objects="labels", connectivity=26, min_voxels=0, largest=None,
+                 spacing=None, threads=None, count=None):
+    """The hull of every object of a volume, as {id: Hull} in id order.
+
+    objects: "labels" (every selected value is an object, its id the value) or "components"
+        (every connected component of the selected voxels, numbered 1, 2, ... by its first voxel
+        in (z, y, x) order, as scipy.ndimage.label numbers them), connected through faces (6),
+        faces and edges (18) or faces, edges and corners (26).
+    min_voxels: drop the objects of fewer voxels; largest: then keep the largest objects of most
+        voxels, ties to the smaller id; None or 0 keeps every object.
+    volume, select, spacing, threads, count: as hull(). Each Hull writes the bytes the command
+    line writes to its "{id}" file with --objects.
+    """
+    return _objects(volume, select, objects, connectivity, min_voxels, largest, spacing, threads, count, False)
+
+
+def regionprops_table(volume, select=None, *, objects="labels", connectivity=26, min_voxels=0, largest=None,
+                      spacing=None, threads=None, count=None):
+    """The measurements of every object, as the command line's --table: a dict of numpy arrays,
+    one row per object in id order, ready for pandas.DataFrame.
+
+    The columns and their values are the CSV's: id, voxels, volume, hull_volume, hull_area,
+    solidity, hull_vertices, hull_facets, bbox_min_x .. bbox_max_z, centroid_x .. centroid_z.
+    x, y and z keep the command line's meaning, which is the array's axes in reverse: x is axis 2
+    (columns), y axis 1 (rows), z axis 0 (slices); Hull.bbox gives the same box in array order
+    (z, y, x). Arguments as object_hulls().
+    """
+    return _objects(volume, select, objects, connectivity, min_voxels, largest, spacing, threads, count, True)
+
+
+def _count(value, name):
+    if value is None:
+        return 0
+    if isinstance(value, numbers.Integral) and not isinstance(value, bool) and value >= 0:
+        return int(value)
+    raise Error(f"{name} {value!r} : bad value; give an integer of at least 0.")
+
+
+def _objects(volume, select, objects, connectivity, min_voxels, largest, spacing, threads, count, table):
+    ranges = _range_list(select)
+    spacing_xyz = _spacing_xyz(spacing)
+    workers = _threads(threads)
+    if connectivity not in (6, 18, 26) or isinstance(connectivity, bool):
+        raise Error("objects: connectivity must be 6, 18 or 26.")
+    if not isinstance(objects, str):
+        raise Error(f'objects {objects!r} : bad value; give "labels" or "components".')
+    at_least, keep = _count(min_voxels, "min_voxels"), _count(largest, "largest")
+    if isinstance(volume, np.ndarray):
+        return _voxwrap.objects_volume(_volume(volume), ranges, objects, int(connectivity), at_least, keep,
+                                       workers, spacing_xyz, table)
+    sampler = _feed(volume, count, lambda w, h, n: _voxwrap.ObjectSampler(
+        w, h, n, ranges, workers, spacing_xyz, objects, int(connectivity)))
+    return sampler.finish(at_least, keep, table)
+
+
+def _volume(volume):
+    if volume.ndim != 3:
+        raise Error(f"volume must be 3-D (z, y, x), not {volume.ndim}-D.")
+    return volume
+
+
+def _feed(volume, count, make):
     # One slice at a time: only the slice being read is held. Every slice must have the shape
     # and dtype of the first (or the dataset's shape), so that the selection means the same.
+    # make(width, height, slices) gives the sampler that takes them.
     try:
         length = len(volume)
     except TypeError:
@@ -141,7 +201,7 @@ def _hull_of_slices(volume, ranges, spacing_xyz, workers, count):
         first = _next_slice(slices, 0, length)
         shape = (length,) + first.shape
     _, h, w = shape
-    sampler = _voxwrap.Sampler(w, h, length, ranges, workers)
+    sampler = make(w, h, length)
     dtype = None
     for k in range(length):
         s = first if k == 0 and first is not None else _next_slice(slices, k, length)
@@ -154,7 +214,7 @@ def _hull_of_slices(volume, ranges, spacing_xyz, workers, count):
         sampler.add_slice(s)
     if next(slices, None) is not None:
         raise Error(f"the iterable holds more than {length} slices.")
-    return sampler.finish(spacing_xyz)
+    return sampler
 
 
 def _next_slice(slices, k, length):
@@ -169,9 +229,12 @@ def hull_stack(directory, names="-", select="1-", *, spacing=None, threads=None)
 
     directory: the folder of slices, or a stack file; names: the command line's nameFile (a
     name file, "-" and names, or a sorting option "-", "--n", "--v", ...); select: as hull().
-    spacing: (sz, sy, sx); "tiff" (the spacing the slices record) is not supported yet.
+    spacing: (sz, sy, sx); or "tiff", the voxel size the slices record as --spacing tiff reads
+    it (resolution tags, ImageJ's unit and slice spacing), which every slice must record alike;
+    its unit names the unit in report() and the mesh files.
     """
     import os
 
-    return _voxwrap.hull_stack(os.fspath(directory), names, _range_list(select),
-                               _threads(threads), _spacing_xyz(spacing))
+    tiff = isinstance(spacing, str) and spacing == "tiff"
+    return _voxwrap.hull_stack(os.fspath(directory), names, _range_list(select), _threads(threads),
+                               None if tiff else _spacing_xyz(spacing), tiff)

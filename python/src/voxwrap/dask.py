@@ -16,7 +16,7 @@ import itertools
 
 import numpy as np
 
-from . import Error, _range_list, _spacing_xyz, _voxwrap
+from . import Error, _count, _range_list, _spacing_xyz, _voxwrap
 
 __all__ = ["hull", "object_hulls", "regionprops_table"]
 
@@ -107,14 +107,6 @@ def hull(array, select=None, *, spacing=None, stats=None):
     return root.hull(array.shape, spacing_xyz)
 
 
-def _count(value, name):
-    if value is None:
-        return 0
-    if isinstance(value, (int, np.integer)) and not isinstance(value, bool) and value >= 0:
-        return int(value)
-    raise Error(f"{name} {value!r} : bad value; give a count of voxels or objects, 0 or more.")
-
-
 def object_hulls(array, select=None, *, min_voxels=0, largest=None, spacing=None, stats=None):
     """The hull of every label of a 3-D dask array of labels, by label value.
 
@@ -127,27 +119,15 @@ def object_hulls(array, select=None, *, min_voxels=0, largest=None, spacing=None
     spacing_xyz = _spacing_xyz(spacing)
     minimum, top = _count(min_voxels, "min_voxels"), _count(largest, "largest")
     root, _ = _tree(_blocks(array, select, True, spacing_xyz), stats)
-    return root.object_hulls(array.shape, spacing_xyz, minimum, top)
-
-
-# The integer columns of the table; every other column is a float64.
-_INTEGER_COLUMNS = {"id", "voxels", "hull_vertices", "hull_facets"}
+    return root.objects(array.shape, spacing_xyz, minimum, top, False)
 
 
 def regionprops_table(array, select=None, *, min_voxels=0, largest=None, spacing=None, stats=None):
     """The command line's --table for the labels of a 3-D dask array, as a dict of numpy
     arrays by column name (ready for pandas.DataFrame), one entry per label in label order.
-    Arguments as object_hulls; the numbers are the command line's exactly (the table is made
-    by the same code and read back without loss)."""
+    Arguments as object_hulls; the numbers are the command line's exactly (the rows are made
+    by the same code)."""
     spacing_xyz = _spacing_xyz(spacing)
     minimum, top = _count(min_voxels, "min_voxels"), _count(largest, "largest")
     root, _ = _tree(_blocks(array, select, True, spacing_xyz), stats)
-    lines = root.table(array.shape, spacing_xyz, minimum, top).splitlines()
-    names = lines[0].split(",")
-    rows = [line.split(",") for line in lines[1:]]
-    table = {}
-    for k, name in enumerate(names):
-        kind = np.int64 if name in _INTEGER_COLUMNS else np.float64
-        convert = int if kind is np.int64 else float
-        table[name] = np.array([convert(r[k]) for r in rows], dtype=kind)
-    return table
+    return root.objects(array.shape, spacing_xyz, minimum, top, True)
