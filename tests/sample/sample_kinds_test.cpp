@@ -1,0 +1,153 @@
+// Signed, 32-bit and floating-point stacks, written by tifffile and recompressed by tiffcp
+// (tests/data/samples/make_samples.py): the voxels each range list selects, the hulls, and what
+// is refused before any slice is read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "support.h"
+#include "voxwrap/voxwrap.h"
+
+using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
+
+namespace {
+
+const std::string kData = SourcePath("tests/data/samples") + "/";
+
+struct CountRow {
+    std::string file, ranges;
+    std::int64_t voxels = 0;
+};
+
+// counts.txt: "file ranges voxels", the voxels numpy counts on the array tifffile reads back.
+std::vector<CountRow> Counts() {
+    std::ifstream in(kData + "counts.txt");
+    std::vector<CountRow> rows;
+    CountRow row;
+    while (in >> row.file >> row.ranges >> row.voxels)
+        rows.push_back(row);
+    return rows;
+}
+
+// Every kind x compression x predictor x range list of the fixtures: the object voxels are
+// numpy's count (negative, fractional, infinite and boundary bounds; NaN never selected).
+TEST(SampleKinds, ObjectVoxelsAreNumpysCount) {
+    const std::vector<CountRow> rows = Counts();
+    ASSERT_GT(rows.size(), 150u);
+    for (const CountRow& row : rows) {
+        SampleOptions options;
+        options.countVoxels = true;
+        options.threads = 1;
+        const Stack stack = ListStack(kData + row.file, "-");
+        EXPECT_EQ(SampleStack(stack, Selection::FromRangeList(row.ranges), options).voxels,
+                  row.voxels)
+            << row.file << " " << row.ranges;
+    }
+}
+
+// The hull of every fixture is, byte for byte, the hull of the uint8 0/1 mask of its first
+// range list; and on an unsigned 16-bit stack "A:B" writes the bytes "A-B" writes.
+TEST(SampleKinds, HullIsTheMaskStacksHull) {
+    const std::string out = TempDir();
+    std::vector<std::string> checked;
+    for (const CountRow& row : Counts()) {
+        const std::string kind = row.file.substr(0, row.file.find('_'));
+        if (kind == "mask" || std::find(checked.begin(), checked.end(), row.file) != checked.end())
+            continue;
+        checked.push_back(row.file);  // the first range list of the file is its kind's first
+        const RunResult mask =
+            RunVoxwrap({kData + "mask_" + kind + ".tif", "-", "1", out + "/mask.stl"});
+        const RunResult samples = RunVoxwrap({kData + row.file, "-", row.ranges, out + "/s.stl"});
+        ASSERT_EQ(mask.status, 0) << mask.err;
+        ASSERT_EQ(samples.status, 0) << row.file << ": " << samples.err;
+        EXPECT_EQ(ReadFile(out + "/s.stl"), ReadFile(out + "/mask.stl")) << row.file;
+    }
+    const std::string mug = SourcePath("examples/mug");
+    ASSERT_EQ(RunVoxwrap({mug + "/slices", mug + "/names.txt", "1000:4095", out + "/v.stl"}).status,
+              0);
+    EXPECT_EQ(ReadFile(out + "/v.stl"), ReadFile(mug + "/expected.stl"));
+}
+
+// Refused before any slice is loaded, with the message that says what to write instead.
+TEST(SampleKinds, RefusesWhatWouldSelectTheWrongVoxels) {
+    const std::string floats = kData + "float32_none.tif", ints = kData + "int32_none.tif";
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } rows[] = {
+        {{floats, "-", "1000-4095"},
+         "1000-4095 : the slices hold floating-point samples; write the range with a colon, such "
+         "as 0.5: or -1000:400."},
+        {{kData + "float16_none.tif", "-", "1"},
+         "1 : the slices hold floating-point samples; write the range with a colon, such as 0.5: "
+         "or -1000:400."},
+        {{ints, "-", "5-"},
+         "5- : the slices hold 32-bit integer samples; write the range with a colon, such as "
+         "1:70000 or -1000:400."},
+        {{kData + "mixed", "-", "0.5:"},
+         kData + "mixed/b.tif : holds 32-bit floating-point samples where the first slice holds "
+                 "unsigned 16-bit samples."},
+        {{"--objects", "labels", floats, "-", "0.5:"},
+         "--objects labels : the slices hold 32-bit floating-point samples; labels must be "
+         "unsigned integers of up to 16 bits."},
+        {{floats, "-", "1:0"}, "bad range list."},
+        {{floats, "-", "1:2:3"}, "bad range list."},
+        {{floats, "-", "nan:"}, "bad range list."},
+        {{floats, "-", "0x10:"}, "bad range list."},
+        {{floats, "-", " 1:2"}, "bad range list."},
+        {{floats, "-", "1e:2"}, "bad range list."},
+        {{floats, "-", "inf:-inf"}, "bad range list."},
+        {{floats, "-", "1-2:3"}, "bad range list."},
+    };
+    const std::string out = TempDir() + "/o.stl";
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.push_back(out);
+        const RunResult r = RunVoxwrap(args);
+        EXPECT_EQ(r.status, 1) << row.args.back();
+        EXPECT_EQ(r.err, row.message + "\n") << row.args.back();
+    }
+}
+
+// Typed slices from memory give the points of the uint16 0/1 mask of the same selection, and a
+// slice of another type than the sampler's kind is refused.
+TEST(SampleKinds, InMemorySamplersTakeTypedSlices) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> f = {0.5f, nan, -0.0f, 3.f, 0.25f, 9.f, -7.f, 0.5f, 2.f, nan, 1.f, 0};
+    const std::vector<std::int32_t> i = {-5, 7, 0, -2147483647 - 1, 70000, 3, 2, 1, -1, 4, 5, 0};
+    const struct {
+        SampleType type;
+        const char* ranges;
+        std::vector<std::uint16_t> mask;
+    } rows[] = {
+        {{SampleType::Format::Float, 32}, "0.5:3", {1, 0, 0, 1, 0, 0, 0, 1, 1, 0, 1, 0}},
+        {{SampleType::Format::Float, 32}, "-0:0,9", {0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 1}},
+        {{SampleType::Format::Signed, 32}, ":-1,4:", {1, 1, 0, 1, 1, 0, 0, 0, 1, 1, 1, 0}},
+    };
+    for (const auto& row : rows) {
+        const Selection selection = Selection::FromRangeList(row.ranges);
+        SliceSampler typed(4, 3, 1, selection, row.type);
+        if (row.type.format == SampleType::Format::Float) {
+            typed.Add(f.data(), 4, 4, 3);
+        } else {
+            typed.Add(i.data(), 4, 4, 3);
+        }
+        SliceSampler mask(4, 3, 1, Selection::FromRangeList("1"));
+        mask.Add(row.mask.data(), 4, 4, 3);
+        const Points a = typed.Finish(), b = mask.Finish();
+        EXPECT_EQ(a.x, b.x) << row.ranges;
+        EXPECT_EQ(a.y, b.y) << row.ranges;
+        EXPECT_EQ(a.z, b.z) << row.ranges;
+    }
+    SliceSampler floats(4, 3, 1, Selection::FromRangeList("0:"), {SampleType::Format::Float, 32});
+    EXPECT_EQ(FailureText([&] { floats.Add(i.data(), 4, 4, 3); }),
+              "sampler: samples of another kind.");
+}
+
+}  // namespace
