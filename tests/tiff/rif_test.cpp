@@ -593,7 +593,8 @@ TEST(ReadImageFileFailure, RefusesUnsupportedVariantsByName) {
         const std::string expected = c.message ? Fatal(path, c.message) : "(no failure)";
         const bool words = std::string(c.name) == "float";
         EXPECT_EQ(LoadText(path), expected) << c.name;
-        EXPECT_EQ(CheckText(path), words ? "(no failure)" : expected) << c.name;
+        // The built float file holds 8-bit data: the header pass finds its strips too short.
+        EXPECT_EQ(CheckText(path), words ? Fatal(path, "too few codes.") : expected) << c.name;
     }
     for (const auto& [file, message] : std::vector<std::pair<std::string, std::string>>{
              {"refuse_jpeg.tif", "JPEG compression is not supported."},
