@@ -235,18 +235,6 @@ bool Selection::Empty() const {
     return std::find(table_.begin(), table_.end(), 1) == table_.end();
 }
 
-std::string SampleType::Name() const {
-    const std::string width = std::to_string(bits) + "-bit";
-    switch (format) {
-    case Format::Signed:
-        return "signed " + width;
-    case Format::Float:
-        return width + " floating-point";
-    default:
-        return "unsigned " + width;
-    }
-}
-
 SampleSelection::SampleSelection(const Selection& selection, SampleType type)
     : table_(selection), type_(type) {
     using Format = SampleType::Format;

@@ -924,6 +924,18 @@ void Reader::ReadResolution(Resolution* resolution, const TiffPage* page) {
 
 }  // namespace rif
 
+std::string SampleType::Name() const {
+    const std::string width = std::to_string(bits) + "-bit";
+    switch (format) {
+    case Format::Signed:
+        return "signed " + width;
+    case Format::Float:
+        return width + " floating-point";
+    default:
+        return "unsigned " + width;
+    }
+}
+
 void ReadResolution(const char* path, Resolution* resolution, const TiffPage* page) {
     rif::Reader reader(path, nullptr);
     reader.ReadResolution(resolution, page);
