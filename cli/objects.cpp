@@ -124,10 +124,9 @@ void Store(const std::string& name, const std::string& bytes) {
 
 int RunObjects(const Options& o, const ObjectsStack& stack, const SampleSelection& selection) {
     const SampleType kind = selection.Type();
-    if (o.objects == ObjectsKind::Labels &&
-        (kind.format != SampleType::Format::Unsigned || !kind.Narrow()))
+    if (o.objects == ObjectsKind::Labels && kind.format == SampleType::Format::Float)
         Error("--objects labels : the slices hold " + kind.Name() +
-              " samples; labels must be unsigned integers of up to 16 bits.");
+              " samples; labels must be integers.");
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(stack.paths.size()));
     SampleOptions sampling;
     sampling.threads = o.threads;
@@ -138,8 +137,8 @@ int RunObjects(const Options& o, const ObjectsStack& stack, const SampleSelectio
         o.objects == ObjectsKind::Labels ? ObjectRule::Kind::Labels : ObjectRule::Kind::Components;
     rule.connectivity = o.connectivity;
     std::vector<SampledObject> objects =
-        SampleObjects(TiffSlices(stack.paths, stack.pages, &selection), stack.W, stack.H,
-                      selection.Table(), rule, sampling);
+        SampleObjects(TiffSlices(stack.paths, stack.pages, &selection), stack.W, stack.H, selection,
+                      rule, sampling);
     progress.Erase();
     Filter(o, objects);
     if (objects.empty()) Error("no object.");

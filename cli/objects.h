@@ -27,9 +27,9 @@ struct ObjectsStack {
 // Samples every object, keeps those the filters let through, builds their hulls on
 // o.threads workers (the results do not depend on the number), and only then writes the mesh
 // file(s), the table and the report. Fails with "no object." when no object is left.
-// Labels are the values of unsigned integer samples of up to 16 bits: other kinds fail with
-// "--objects labels : the slices hold <kind> samples; labels must be unsigned integers of up to
-// 16 bits." before any slice is read.
+// Labels are the values of integer samples (signed and 32-bit ones too): floating-point samples
+// fail with "--objects labels : the slices hold <kind> samples; labels must be integers." before
+// any slice is read.
 int RunObjects(const Options& o, const ObjectsStack& stack, const SampleSelection& selection);
 
 }  // namespace cli

@@ -117,30 +117,47 @@ class PlaneLoop {
 
 void TiffSlices::Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
                         std::string* warnings) const {
+    if (wide_ != nullptr) {
+        std::vector<std::uint16_t> codes(static_cast<std::size_t>(W));
+        DecodeWords(
+            k, W, H,
+            [&](std::int32_t y, const void* words, std::int32_t width) {
+                wide_->Classify(words, width, codes.data());
+                sink(y, codes.data(), width);
+            },
+            warnings);
+        return;
+    }
     const char* path = paths_[k].c_str();
     const TiffPage* page = pages_.empty() ? nullptr : &pages_[k];
     std::int32_t w = 0, h = 0;
     // An image larger than the grid is still decoded to its end, so that a failure of the reader
     // comes before the size is refused. The common size is the largest over the same files, so
     // this means a file changed after the slice list was built.
-    if (wide_ != nullptr) {
-        std::vector<std::uint16_t> codes(static_cast<std::size_t>(W));
-        ReadImageWords(
-            path,
-            [&](std::int32_t y, const void* words, std::int32_t width) {
-                if (y >= H || width > W) return;
-                wide_->Classify(words, width, codes.data());
-                sink(y, codes.data(), width);
-            },
-            wide_->Type(), &w, &h, warnings, page);
-    } else {
-        ReadImageRows(
-            path,
-            [&](std::int32_t y, const std::uint16_t* samples, std::int32_t width) {
-                if (y < H && width <= W) sink(y, samples, width);
-            },
-            &w, &h, warnings, page);
+    ReadImageRows(
+        path,
+        [&](std::int32_t y, const std::uint16_t* samples, std::int32_t width) {
+            if (y < H && width <= W) sink(y, samples, width);
+        },
+        &w, &h, warnings, page);
+    if (w > W || h > H) Fail(Error::Kind::Image, paths_[k] + " : bad image size.");
+}
+
+void TiffSlices::DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, const WordSink& sink,
+                             std::string* warnings) const {
+    if (wide_ == nullptr) {
+        SliceSource::DecodeWords(k, W, H, sink, warnings);
+        return;
     }
+    const char* path = paths_[k].c_str();
+    const TiffPage* page = pages_.empty() ? nullptr : &pages_[k];
+    std::int32_t w = 0, h = 0;
+    ReadImageWords(
+        path,
+        [&](std::int32_t y, const void* words, std::int32_t width) {
+            if (y < H && width <= W) sink(y, words, width);
+        },
+        wide_->Type(), &w, &h, warnings, page);
     if (w > W || h > H) Fail(Error::Kind::Image, paths_[k] + " : bad image size.");
 }
 

@@ -33,6 +33,15 @@ class SliceSource {
     // (an Error); whole warning lines ("...\n") are appended to *warnings in the order issued.
     virtual void Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
                         std::string* warnings) const = 0;
+    // The same with the samples themselves as words of their kind (see WordSink), for a source
+    // of a wide kind whose Decode hands out codes; by default Decode's rows.
+    virtual void DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, const WordSink& sink,
+                             std::string* warnings) const {
+        Decode(
+            k, W, H,
+            [&sink](std::int32_t y, const std::uint16_t* row, std::int32_t w) { sink(y, row, w); },
+            warnings);
+    }
 };
 
 // The slices of a stack on disk: slice k is image pages[k] of paths[k] (pages empty: every
@@ -52,6 +61,8 @@ class TiffSlices : public SliceSource {
     std::size_t size() const override { return paths_.size(); }
     void Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
                 std::string* warnings) const override;
+    void DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, const WordSink& sink,
+                     std::string* warnings) const override;
 
   private:
     const std::vector<std::string>& paths_;

@@ -67,7 +67,8 @@ class SliceList {
 
     std::int32_t nx = 0, ny = 0, bps = 0;  // largest width, height and bits per sample seen
     std::string* warnings = nullptr;       // the header pass's warnings, whole lines
-    SampleType kind;                       // the first slice's kind of sample
+    SampleType kind;                       // the stack's kind of sample (unsigned: the widest)
+    SampleType first;                      // the first slice's
     bool any = false;                      // a slice was checked
 
     // Takes a checked slice's size and kind of sample. One stack holds one kind, so that a
@@ -75,10 +76,11 @@ class SliceList {
     // stops the list before any slice is loaded.
     void Take(const std::string& subject, std::int32_t w, std::int32_t h, std::int32_t b,
               const SampleType& type) {
-        if (any && !type.Mixes(kind))
+        if (any && !type.Mixes(first))
             Error(subject, ("holds " + type.Name() + " samples where the first slice holds " +
-                            kind.Name() + " samples")
+                            first.Name() + " samples")
                                .c_str());
+        if (!any) first = type;
         if (!any || type.bits > kind.bits) kind = type;
         any = true;
         nx = std::max(nx, w);

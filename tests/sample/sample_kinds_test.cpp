@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,7 +54,7 @@ TEST(SampleKinds, ObjectVoxelsAreNumpysCount) {
 }
 
 // The hull of every fixture is, byte for byte, the hull of the uint8 0/1 mask of its first
-// range list; and on an unsigned 16-bit stack "A:B" writes the bytes "A-B" writes.
+// range list (so are the components of a float stack); and on an unsigned 16-bit stack "A:B" writes the bytes "A-B" writes.
 TEST(SampleKinds, HullIsTheMaskStacksHull) {
     const std::string out = TempDir();
     std::vector<std::string> checked;
@@ -68,10 +70,51 @@ TEST(SampleKinds, HullIsTheMaskStacksHull) {
         ASSERT_EQ(samples.status, 0) << row.file << ": " << samples.err;
         EXPECT_EQ(ReadFile(out + "/s.stl"), ReadFile(out + "/mask.stl")) << row.file;
     }
+    // Components of a float stack: the mask's, mesh and table alike.
+    for (const std::string stack : {"float32_lzw3.tif 0.5:", "mask_float32.tif 1"}) {
+        const std::string file = stack.substr(0, stack.find(' ')),
+                          range = stack.substr(file.size() + 1);
+        const std::string name = out + "/" + file;
+        ASSERT_EQ(RunVoxwrap({"--objects", "components", "--table", name + ".csv", kData + file,
+                              "-", range, name + ".stl"})
+                      .status,
+                  0);
+    }
+    EXPECT_EQ(ReadFile(out + "/float32_lzw3.tif.stl"), ReadFile(out + "/mask_float32.tif.stl"));
+    EXPECT_EQ(ReadFile(out + "/float32_lzw3.tif.csv"), ReadFile(out + "/mask_float32.tif.csv"));
     const std::string mug = SourcePath("examples/mug");
     ASSERT_EQ(RunVoxwrap({mug + "/slices", mug + "/names.txt", "1000:4095", out + "/v.stl"}).status,
               0);
     EXPECT_EQ(ReadFile(out + "/v.stl"), ReadFile(mug + "/expected.stl"));
+}
+
+// Labels are the samples' values, beyond 16 bits and below zero: every label's voxels are numpy's
+// count, and its mesh is the one-object run's for the range list "id:id".
+TEST(SampleKinds, LabelsAreTheSampleValues) {
+    std::ifstream in(kData + "labels.txt");
+    std::map<std::string, std::string> expected;  // file: "id,voxels" lines
+    std::string file, id, voxels;
+    while (in >> file >> id >> voxels)
+        expected[file] += id + "," + voxels + "\n";
+    ASSERT_EQ(expected.size(), 3u);
+    const std::string out = TempDir();
+    for (const auto& [name, rows] : expected) {
+        const RunResult r = RunVoxwrap({"--objects", "labels", "--table", "-", kData + name, "-",
+                                        ":-1,1:", out + "/{id}.stl"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::istringstream table(r.out);
+        std::string line, got;
+        std::getline(table, line);  // the header
+        while (std::getline(table, line)) {
+            const std::size_t comma = line.find(',', line.find(',') + 1);
+            got += line.substr(0, comma) + "\n";
+        }
+        EXPECT_EQ(got, rows) << name;
+        const std::string last = rows.substr(rows.rfind('\n', rows.size() - 2) + 1);
+        const std::string label = last.substr(0, last.find(','));
+        ASSERT_EQ(RunVoxwrap({kData + name, "-", label + ":" + label, out + "/one.stl"}).status, 0);
+        EXPECT_EQ(ReadFile(out + "/" + label + ".stl"), ReadFile(out + "/one.stl")) << name;
+    }
 }
 
 // Refused before any slice is loaded, with the message that says what to write instead.
@@ -95,7 +138,7 @@ TEST(SampleKinds, RefusesWhatWouldSelectTheWrongVoxels) {
                  "unsigned 16-bit samples."},
         {{"--objects", "labels", floats, "-", "0.5:"},
          "--objects labels : the slices hold 32-bit floating-point samples; labels must be "
-         "unsigned integers of up to 16 bits."},
+         "integers."},
         {{floats, "-", "1:0"}, "bad range list."},
         {{floats, "-", "1:2:3"}, "bad range list."},
         {{floats, "-", "nan:"}, "bad range list."},

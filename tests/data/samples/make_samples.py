@@ -8,7 +8,8 @@ predictor. Each recompressed file is checked by decoding it back with `tiffcp -c
 comparing with the array. counts.txt lists, for every fixture and range list, the object voxels
 numpy counts on the array tifffile reads back (NaN never selected); mask_<kind>.tif is the uint8
 0/1 stack of the first range of that kind, whose hull a test compares with the fixture's.
-mixed/ holds an unsigned 16-bit slice and a 32-bit float one. Run from anywhere:
+labels_<kind>.tif are label stacks (ids beyond 16 bits, negative ids), labels.txt their voxels
+per id. mixed/ holds an unsigned 16-bit slice and a 32-bit float one. Run from anywhere:
 /usr/bin/python3 make_samples.py
 """
 import os
@@ -114,6 +115,20 @@ def main():
         lines.append(f"mask_{kind}.tif 1 {int(mask.sum())}\n")
     with open(os.path.join(HERE, "counts.txt"), "w") as f:
         f.writelines(lines)
+    # Label stacks: ids beyond 16 bits and negative ones; labels.txt lists "file id voxels".
+    rng = np.random.default_rng(99)
+    labels = []
+    for name, dtype, ids in [("labels_uint32", "uint32", [0, 5, 65536 + 5, 70000, 4294967295]),
+                             ("labels_int32", "int32", [0, -2147483648, -1, 70000, 2147483647]),
+                             ("labels_int16", "int16", [0, -1000, -1, 7, 32767])]:
+        a = np.array(ids, dtype)[rng.integers(0, len(ids), SHAPE)]
+        tifffile.imwrite(os.path.join(HERE, name + ".tif"), a, photometric="minisblack")
+        for v in ids:
+            n = int((a == v).sum())
+            if v != 0 and n:
+                labels.append(f"{name}.tif {v} {n}\n")
+    with open(os.path.join(HERE, "labels.txt"), "w") as f:
+        f.writelines(labels)
     mixed = os.path.join(HERE, "mixed")
     shutil.rmtree(mixed, ignore_errors=True)
     os.makedirs(mixed)
