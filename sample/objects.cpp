@@ -631,26 +631,37 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
 // The in-memory sampler: the same loop, fed on the calling thread; workers reduce slabs.
 struct ObjectSampler::State : sampling::FeedRules {
     State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& chosen,
-          const ObjectRule& rule, const SampleOptions& options)
+          SampleType samples, const ObjectRule& rule, const SampleOptions& options)
         : FeedRules{width, height, slices}, labels(rule.kind == ObjectRule::Kind::Labels),
-          selection(chosen), test(selection),
+          selection(chosen, samples), test(selection.Table()),
           pipeline(0, sampling::Workers(options.threads, N), nullptr),
-          loop(W, H, N, rule, pipeline) {}
+          loop(W, H, N, rule, pipeline, samples) {}
     const bool labels;
-    // A copy: the test reads the selection's table, and the caller's may be gone before Add.
-    const Selection selection;
+    // Compiled from a copy: the test reads the selection's table, and the caller's may be gone
+    // before Add.
+    const SampleSelection selection;
     const sampling::ObjectTest test;
+    std::vector<std::uint16_t> row;     // a row of codes or of 8-bit samples widened
+    std::vector<std::uint32_t> bits32;  // a row of 32-bit samples' bits
+    std::vector<std::uint64_t> bits64;  // a row of 64-bit ones'
     sampling::OrderedPipeline<sampling::SliceRuns> pipeline;
     sampling::ObjectLoop loop;
 };
 
 ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
                              const Selection& selection, const ObjectRule& rule,
+                             const SampleOptions& options)
+    : ObjectSampler(W, H, N, selection, SampleType{}, rule, options) {}
+
+ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
+                             const Selection& selection, SampleType samples, const ObjectRule& rule,
                              const SampleOptions& options) {
     sampling::FeedRules::CheckSize(W, H, N);
     sampling::CheckRule(rule);
+    if (rule.kind == ObjectRule::Kind::Labels && samples.format == SampleType::Format::Float)
+        Fail(Error::Kind::Argument, "objects: labels must be integers.");
     try {
-        state_ = std::make_unique<State>(W, H, N, selection, rule, options);
+        state_ = std::make_unique<State>(W, H, N, selection, samples, rule, options);
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
@@ -661,6 +672,9 @@ ObjectSampler::~ObjectSampler() = default;
 void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                         std::int32_t h) {
     State& s = *state_;
+    const SampleType type = s.selection.Type();
+    if (!type.Narrow() || type.format == SampleType::Format::Signed)
+        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
@@ -671,6 +685,61 @@ void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, 
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
+}
+
+// A slice of another type than uint16, row by row as the 16-bit words the test reads; 32-bit
+// labels are scanned from their own bits.
+template <class T>
+void ObjectSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                             std::int32_t h) {
+    State& s = *state_;
+    if (!FeedsKind<T>(s.selection.Type()))
+        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
+    s.CheckSlice(w, h);
+    try {
+        s.row.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 4) s.bits32.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 8) s.bits64.resize(static_cast<std::size_t>(s.W));
+        void* const bits = sizeof(T) == 8 ? static_cast<void*>(s.bits64.data()) : s.bits32.data();
+        sampling::RunScan scan(s.W, s.H, s.test, s.labels);
+        for (std::int32_t y = 0; y < h; ++y) {
+            WordsOfRow(s.selection, samples + y * rowStride, w, s.row.data(), bits);
+            if (sizeof(T) == 4 && s.labels) {
+                scan.LabelRow(y, s.bits32.data(), s.row.data(), w);
+            } else {
+                scan.Row(y, s.row.data(), w);
+            }
+        }
+        s.loop.Add(scan.Finish());
+        ++s.added;
+    } catch (const std::bad_alloc&) {
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
+    }
+}
+
+void ObjectSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
 }
 
 std::vector<SampledObject> ObjectSampler::Finish() {

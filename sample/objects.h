@@ -67,10 +67,13 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
 
 // SampleObjects fed slice by slice from memory, as SliceSampler is: exactly N slices of at most
 // W x H samples, each padded with zeros to W x H. No slice is kept after Add returns.
+// As SliceSampler, a sampler of another kind of sample is fed with the Add of its C++ type.
 class ObjectSampler {
   public:
     ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
                   const ObjectRule& rule, const SampleOptions& options = {});
+    ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
+                  SampleType samples, const ObjectRule& rule, const SampleOptions& options = {});
     ~ObjectSampler();
     ObjectSampler(const ObjectSampler&) = delete;
     ObjectSampler& operator=(const ObjectSampler&) = delete;
@@ -78,10 +81,19 @@ class ObjectSampler {
     // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
     void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
              std::int32_t h);
+    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+             std::int32_t h);
+    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     // The objects, once all N slices were added, ordered by id; the sampler is spent.
     std::vector<SampledObject> Finish();
 
   private:
+    template <class T>
+    void AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -240,7 +240,9 @@ struct SliceSampler::State : sampling::FeedRules {
     // temporary.
     const SampleSelection selection;
     const sampling::ObjectTest test;
-    std::vector<std::uint16_t> row;  // a row of codes or of 8-bit samples widened
+    std::vector<std::uint16_t> row;     // a row of codes or of 8-bit samples widened
+    std::vector<std::uint32_t> bits32;  // a row of 32-bit samples' bits
+    std::vector<std::uint64_t> bits64;  // a row of 64-bit ones'
     const bool count;
     sampling::OrderedPipeline<sampling::RowExtents> pipeline;
     sampling::PlaneLoop planes;
@@ -261,27 +263,6 @@ SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
     }
 }
 
-namespace {
-
-// Which C++ type feeds a kind of sample.
-template <class T>
-bool Feeds(SampleType type) {
-    using F = SampleType::Format;
-    if constexpr (std::is_same<T, std::int8_t>::value)
-        return type.format == F::Signed && type.bits == 8;
-    if constexpr (std::is_same<T, std::int16_t>::value)
-        return type.format == F::Signed && type.bits == 16;
-    if constexpr (std::is_same<T, std::uint32_t>::value)
-        return type.format == F::Unsigned && type.bits == 32;
-    if constexpr (std::is_same<T, std::int32_t>::value)
-        return type.format == F::Signed && type.bits == 32;
-    if constexpr (std::is_same<T, float>::value) return type.format == F::Float && type.bits == 32;
-    if constexpr (std::is_same<T, double>::value) return type.format == F::Float && type.bits == 64;
-    return false;
-}
-
-}  // namespace
-
 // A slice of another type than uint16: each row turned into the 16-bit words the test reads (the
 // stored bits of 8- and 16-bit integers, the codes of wider kinds), then added as a uint16 slice
 // is.
@@ -289,33 +270,17 @@ template <class T>
 void SliceSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
                             std::int32_t h) {
     State& s = *state_;
-    if (!Feeds<T>(s.selection.Type()))
+    if (!FeedsKind<T>(s.selection.Type()))
         Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
         s.row.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 4) s.bits32.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 8) s.bits64.resize(static_cast<std::size_t>(s.W));
+        void* const bits = sizeof(T) == 8 ? static_cast<void*>(s.bits64.data()) : s.bits32.data();
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
         for (std::int32_t y = 0; y < h; ++y) {
-            const T* in = samples + y * rowStride;
-            if constexpr (sizeof(T) <= 2) {
-                for (std::int32_t x = 0; x < w; ++x)
-                    s.row[x] =
-                        static_cast<std::uint16_t>(static_cast<std::make_unsigned_t<T>>(in[x]));
-            } else if constexpr (sizeof(T) == 4) {
-                std::uint32_t bits[256];
-                for (std::int32_t x = 0; x < w; x += 256) {
-                    const std::int32_t k = std::min(256, w - x);
-                    std::memcpy(bits, in + x, sizeof(T) * static_cast<std::size_t>(k));
-                    s.selection.Classify(bits, k, s.row.data() + x);
-                }
-            } else {
-                std::uint64_t bits[256];
-                for (std::int32_t x = 0; x < w; x += 256) {
-                    const std::int32_t k = std::min(256, w - x);
-                    std::memcpy(bits, in + x, sizeof(T) * static_cast<std::size_t>(k));
-                    s.selection.Classify(bits, k, s.row.data() + x);
-                }
-            }
+            WordsOfRow(s.selection, samples + y * rowStride, w, s.row.data(), bits);
             reduction.Row(y, s.row.data(), w);
         }
         sampling::RowExtents extents = reduction.Finish();

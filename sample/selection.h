@@ -6,7 +6,9 @@
 // entries; 32- and 64-bit kinds are first turned into a row of two codes by a compare against
 // sorted intervals of order-preserving integer keys.
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "voxwrap/voxwrap.h"
@@ -20,6 +22,23 @@ void RangeList(const char* text, std::uint32_t max, unsigned char* table);
 // The list in the form with ":": sorted, disjoint closed intervals of values (NaN never in one).
 // Any syntax error, or an item A:B with A > B, fails with "bad range list.".
 std::vector<std::pair<double, double>> ValueRanges(const char* text);
+
+// Whether slices of the C++ type T feed an in-memory sampler of the kind (uint16: see Add).
+template <class T>
+bool FeedsKind(SampleType type) {
+    using F = SampleType::Format;
+    if constexpr (std::is_same<T, std::int8_t>::value)
+        return type.format == F::Signed && type.bits == 8;
+    if constexpr (std::is_same<T, std::int16_t>::value)
+        return type.format == F::Signed && type.bits == 16;
+    if constexpr (std::is_same<T, std::uint32_t>::value)
+        return type.format == F::Unsigned && type.bits == 32;
+    if constexpr (std::is_same<T, std::int32_t>::value)
+        return type.format == F::Signed && type.bits == 32;
+    if constexpr (std::is_same<T, float>::value) return type.format == F::Float && type.bits == 32;
+    if constexpr (std::is_same<T, double>::value) return type.format == F::Float && type.bits == 64;
+    return false;
+}
 
 // A selection as one kind of sample sees it.
 class SampleSelection {
@@ -51,5 +70,20 @@ class SampleSelection {
     std::uint16_t outside_ = 0;  // the code of a sample not selected; the other one is selected
     std::uint64_t flip_ = 0, sign_ = 0;  // key = bits ^ ((negative ? flip_ : 0) | sign_)
 };
+
+// A row of w samples of type T as the 16-bit words the row tests read: the stored bits of 8- and
+// 16-bit integers, the codes of wider kinds; bits receives the stored bits of 32- and 64-bit
+// ones (w words of T's size), for labels. T must feed the selection's kind.
+template <class T>
+void WordsOfRow(const SampleSelection& selection, const T* in, std::int32_t w, std::uint16_t* words,
+                void* bits) {
+    if constexpr (sizeof(T) <= 2) {
+        for (std::int32_t x = 0; x < w; ++x)
+            words[x] = static_cast<std::uint16_t>(static_cast<std::make_unsigned_t<T>>(in[x]));
+    } else {
+        std::memcpy(bits, in, sizeof(T) * static_cast<std::size_t>(w));
+        selection.Classify(bits, w, words);
+    }
+}
 
 }  // namespace voxwrap

@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "sample/objects.h"
+#include "sample/selection.h"
 #include "support.h"
+#include "tiff/rif.h"
 #include "voxwrap/voxwrap.h"
 
 using namespace voxwrap;  // the tests, benchmarks and harnesses speak the library's names
@@ -115,6 +118,43 @@ TEST(SampleKinds, LabelsAreTheSampleValues) {
         ASSERT_EQ(RunVoxwrap({kData + name, "-", label + ":" + label, out + "/one.stl"}).status, 0);
         EXPECT_EQ(ReadFile(out + "/" + label + ".stl"), ReadFile(out + "/one.stl")) << name;
     }
+}
+
+// The in-memory object sampler fed 32-bit labels gives the objects the files give.
+TEST(SampleKinds, ObjectSamplerTakesLabelWords) {
+    const Stack stack = ListStack(kData + "labels_uint32.tif", "-");
+    const Selection selection = Selection::FromRangeList("1:");
+    const SampleSelection compiled(selection, stack.samples);
+    ObjectRule rule;
+    ObjectSampler memory(stack.width, stack.height, 3, selection, stack.samples, rule);
+    std::vector<std::string> paths;
+    std::vector<TiffPage> pages;
+    for (const Slice& slice : stack.slices) {
+        paths.push_back(slice.path);
+        pages.push_back(TiffPage{slice.ifd, slice.image});
+        std::vector<std::uint32_t> words;
+        std::int32_t w = 0, h = 0;
+        ReadImageWords(
+            slice.path.c_str(),
+            [&](std::int32_t, const void* row, std::int32_t n) {
+                const auto* p = static_cast<const std::uint32_t*>(row);
+                words.insert(words.end(), p, p + n);
+            },
+            stack.samples, &w, &h, nullptr, &pages.back());
+        memory.Add(words.data(), w, w, h);
+    }
+    const std::vector<SampledObject> files = SampleObjects(
+        TiffSlices(paths, pages, &compiled), stack.width, stack.height, compiled, rule);
+    const std::vector<SampledObject> fed = memory.Finish();
+    ASSERT_EQ(files.size(), 4u);
+    ASSERT_EQ(fed.size(), files.size());
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        EXPECT_EQ(fed[k].id, files[k].id);
+        EXPECT_EQ(fed[k].voxels, files[k].voxels);
+        EXPECT_EQ(fed[k].points.x, files[k].points.x);
+        EXPECT_EQ(fed[k].points.z, files[k].points.z);
+    }
+    EXPECT_EQ(files.back().id, 4294967295);
 }
 
 // Refused before any slice is loaded, with the message that says what to write instead.
