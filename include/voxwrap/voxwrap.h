@@ -203,7 +203,8 @@ struct Sampled {
 // failure is the first in slice order, after the warnings of the slices before it. A list
 // without ":" on a stack of 32-bit or floating-point samples fails before any slice is read,
 // with Kind::Argument "<list> : the slices hold floating-point samples; write the range with a
-// colon, such as 0.5: or -1000:400." (or "... 32-bit integer samples; ... such as 1:70000.").
+// colon, such as 0.5: or -1000:400." (32-bit integers: "<list> : the slices hold 32-bit integer
+// samples; write the range with a colon, such as 1:70000 or -1000:400.").
 Sampled SampleStack(const Stack& stack, const Selection& selection,
                     const SampleOptions& options = {});
 
