@@ -37,7 +37,11 @@ void Store(const std::string& name, const std::string& bytes) {
 
 }  // namespace
 
-int RunObjects(const Options& o, const ObjectsStack& stack, const Selection& selection) {
+int RunObjects(const Options& o, const ObjectsStack& stack, const SampleSelection& selection) {
+    const SampleType kind = selection.Type();
+    if (o.objects == ObjectsKind::Labels && kind.format == SampleType::Format::Float)
+        Error("--objects labels : the slices hold " + kind.Name() +
+              " samples; labels must be integers.");
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(stack.paths.size()));
     SampleOptions sampling;
     sampling.threads = o.threads;
@@ -47,8 +51,9 @@ int RunObjects(const Options& o, const ObjectsStack& stack, const Selection& sel
     rule.kind =
         o.objects == ObjectsKind::Labels ? ObjectRule::Kind::Labels : ObjectRule::Kind::Components;
     rule.connectivity = o.connectivity;
-    std::vector<SampledObject> objects = SampleObjects(TiffSlices(stack.paths, stack.pages),
-                                                       stack.W, stack.H, selection, rule, sampling);
+    std::vector<SampledObject> objects =
+        SampleObjects(TiffSlices(stack.paths, stack.pages, &selection), stack.W, stack.H, selection,
+                      rule, sampling);
     progress.Erase();
     FilterObjects(objects, o.minVoxels, o.largest);
     if (objects.empty()) Error("no object.");

@@ -27,7 +27,10 @@ struct ObjectsStack {
 // Samples every object, keeps those the filters let through, builds their hulls on
 // o.threads workers (the results do not depend on the number), and only then writes the mesh
 // file(s), the table and the report. Fails with "no object." when no object is left.
-int RunObjects(const Options& o, const ObjectsStack& stack, const Selection& selection);
+// Labels are the values of integer samples (signed and 32-bit ones too): floating-point samples
+// fail with "--objects labels : the slices hold <kind> samples; labels must be integers." before
+// any slice is read.
+int RunObjects(const Options& o, const ObjectsStack& stack, const SampleSelection& selection);
 
 }  // namespace cli
 }  // namespace voxwrap

@@ -69,11 +69,12 @@ std::vector<std::string> SliceNames(const Options& o, const std::vector<std::str
 
 // The slice list, with the header pass's warnings on standard error, before its failure if any.
 std::vector<std::string> ListSlices(const Options& o, std::int32_t& W, std::int32_t& H,
-                                    std::vector<TiffPage>& pages) {
+                                    std::vector<TiffPage>& pages, SampleType& samples) {
     std::string warnings;
     try {
-        std::vector<std::string> paths = CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W,
-                                                          &H, nullptr, nullptr, &pages, &warnings);
+        std::vector<std::string> paths =
+            CheckSliceImages(o.args[0].c_str(), o.args[1].c_str(), &W, &H, nullptr, nullptr, &pages,
+                             &warnings, &samples);
         std::fputs(warnings.c_str(), stderr);
         return paths;
     } catch (...) {
@@ -89,10 +90,18 @@ int Run(int argc, char** argv) {
     if (o.version) return Say(std::string("voxwrap ") + kVersion + "\n");
     std::int32_t W = 0, H = 0;
     std::vector<TiffPage> pages;  // each slice's image within its file (a stack file's pages)
-    const std::vector<std::string> paths = ListSlices(o, W, H, pages);
+    SampleType samples;
+    const std::vector<std::string> paths = ListSlices(o, W, H, pages, samples);
     const voxwrap::Selection selection = voxwrap::Selection::FromRangeList(o.args[2]);
     // A list that selects no value ("", ",,,") can find no object: say so before reading a slice.
     if (selection.Empty()) Error("no object.");
+    const SampleSelection compiled(selection, samples);
+    // Stored bits of signed samples are what the list has always meant there, and scripts rely
+    // on it; a person at the terminal is told once how to write values instead.
+    if (!selection.Values() && samples.format == SampleType::Format::Signed && isatty(2) == 1)
+        std::fprintf(stderr,
+                     "notice: the slices hold signed samples; the range list applies to their "
+                     "stored bits (write A:B, such as -1000:400, to select values).\n");
     if (W > kExactFloat || H > kExactFloat || std::int64_t(paths.size()) > kExactFloat)
         Error(kTooLarge);
     // The spacing against the stack's size, before a sample is read: every coordinate and normal
@@ -129,7 +138,7 @@ int Run(int argc, char** argv) {
     }
 
     if (o.objects != ObjectsKind::None)
-        return RunObjects(o, {paths, pages, W, H, spacing, unit, stlUnit}, selection);
+        return RunObjects(o, {paths, pages, W, H, spacing, unit, stlUnit}, compiled);
 
     Progress progress(!o.quiet && isatty(2) == 1, static_cast<std::int64_t>(paths.size()));
     voxwrap::SampleOptions sampling;
@@ -138,7 +147,7 @@ int Run(int argc, char** argv) {
     sampling.warning = [&progress](const std::string& line) { progress.Message(line + "\n"); };
     sampling.progress = [&progress](std::int64_t done, std::int64_t) { progress.Slice(done); };
     std::int64_t voxels = 0;
-    voxwrap::Points points = voxwrap::SampleStack(paths, pages, W, H, selection, sampling, &voxels);
+    voxwrap::Points points = voxwrap::SampleStack(paths, pages, W, H, compiled, sampling, &voxels);
     progress.Erase();
     if (points.empty()) Error("no object.");
     voxwrap::Points kept;  // --verify checks the hull against every one of them

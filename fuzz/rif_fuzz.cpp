@@ -2,7 +2,7 @@
 // Each input is written to one scratch file and read the ways the program does: the header-only
 // call (with the description), the slice list's header pass (CheckImageFile, which decodes the
 // strips without keeping them when they cannot hold the claimed rows), then the call that decodes
-// every row, reading every sample; last the file's list of images (ListTiffPages) and its first
+// every row, reading every sample, and the same as words of the file's kind of sample; last the file's list of images (ListTiffPages) and its first
 // four images, each checked and read as a stack file's slices are, and each image's resolution
 // tags and description as --spacing tiff reads and interprets them. A malformed file throws a
 // Error, which is the normal end of an input; crashes, sanitizer reports, leaks and timeouts
@@ -93,6 +93,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 for (std::int32_t x = 0; x < width; ++x)
                     sum += row[x];
             if (sum == 0xFFFFFFFFu) std::fputc('.', stderr);  // keeps the reads from being dropped
+        } catch (const Error&) {
+        }
+        try {  // every kind of sample, as the sampler reads it: words of 16, 32 or 64 bits
+            TiffFile file(path, &warnings);
+            std::int32_t width = 0, height = 0, bits = 0;
+            SampleType type;
+            file.Header(nullptr, &width, &height, &bits, &type);
+            const std::size_t bytes = type.Narrow() ? 2 : static_cast<std::size_t>(type.bits / 8);
+            std::uint32_t sum = 0;
+            file.ReadWords(
+                nullptr,
+                [&](std::int32_t, const void* words, std::int32_t n) {
+                    const auto* p = static_cast<const std::uint8_t*>(words);
+                    for (std::size_t i = 0; i < bytes * static_cast<std::size_t>(n); ++i)
+                        sum += p[i];
+                },
+                type, &width, &height);
+            if (sum == 0xFFFFFFFFu) std::fputc('.', stderr);
         } catch (const Error&) {
         }
     }

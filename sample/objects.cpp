@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -89,6 +90,15 @@ struct SliceRuns {
     std::vector<Run> runs;
 };
 
+// The same over 32-bit words.
+std::int32_t SameWordEnd(const std::uint32_t* row, std::int32_t from, std::int32_t to,
+                         std::uint32_t value) {
+    std::int32_t x = from;
+    while (x < to && row[x] == value)
+        ++x;
+    return x;
+}
+
 // Reduces one slice, delivered row by row, to its runs within the common W x H size, with the zero
 // padding of SliceReduction: a padding sample is an object sample exactly when 0 is selected.
 class RunScan {
@@ -110,16 +120,25 @@ class RunScan {
             out_.runs.push_back({x, end - 1, labels_ ? samples[x] : 0});
             x = end;
         }
-        if (zeroSelected_ && w < W_) {
-            // The padding to the right continues a run of zeros (of anything selected, for
-            // components) that reaches the row's end.
-            if (out_.runs.size() > start && out_.runs.back().last == w - 1 &&
-                out_.runs.back().tag == 0) {
-                out_.runs.back().last = W_ - 1;
-            } else {
-                out_.runs.push_back({w, W_ - 1, 0});
-            }
+        PadRight(start, w);
+        next_ = y + 1;
+    }
+
+    // Row y of 32-bit labels: words (their bits; a run's tag is the word's bits) and the codes
+    // the selection classified them into, which the test reads.
+    void LabelRow(std::int32_t y, const std::uint32_t* words, const std::uint16_t* codes,
+                  std::int32_t w) {
+        PadRowsBefore(y);
+        const std::size_t start = out_.runs.size();
+        out_.row[static_cast<std::size_t>(y)] = static_cast<std::int32_t>(start);
+        for (std::int32_t x = 0;;) {
+            x = test_.First(codes, x, w);
+            if (x >= w) break;
+            const std::int32_t end = SameWordEnd(words, x + 1, w, words[x]);
+            out_.runs.push_back({x, end - 1, static_cast<std::int32_t>(words[x])});
+            x = end;
         }
+        PadRight(start, w);
         next_ = y + 1;
     }
 
@@ -130,6 +149,19 @@ class RunScan {
     }
 
   private:
+    void PadRight(std::size_t start, std::int32_t w) {
+        if (zeroSelected_ && w < W_) {
+            // The padding to the right continues a run of zeros (of anything selected, for
+            // components) that reaches the row's end.
+            if (out_.runs.size() > start && out_.runs.back().last == w - 1 &&
+                out_.runs.back().tag == 0) {
+                out_.runs.back().last = W_ - 1;
+            } else {
+                out_.runs.push_back({w, W_ - 1, 0});
+            }
+        }
+    }
+
     // Rows next_..y-1 were not in the slice: all padding.
     void PadRowsBefore(std::int32_t y) {
         for (; next_ < y; ++next_) {
@@ -172,9 +204,11 @@ struct Track {
 // complete: its last plane is built, and its slot serves the next new component.
 class ObjectLoop {
   public:
+    // Labels are the values of samples of the kind: a run's tag holds their stored bits (of 32-bit
+    // integers as an int32), which the kind turns into ids.
     ObjectLoop(std::int32_t W, std::int32_t H, std::int64_t N, const ObjectRule& rule,
-               OrderedPipeline<SliceRuns>& pipeline)
-        : H_(H), labels_(rule.kind == ObjectRule::Kind::Labels),
+               OrderedPipeline<SliceRuns>& pipeline, SampleType samples = {})
+        : H_(H), labels_(rule.kind == ObjectRule::Kind::Labels), samples_(samples),
           // Within a plane two runs of one row never touch; the reach of a neighbouring row is 1
           // when columns one apart connect, 0 when only the same column does, -1 for none.
           reachRowBefore_(rule.connectivity == 6 ? 0 : 1),
@@ -184,7 +218,7 @@ class ObjectLoop {
                                                    : 1),
           reduce_(W <= kCoordinateLimit && H <= kCoordinateLimit && N <= kCoordinateLimit),
           sampler_(H), pipeline_(pipeline) {
-        if (labels_) labelSlot_.assign(65536, -1);
+        if (labels_ && samples_.Narrow()) labelSlot_.assign(65536, -1);
     }
     // A worker may still be reducing a slab of this loop.
     ~ObjectLoop() { pipeline_.Drain(); }
@@ -222,6 +256,14 @@ class ObjectLoop {
         if (labels_) {
             for (const std::int32_t s : labelSlot_)
                 if (s >= 0) objects.push_back(Object(tracks_[static_cast<std::size_t>(s)]));
+            for (const auto& [bits, s] : wideSlot_)
+                objects.push_back(Object(tracks_[static_cast<std::size_t>(s)]));
+            // Signed and 32-bit labels do not come in the order of their ids.
+            if (samples_.format == SampleType::Format::Signed || !samples_.Narrow()) {
+                std::sort(
+                    objects.begin(), objects.end(),
+                    [](const SampledObject& a, const SampledObject& b) { return a.id < b.id; });
+            }
         } else {
             std::sort(done_.begin(), done_.end(),
                       [](const Track& a, const Track& b) { return a.key < b.key; });
@@ -255,9 +297,22 @@ class ObjectLoop {
         free_.push_back(s);
     }
 
-    std::int32_t LabelSlot(std::int32_t value) {
-        std::int32_t& s = labelSlot_[static_cast<std::size_t>(value)];
-        if (s < 0) s = NewSlot(value);
+    std::int32_t LabelSlot(std::int32_t tag) {
+        const auto bits = static_cast<std::uint32_t>(tag);
+        std::int64_t id = bits;
+        if (samples_.format == SampleType::Format::Signed) {
+            const std::uint32_t sign = std::uint32_t{1} << (samples_.bits - 1);
+            if (bits & sign) id -= std::int64_t{sign} << 1;
+        }
+        if (!samples_.Narrow()) {
+            const auto found = wideSlot_.find(bits);
+            if (found != wideSlot_.end()) return found->second;
+            const std::int32_t s = NewSlot(id);
+            wideSlot_.emplace(bits, s);
+            return s;
+        }
+        std::int32_t& s = labelSlot_[bits];
+        if (s < 0) s = NewSlot(id);
         return s;
     }
 
@@ -475,6 +530,7 @@ class ObjectLoop {
 
     const std::int32_t H_;
     const bool labels_;
+    const SampleType samples_;
     const std::int32_t reachRowBefore_, reachSameRow_, reachDiagonal_;
     const bool reduce_;
     PlaneSampler sampler_;
@@ -485,8 +541,9 @@ class ObjectLoop {
     std::vector<Track> tracks_;
     std::vector<std::int32_t> parent_, free_, merged_, touched_;
     std::vector<std::int32_t> labelSlot_;  // labels: the slot of each value, -1 before it is seen
-    std::int64_t starts_ = 0;              // components started so far
-    std::vector<Track> done_;              // complete components
+    std::unordered_map<std::uint32_t, std::int32_t> wideSlot_;  // the same for 32-bit labels
+    std::int64_t starts_ = 0;                                   // components started so far
+    std::vector<Track> done_;                                   // complete components
 };
 
 void CheckRule(const ObjectRule& rule) {
@@ -500,9 +557,14 @@ void CheckRule(const ObjectRule& rule) {
 }  // namespace
 }  // namespace sampling
 
-std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t W, std::int32_t H,
-                                         const Selection& selection, const ObjectRule& rule,
-                                         const SampleOptions& options) {
+namespace {
+
+// Every object of source's slices; with labels, wide (the selection compiled for a 32-bit kind)
+// makes the runs of each row from the words themselves, their codes telling which are selected.
+std::vector<SampledObject> Objects(const SliceSource& source, std::int32_t W, std::int32_t H,
+                                   const Selection& selection, const ObjectRule& rule,
+                                   const SampleOptions& options, SampleType samples,
+                                   const SampleSelection* wide) {
     using namespace sampling;
     CheckRule(rule);
     try {
@@ -512,6 +574,18 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
         OrderedPipeline<SliceRuns> pipeline(
             source.size(), Workers(options.threads, N), [&](std::size_t k, std::string* warnings) {
                 RunScan scan(W, H, test, labels);
+                if (labels && wide != nullptr) {
+                    std::vector<std::uint16_t> codes(static_cast<std::size_t>(W));
+                    source.DecodeWords(
+                        k, W, H,
+                        [&](std::int32_t y, const void* words, std::int32_t w) {
+                            wide->Classify(words, w, codes.data());
+                            scan.LabelRow(y, static_cast<const std::uint32_t*>(words), codes.data(),
+                                          w);
+                        },
+                        warnings);
+                    return scan.Finish();
+                }
                 source.Decode(
                     k, W, H,
                     [&scan](std::int32_t y, const std::uint16_t* row, std::int32_t w) {
@@ -520,7 +594,7 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
                     warnings);
                 return scan.Finish();
             });
-        ObjectLoop loop(W, H, N, rule, pipeline);
+        ObjectLoop loop(W, H, N, rule, pipeline, samples);
         for (std::int64_t k = 0; k < N; ++k) {
             if (options.cancelled && options.cancelled())
                 Fail(Error::Kind::Cancelled, "sampling cancelled.");
@@ -536,29 +610,58 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
     }
 }
 
+}  // namespace
+
+std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t W, std::int32_t H,
+                                         const Selection& selection, const ObjectRule& rule,
+                                         const SampleOptions& options) {
+    return Objects(source, W, H, selection, rule, options, SampleType{}, nullptr);
+}
+
+std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t W, std::int32_t H,
+                                         const SampleSelection& selection, const ObjectRule& rule,
+                                         const SampleOptions& options) {
+    const SampleType type = selection.Type();
+    if (rule.kind == ObjectRule::Kind::Labels && type.format == SampleType::Format::Float)
+        Fail(Error::Kind::Argument, "objects: labels must be integers.");
+    return Objects(source, W, H, selection.Table(), rule, options, type,
+                   selection.Wide() ? &selection : nullptr);
+}
+
 // The in-memory sampler: the same loop, fed on the calling thread; workers reduce slabs.
 struct ObjectSampler::State : sampling::FeedRules {
     State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& chosen,
-          const ObjectRule& rule, const SampleOptions& options)
+          SampleType samples, const ObjectRule& rule, const SampleOptions& options)
         : FeedRules{width, height, slices}, labels(rule.kind == ObjectRule::Kind::Labels),
-          selection(chosen), test(selection),
+          selection(chosen, samples), test(selection.Table()),
           pipeline(0, sampling::Workers(options.threads, N), nullptr),
-          loop(W, H, N, rule, pipeline) {}
+          loop(W, H, N, rule, pipeline, samples) {}
     const bool labels;
-    // A copy: the test reads the selection's table, and the caller's may be gone before Add.
-    const Selection selection;
+    // Compiled from a copy: the test reads the selection's table, and the caller's may be gone
+    // before Add.
+    const SampleSelection selection;
     const sampling::ObjectTest test;
+    std::vector<std::uint16_t> row;     // a row of codes or of 8-bit samples widened
+    std::vector<std::uint32_t> bits32;  // a row of 32-bit samples' bits
+    std::vector<std::uint64_t> bits64;  // a row of 64-bit ones'
     sampling::OrderedPipeline<sampling::SliceRuns> pipeline;
     sampling::ObjectLoop loop;
 };
 
 ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
                              const Selection& selection, const ObjectRule& rule,
+                             const SampleOptions& options)
+    : ObjectSampler(W, H, N, selection, SampleType{}, rule, options) {}
+
+ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
+                             const Selection& selection, SampleType samples, const ObjectRule& rule,
                              const SampleOptions& options) {
     sampling::FeedRules::CheckSize(W, H, N);
     sampling::CheckRule(rule);
+    if (rule.kind == ObjectRule::Kind::Labels && samples.format == SampleType::Format::Float)
+        Fail(Error::Kind::Argument, "objects: labels must be integers.");
     try {
-        state_ = std::make_unique<State>(W, H, N, selection, rule, options);
+        state_ = std::make_unique<State>(W, H, N, selection, samples, rule, options);
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
@@ -569,6 +672,9 @@ ObjectSampler::~ObjectSampler() = default;
 void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                         std::int32_t h) {
     State& s = *state_;
+    const SampleType type = s.selection.Type();
+    if (!type.Narrow() || type.format == SampleType::Format::Signed)
+        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
@@ -579,6 +685,61 @@ void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, 
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
+}
+
+// A slice of another type than uint16, row by row as the 16-bit words the test reads; 32-bit
+// labels are scanned from their own bits.
+template <class T>
+void ObjectSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                             std::int32_t h) {
+    State& s = *state_;
+    if (!FeedsKind<T>(s.selection.Type()))
+        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
+    s.CheckSlice(w, h);
+    try {
+        s.row.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 4) s.bits32.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 8) s.bits64.resize(static_cast<std::size_t>(s.W));
+        void* const bits = sizeof(T) == 8 ? static_cast<void*>(s.bits64.data()) : s.bits32.data();
+        sampling::RunScan scan(s.W, s.H, s.test, s.labels);
+        for (std::int32_t y = 0; y < h; ++y) {
+            WordsOfRow(s.selection, samples + y * rowStride, w, s.row.data(), bits);
+            if (sizeof(T) == 4 && s.labels) {
+                scan.LabelRow(y, s.bits32.data(), s.row.data(), w);
+            } else {
+                scan.Row(y, s.row.data(), w);
+            }
+        }
+        s.loop.Add(scan.Finish());
+        ++s.added;
+    } catch (const std::bad_alloc&) {
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
+    }
+}
+
+void ObjectSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void ObjectSampler::Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
 }
 
 std::vector<SampledObject> ObjectSampler::Finish() {

@@ -26,4 +26,12 @@ using VoxelSum = Int128;
 // ObjectRule, SampledObject, SampleObjects and the in-memory ObjectSampler are public:
 // voxwrap/voxwrap.h.
 
+// SampleObjects for a stack of any kind of sample: selection compiled for it, and source built
+// with it (TiffSlices(paths, pages, &selection)). Labels are the values of integer samples, signed
+// ones and 32-bit ones too (ids from -2^31 to 2^32 - 1), ordered by id; floating-point samples
+// have none: labels on them fail with Kind::Argument "objects: labels must be integers.".
+std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t W, std::int32_t H,
+                                         const SampleSelection& selection, const ObjectRule& rule,
+                                         const SampleOptions& options = {});
+
 }  // namespace voxwrap

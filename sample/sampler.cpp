@@ -1,9 +1,11 @@
 #include "sample/sampler.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "common/events.h"
@@ -115,6 +117,17 @@ class PlaneLoop {
 
 void TiffSlices::Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
                         std::string* warnings) const {
+    if (wide_ != nullptr) {
+        std::vector<std::uint16_t> codes(static_cast<std::size_t>(W));
+        DecodeWords(
+            k, W, H,
+            [&](std::int32_t y, const void* words, std::int32_t width) {
+                wide_->Classify(words, width, codes.data());
+                sink(y, codes.data(), width);
+            },
+            warnings);
+        return;
+    }
     const char* path = paths_[k].c_str();
     const TiffPage* page = pages_.empty() ? nullptr : &pages_[k];
     std::int32_t w = 0, h = 0;
@@ -127,6 +140,24 @@ void TiffSlices::Decode(std::size_t k, std::int32_t W, std::int32_t H, const Row
             if (y < H && width <= W) sink(y, samples, width);
         },
         &w, &h, warnings, page);
+    if (w > W || h > H) Fail(Error::Kind::Image, paths_[k] + " : bad image size.");
+}
+
+void TiffSlices::DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, const WordSink& sink,
+                             std::string* warnings) const {
+    if (wide_ == nullptr) {
+        SliceSource::DecodeWords(k, W, H, sink, warnings);
+        return;
+    }
+    const char* path = paths_[k].c_str();
+    const TiffPage* page = pages_.empty() ? nullptr : &pages_[k];
+    std::int32_t w = 0, h = 0;
+    ReadImageWords(
+        path,
+        [&](std::int32_t y, const void* words, std::int32_t width) {
+            if (y < H && width <= W) sink(y, words, width);
+        },
+        wide_->Type(), &w, &h, warnings, page);
     if (w > W || h > H) Fail(Error::Kind::Image, paths_[k] + " : bad image size.");
 }
 
@@ -175,6 +206,13 @@ Points SampleStack(const std::vector<std::string>& paths, const std::vector<Tiff
     return SampleSlices(TiffSlices(paths, pages), W, H, selection, options, voxels);
 }
 
+Points SampleStack(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages,
+                   std::int32_t W, std::int32_t H, const SampleSelection& selection,
+                   const SampleOptions& options, std::int64_t* voxels) {
+    return SampleSlices(TiffSlices(paths, pages, &selection), W, H, selection.Table(), options,
+                        voxels);
+}
+
 Sampled SampleStack(const Stack& stack, const Selection& selection, const SampleOptions& options) {
     std::vector<std::string> paths;
     std::vector<TiffPage> pages;
@@ -184,35 +222,99 @@ Sampled SampleStack(const Stack& stack, const Selection& selection, const Sample
         paths.push_back(slice.path);
         pages.push_back(TiffPage{slice.ifd, slice.image});
     }
+    const SampleSelection compiled(selection, stack.samples);
     Sampled out;
     out.points =
-        SampleStack(paths, pages, stack.width, stack.height, selection, options, &out.voxels);
+        SampleStack(paths, pages, stack.width, stack.height, compiled, options, &out.voxels);
     return out;
 }
 
 // The in-memory sampler: the same plane loop, fed on the calling thread; workers reduce slabs.
 struct SliceSampler::State : sampling::FeedRules {
     State(std::int32_t width, std::int32_t height, std::int64_t slices, const Selection& chosen,
-          const SampleOptions& options)
-        : FeedRules{width, height, slices}, selection(chosen), test(this->selection),
-          count(options.countVoxels), pipeline(0, sampling::Workers(options.threads, N), nullptr),
-          planes(W, H, N, pipeline) {}
-    // A copy: the test reads its table, and the caller's selection may be a temporary.
-    const Selection selection;
+          SampleType samples, const SampleOptions& options)
+        : FeedRules{width, height, slices}, selection(chosen, samples),
+          test(this->selection.Table()), count(options.countVoxels),
+          pipeline(0, sampling::Workers(options.threads, N), nullptr), planes(W, H, N, pipeline) {}
+    // Compiled from a copy: the test reads its table, and the caller's selection may be a
+    // temporary.
+    const SampleSelection selection;
     const sampling::ObjectTest test;
+    std::vector<std::uint16_t> row;     // a row of codes or of 8-bit samples widened
+    std::vector<std::uint32_t> bits32;  // a row of 32-bit samples' bits
+    std::vector<std::uint64_t> bits64;  // a row of 64-bit ones'
     const bool count;
     sampling::OrderedPipeline<sampling::RowExtents> pipeline;
     sampling::PlaneLoop planes;
 };
 
 SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
-                           const Selection& selection, const SampleOptions& options) {
+                           const Selection& selection, const SampleOptions& options)
+    : SliceSampler(W, H, N, selection, SampleType{}, options) {}
+
+SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
+                           const Selection& selection, SampleType samples,
+                           const SampleOptions& options) {
     sampling::FeedRules::CheckSize(W, H, N);
     try {
-        state_ = std::make_unique<State>(W, H, N, selection, options);
+        state_ = std::make_unique<State>(W, H, N, selection, samples, options);
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, sampling::kSamplingMemory);
     }
+}
+
+// A slice of another type than uint16: each row turned into the 16-bit words the test reads (the
+// stored bits of 8- and 16-bit integers, the codes of wider kinds), then added as a uint16 slice
+// is.
+template <class T>
+void SliceSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                            std::int32_t h) {
+    State& s = *state_;
+    if (!FeedsKind<T>(s.selection.Type()))
+        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
+    s.CheckSlice(w, h);
+    try {
+        s.row.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 4) s.bits32.resize(static_cast<std::size_t>(s.W));
+        if constexpr (sizeof(T) == 8) s.bits64.resize(static_cast<std::size_t>(s.W));
+        void* const bits = sizeof(T) == 8 ? static_cast<void*>(s.bits64.data()) : s.bits32.data();
+        sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
+        for (std::int32_t y = 0; y < h; ++y) {
+            WordsOfRow(s.selection, samples + y * rowStride, w, s.row.data(), bits);
+            reduction.Row(y, s.row.data(), w);
+        }
+        sampling::RowExtents extents = reduction.Finish();
+        voxels_ += extents.voxels;
+        s.planes.Add(std::move(extents));
+        ++s.added;
+    } catch (const std::bad_alloc&) {
+        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
+    }
+}
+
+void SliceSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void SliceSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void SliceSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void SliceSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void SliceSampler::Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
+}
+void SliceSampler::Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                       std::int32_t h) {
+    AddWords(samples, rowStride, w, h);
 }
 
 SliceSampler::~SliceSampler() = default;
@@ -220,6 +322,9 @@ SliceSampler::~SliceSampler() = default;
 void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
                        std::int32_t h) {
     State& s = *state_;
+    const SampleType type = s.selection.Type();
+    if (!type.Narrow() || type.format == SampleType::Format::Signed)
+        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);

@@ -27,22 +27,36 @@ namespace voxwrap {
 // The slices of a stack on disk: slice k is image pages[k] of paths[k] (pages empty: every
 // file's first image). An image larger than W x H fails with "path : bad image size." after the
 // reader's own failures and warnings.
+//
+// A selection compiled for a wide kind of sample (32 or 64 bits) makes each row arrive as the
+// codes SampleSelection::Classify writes, to be tested with its Table(); the files must then hold
+// that kind ("path : bad bits per sample." otherwise). Without one, or for a kind of up to 16
+// bits, the rows are the stored samples.
 class TiffSlices : public SliceSource {
   public:
-    TiffSlices(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages)
-        : paths_(paths), pages_(pages) {}
+    TiffSlices(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages,
+               const SampleSelection* selection = nullptr)
+        : paths_(paths), pages_(pages),
+          wide_(selection != nullptr && selection->Wide() ? selection : nullptr) {}
     std::size_t size() const override { return paths_.size(); }
     void Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
                 std::string* warnings) const override;
+    void DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, const WordSink& sink,
+                     std::string* warnings) const override;
 
   private:
     const std::vector<std::string>& paths_;
     const std::vector<TiffPage>& pages_;
+    const SampleSelection* wide_;
 };
 
-// SampleSlices over the files of a stack.
+// SampleSlices over the files of a stack of unsigned samples of up to 16 bits.
 Points SampleStack(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages,
                    std::int32_t W, std::int32_t H, const Selection& selection,
+                   const SampleOptions& options = {}, std::int64_t* voxels = nullptr);
+// The same for the stack's kind of sample, the selection compiled for it.
+Points SampleStack(const std::vector<std::string>& paths, const std::vector<TiffPage>& pages,
+                   std::int32_t W, std::int32_t H, const SampleSelection& selection,
                    const SampleOptions& options = {}, std::int64_t* voxels = nullptr);
 
 // SliceSampler, fed from memory, is public: voxwrap/voxwrap.h.

@@ -67,6 +67,26 @@ class SliceList {
 
     std::int32_t nx = 0, ny = 0, bps = 0;  // largest width, height and bits per sample seen
     std::string* warnings = nullptr;       // the header pass's warnings, whole lines
+    SampleType kind;                       // the stack's kind of sample (unsigned: the widest)
+    SampleType first;                      // the first slice's
+    bool any = false;                      // a slice was checked
+
+    // Takes a checked slice's size and kind of sample. One stack holds one kind, so that a
+    // range list means one thing in every slice: a slice that does not mix with the first one
+    // stops the list before any slice is loaded.
+    void Take(const std::string& subject, std::int32_t w, std::int32_t h, std::int32_t b,
+              const SampleType& type) {
+        if (any && !type.Mixes(first))
+            Error(subject, ("holds " + type.Name() + " samples where the first slice holds " +
+                            first.Name() + " samples")
+                               .c_str());
+        if (!any) first = type;
+        if (!any || type.bits > kind.bits) kind = type;
+        any = true;
+        nx = std::max(nx, w);
+        ny = std::max(ny, h);
+        bps = std::max(bps, b);
+    }
 
   private:
     [[noreturn]] void NoMemory(const char* text) const;
@@ -127,16 +147,15 @@ std::string SliceList::Peep(const char* name, std::size_t length) {
     path.append(Directory);
     path.append(name, length);
     std::int32_t w = 0, h = 0, b = 0;
+    SampleType type;
     TiffFile image(path.c_str(), warnings);  // the header pass opens each file once
-    image.Check(nullptr, &w, &h, &b);
+    image.Check(nullptr, &w, &h, &b, &type);
     const std::size_t images = image.Pages().size();
     if (images > 1)
         Error(path, ("holds " + std::to_string(images) +
                      " images; give the file itself as the directory to read it as a stack")
                         .c_str());
-    nx = std::max(nx, w);
-    ny = std::max(ny, h);
-    bps = std::max(bps, b);
+    Take(path, w, h, b, type);
     return path;
 }
 
@@ -153,12 +172,12 @@ std::vector<std::string> SliceList::FromStackFile(const char* file, const char* 
     if (pages.empty()) Error(file, "no image file name");  // reduced-resolution images only
     if (reverse) std::reverse(pages.begin(), pages.end());
     std::vector<std::string> list = Alloc(pages.size());
-    for (const TiffPage& page : pages) {
+    for (std::size_t k = 0; k < pages.size(); ++k) {
         std::int32_t w = 0, h = 0, b = 0;
-        stack.Check(&page, &w, &h, &b);
-        nx = std::max(nx, w);
-        ny = std::max(ny, h);
-        bps = std::max(bps, b);
+        SampleType type;
+        stack.Check(&pages[k], &w, &h, &b, &type);
+        Take(std::string(file) + " image " + std::to_string(reverse ? pages.size() - k : k + 1), w,
+             h, b, type);
         list.emplace_back(file);
     }
     return list;
@@ -421,7 +440,8 @@ std::vector<std::string> SliceList::FromListing(const char* directory, const cha
 std::vector<std::string> CheckSliceImages(const char* directory, const char* nameFile,
                                           std::int32_t* width, std::int32_t* height,
                                           std::int32_t* count, std::int32_t* bitsPerSample,
-                                          std::vector<TiffPage>* pages, std::string* warnings) {
+                                          std::vector<TiffPage>* pages, std::string* warnings,
+                                          SampleType* samples) {
     SliceList slices(directory);
     slices.warnings = warnings;
     std::vector<std::string> list;
@@ -440,6 +460,7 @@ std::vector<std::string> CheckSliceImages(const char* directory, const char* nam
     if (height) *height = slices.ny;
     if (count) *count = static_cast<std::int32_t>(list.size());
     if (bitsPerSample) *bitsPerSample = slices.bps;
+    if (samples) *samples = slices.kind;
     return list;
 }
 

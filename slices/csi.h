@@ -11,7 +11,10 @@
 namespace voxwrap {
 
 // Returns the full path of every slice in slice order and stores, through the non-null pointers,
-// the largest width, the largest height, the slice count and the largest bits per sample.
+// the largest width, the largest height, the slice count, the largest bits per sample and the
+// kind of sample (unsigned ones of up to 16 bits: the widest). A slice whose kind does not mix
+// with the first slice's fails with "path : holds <kind> samples where the first slice holds
+// <kind> samples." (a stack file's image: "file image k : ...", k counted from 1 in file order).
 //
 // With pages given, it also receives the image of each slice within its file, and directory may
 // name a stack file: a TIFF file whose full-resolution images are the slices, in file order for
@@ -23,7 +26,8 @@ std::vector<std::string> CheckSliceImages(const char* directory, const char* nam
                                           std::int32_t* width, std::int32_t* height,
                                           std::int32_t* count, std::int32_t* bitsPerSample,
                                           std::vector<TiffPage>* pages = nullptr,
-                                          std::string* warnings = nullptr);
+                                          std::string* warnings = nullptr,
+                                          SampleType* samples = nullptr);
 
 // The order of a directory listing under a sorting option ("-", "--r", "--n", "--rn..." or
 // "--nr...", "--v", "--rv"), comparing two names: negative when a comes first, positive when b

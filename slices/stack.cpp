@@ -19,7 +19,7 @@ Stack ListStack(const std::string& directory, const std::string& nameFile, const
     std::vector<std::string> paths;
     try {
         paths = CheckSliceImages(directory.c_str(), nameFile.c_str(), &stack.width, &stack.height,
-                                 nullptr, nullptr, &pages, &warnings);
+                                 nullptr, nullptr, &pages, &warnings, &stack.samples);
     } catch (...) {
         ReportLines(events.warning, warnings);  // before the failure, as they were issued
         throw;

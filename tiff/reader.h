@@ -189,9 +189,12 @@ class Reader {
     // An image that fits the grid is decoded into it (true); a larger one not at all (false).
     bool ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int32_t* height,
                        const TiffPage* page);
-    // Every row handed to sink as it is decoded.
-    void ReadImageRows(const RowSink& sink, std::int32_t* width, std::int32_t* height,
-                       const TiffPage* page);
+    // Every row handed to sink as it is decoded: as uint16 samples when expected is null (an
+    // image of more than 16 bits is then refused), else as words of that kind.
+    void ReadImageRows(const WordSink& sink, std::int32_t* width, std::int32_t* height,
+                       const TiffPage* page, const SampleType* expected);
+    // Where the header calls store the kind of sample (null: nowhere).
+    SampleType* TypeOut = nullptr;
 
   private:
     struct LZWRegisters;
@@ -254,7 +257,7 @@ class Reader {
                                               const char* name);
     int PeekStrip(std::uint64_t ifd, unsigned tag, std::uint32_t count,
                   std::vector<std::uint64_t>& table);
-    void Refuse(std::uint64_t ifd);
+    void Refuse(std::uint64_t ifd, bool narrowOnly);
     void ListPages(std::uint64_t ifd, std::vector<TiffPage>& pages);
     std::uint64_t ImageJImages(std::uint64_t ifd);
     std::uint64_t ImageJBytes(std::uint64_t ifd);
@@ -287,11 +290,22 @@ class Reader {
 
     // rows
     void DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned b);
+    template <class Word>
+    void DecodeRow(const Decoder& decoder, Word* row, std::uint32_t width, unsigned b);
+    template <class Word>
+    void UndoPredictor(Word* row, std::uint32_t width, unsigned b, std::uint32_t predictor);
+    template <class Word>
+    void UndoFloatPredictor(Word* row, std::uint32_t width);
+    template <class Word>
+    void ReadRowsOf(const Decoder& decoder, std::uint32_t predictor, std::uint32_t r,
+                    std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+                    RowTable* rows);
+    template <class Word>
+    void ReadTilesOf(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
+                     std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows);
     std::uint32_t RowFields(std::uint64_t ifd, std::uint32_t height, Decoder& decoder,
                             std::uint32_t& predictor);
     bool Tiled(std::uint64_t ifd);
-    void ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
-                   std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows);
     void ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
                   RowTable* rows);
 
@@ -299,8 +313,15 @@ class Reader {
 
     // A caller's grid that the rows are decoded into instead of rows of their own (null: none).
     const SampleGrid* Into = nullptr;
-    // A caller's consumer that each row is handed to instead (null: none).
-    const RowSink* Sink = nullptr;
+    // A caller's consumer that each row is handed to instead (null: none), and the kind of
+    // sample it takes (null: uint16 samples of up to 16 bits).
+    const WordSink* Sink = nullptr;
+    const SampleType* Expected = nullptr;
+    // Predictor 3: the rows stay in the file's byte planes until the predictor is undone, through
+    // a row of bytes of their own.
+    bool FloatPredictor = false;
+    std::unique_ptr<std::uint8_t[]> Planes;
+    std::size_t PlanesCapacity = 0;
     std::string* const Warnings;  // null: warnings are dropped
 
     // The file. The buffer holds the file bytes [LimOffset - (Lim - Buffer), LimOffset); Cur is

@@ -250,7 +250,7 @@ void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t
     const std::size_t full = 2 * static_cast<std::size_t>(width);
     if (b == 16) {
         (this->*decoder.decode)(storage, full);
-        if (Motorola == HostIsLittleEndian()) {
+        if (Motorola == HostIsLittleEndian() && !FloatPredictor) {
             for (std::uint32_t x = 0; x < width; ++x)
                 row[x] = static_cast<std::uint16_t>((row[x] >> 8) | (row[x] << 8));
         }
@@ -274,6 +274,68 @@ void Reader::DecodeRow(const Decoder& decoder, std::uint16_t* row, std::uint32_t
         }
         have -= b;
         row[x] = static_cast<std::uint16_t>((acc >> have) & mask);
+    }
+}
+
+// A row of 32- or 64-bit words: decoded straight into its storage and put in the host's byte
+// order, unless the floating-point predictor still has to gather its byte planes.
+template <class Word>
+void Reader::DecodeRow(const Decoder& decoder, Word* row, std::uint32_t width, unsigned b) {
+    if constexpr (sizeof(Word) == 2) {
+        DecodeRow(decoder, static_cast<std::uint16_t*>(row), width, b);
+    } else {
+        (this->*decoder.decode)(reinterpret_cast<std::uint8_t*>(row), sizeof(Word) * width);
+        if (FloatPredictor || Motorola != HostIsLittleEndian()) return;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            if constexpr (sizeof(Word) == 4) {
+                row[x] = __builtin_bswap32(row[x]);
+            } else {
+                row[x] = __builtin_bswap64(row[x]);
+            }
+        }
+    }
+}
+
+// The floating-point predictor as TIFF writers apply it to a row of n-byte samples: the row's
+// bytes are rearranged into n planes, the most significant byte of every sample first whatever
+// the file's byte order, and then differenced byte by byte along the whole row. Undone: the bytes
+// summed along the row, then every sample gathered from its planes into a host word.
+template <class Word>
+void Reader::UndoFloatPredictor(Word* row, std::uint32_t width) {
+    const std::size_t n = sizeof(Word) * std::size_t{width};
+    if (n > PlanesCapacity) {
+        Planes.reset(NewArray<std::uint8_t>(n));
+        if (!Planes) Error("no allocatable memory for cell.");
+        PlanesCapacity = n;
+    }
+    std::uint8_t* p = Planes.get();
+    std::memcpy(p, row, n);
+    for (std::size_t i = 1; i < n; ++i)
+        p[i] = static_cast<std::uint8_t>(p[i] + p[i - 1]);
+    for (std::uint32_t x = 0; x < width; ++x) {
+        Word v = 0;
+        for (std::size_t k = 0; k < sizeof(Word); ++k)
+            v = static_cast<Word>((v << 8) | p[k * width + x]);
+        row[x] = v;
+    }
+}
+
+// Undoes the row's predictor: horizontal differencing is summed sample by sample, modulo 2^b for
+// samples of up to 16 bits and modulo the word for wider ones (floats alike: the differences are
+// of their bits).
+template <class Word>
+void Reader::UndoPredictor(Word* row, std::uint32_t width, unsigned b, std::uint32_t predictor) {
+    if (predictor == 3) {
+        UndoFloatPredictor(row, width);
+    } else if (predictor == 2) {
+        if constexpr (sizeof(Word) == 2) {
+            const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
+            for (std::uint32_t x = 1; x < width; ++x)
+                row[x] = static_cast<std::uint16_t>((row[x - 1] + row[x]) & m);
+        } else {
+            for (std::uint32_t x = 1; x < width; ++x)
+                row[x] = static_cast<Word>(row[x - 1] + row[x]);
+        }
     }
 }
 
@@ -324,7 +386,9 @@ std::uint32_t Reader::RowFields(std::uint64_t ifd, std::uint32_t height, Decoder
     }
     if (GetIFD4(ifd, 284, 1) != 1) Error("bad planar configuration.");
     predictor = GetIFD4(ifd, 317, 1);
-    if (predictor != 1 && predictor != 2) Error("unknown differencing predictor.");
+    if (predictor != 1 && predictor != 2 && predictor != 3)
+        Error("unknown differencing predictor.");
+    FloatPredictor = predictor == 3;
     return r;
 }
 
@@ -367,8 +431,23 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
         }
     }
 
+    if (b <= 16) {
+        ReadRowsOf<std::uint16_t>(decoder, predictor, r, ifd, width, height, b, rows);
+    } else if (b == 32) {
+        ReadRowsOf<std::uint32_t>(decoder, predictor, r, ifd, width, height, b, rows);
+    } else {
+        ReadRowsOf<std::uint64_t>(decoder, predictor, r, ifd, width, height, b, rows);
+    }
+}
+
+// The rows as words of one size: uint16 samples (the only ones a row table or a grid takes), or
+// 32- and 64-bit words handed to the sink.
+template <class Word>
+void Reader::ReadRowsOf(const Decoder& decoder, std::uint32_t predictor, std::uint32_t r,
+                        std::uint64_t ifd, std::uint32_t width, std::uint32_t height, unsigned b,
+                        RowTable* rows) {
     if (r == 0) {
-        ReadTiles(decoder, predictor, ifd, width, height, b, rows);
+        ReadTilesOf<Word>(decoder, predictor, ifd, width, height, b, rows);
         return;
     }
     const std::uint32_t strips = static_cast<std::uint32_t>((std::uint64_t{height} + r - 1) / r);
@@ -381,11 +460,10 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
     }
 
     const std::uint64_t rowBytes = RowBytes(width, b);
-    const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
     // A consumer of rows gets each from one row of storage, reused.
-    std::unique_ptr<std::uint16_t[]> own;
+    std::unique_ptr<Word[]> own;
     if (rows != nullptr && Sink != nullptr) {
-        own.reset(NewArray<std::uint16_t>(width));
+        own.reset(NewArray<Word>(width));
         if (!own) Error("no allocatable memory for cell.");
     }
     std::uint8_t scratch[DirectoryChunk];
@@ -404,17 +482,17 @@ void Reader::ReadRows(std::uint64_t ifd, std::uint32_t width, std::uint32_t heig
             if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
             continue;
         }
-        std::uint16_t* row = own               ? own.get()
-                             : Into != nullptr ? Into->rows[y]
-                                               : NewArray<std::uint16_t>(width);
-        if (row == nullptr) Error("no allocatable memory for cell.");
-        if (Into == nullptr && !own) rows->emplace_back(row);
+        Word* row = own.get();
+        if constexpr (sizeof(Word) == 2) {
+            if (!own) {
+                row = Into != nullptr ? Into->rows[y] : NewArray<std::uint16_t>(width);
+                if (row == nullptr) Error("no allocatable memory for cell.");
+                if (Into == nullptr) rows->emplace_back(row);
+            }
+        }
         DecodeRow(decoder, row, width, b);
         if (y + 1 == height || (y + 1) % r == 0) (this->*decoder.term)();
-        if (predictor == 2) {
-            for (std::uint32_t x = 1; x < width; ++x)
-                row[x] = static_cast<std::uint16_t>((row[x - 1] + row[x]) & m);
-        }
+        UndoPredictor(row, width, b, predictor);
         if (own) (*Sink)(static_cast<std::int32_t>(y), row, static_cast<std::int32_t>(width));
     }
 }
@@ -549,30 +627,33 @@ static const char* RefusedCompression(std::uint32_t compression) {
     }
 }
 
-// Refuses, by name, what a gray-scale reader of unsigned samples cannot deliver: samples that
-// are no integers, more than one sample per pixel, separate planes, the compressions it does not
-// decode, the floating-point predictor. Signed integers (SampleFormat 2) are delivered as their
-// stored bits, like unsigned ones. Runs before the bits per sample are checked, so a 32-bit
-// floating-point file is named as such.
-void Reader::Refuse(std::uint64_t ifd) {
+// Refuses, by name, what a gray-scale reader cannot deliver: complex samples, more than one
+// sample per pixel, separate planes, the compressions it does not decode, the floating-point
+// predictor on integers; and, to a caller of uint16 samples, floating-point samples wider than
+// 16 bits. Runs before the bits per sample are checked, so a 32-bit floating-point file is named
+// as such there.
+void Reader::Refuse(std::uint64_t ifd, bool narrowOnly) {
     if (const char* name = RefusedCompression(GetIFD4(ifd, 259, 1)))
         Error(std::string(name) + " compression is not supported.");
     const std::uint32_t format = GetIFD4(ifd, 339, 1);
-    if (format == 3) Error("floating-point samples are not supported.");
+    if (format == 3 && narrowOnly && GetIFD4(ifd, 258, 1) > 16)
+        Error("floating-point samples are not supported.");
     if (format == 5 || format == 6) Error("complex samples are not supported.");
     const std::uint32_t samples = GetIFD4(ifd, 277, 1);
     if (samples > 1) Error(std::to_string(samples) + " samples per pixel are not supported.");
     if (GetIFD4(ifd, 284, 1) == 2)
         Error("separate planes (planar configuration 2) are not supported.");
-    if (GetIFD4(ifd, 317, 1) == 3) Error("floating-point predictor is not supported.");
+    if (GetIFD4(ifd, 317, 1) == 3 && format != 3)
+        Error("floating-point predictor is not supported.");
 }
 
 // Tiles of tw x tl samples, left to right and top to bottom, each decoded like a strip of tl rows
 // of tw samples (the predictor works along a tile's rows); the parts beyond the image's right and
 // bottom edges are decoded and dropped. The image's rows of a band of tiles are allocated as the
 // band begins. With rows null, as ReadRows: decoded and dropped, for the failure.
-void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
-                       std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows) {
+template <class Word>
+void Reader::ReadTilesOf(const Decoder& decoder, std::uint32_t predictor, std::uint64_t ifd,
+                         std::uint32_t width, std::uint32_t height, unsigned b, RowTable* rows) {
     const std::uint32_t tw = GetIFD4(ifd, 322, 0), tl = GetIFD4(ifd, 323, 0);
     // A tile's decoded bytes must be a number: 2^32 - 1 rows of 2^32 - 1 16-bit samples are not.
     if (tw == 0 || tl == 0 || RowBytes(tw, b) > UINT64_MAX / tl) Error("bad tile size.");
@@ -585,16 +666,15 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
     const std::unique_ptr<std::uint64_t[]> counts = GetStrip(ifd, 325, tiles, "tile bytes count");
 
     const std::uint64_t rowBytes = RowBytes(tw, b);
-    const std::uint16_t m = static_cast<std::uint16_t>(0xFFFFu >> (16 - b));
-    std::unique_ptr<std::uint16_t[]> tileRow;
+    std::unique_ptr<Word[]> tileRow;
     if (!dry) {
-        tileRow.reset(NewArray<std::uint16_t>(tw));
+        tileRow.reset(NewArray<Word>(tw));
         if (!tileRow) Error("no allocatable memory for cell.");
     }
     // A consumer of rows gets them a band at a time, from one band of the image's width.
-    std::unique_ptr<std::uint16_t[]> band;
+    std::unique_ptr<Word[]> band;
     if (rows != nullptr && Sink != nullptr) {
-        band.reset(NewArray<std::uint16_t>(std::uint64_t{std::min(tl, height)} * width));
+        band.reset(NewArray<Word>(std::uint64_t{std::min(tl, height)} * width));
         if (!band) Error("no allocatable memory for cell.");
     }
     std::uint8_t scratch[DirectoryChunk];
@@ -602,9 +682,11 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
         const auto y0 = static_cast<std::uint32_t>(ty * tl);
         const std::uint32_t rowsHere = std::min(tl, height - y0);
         for (std::uint32_t y = 0; !dry && Into == nullptr && Sink == nullptr && y < rowsHere; ++y) {
-            std::uint16_t* row = NewArray<std::uint16_t>(width);
-            if (row == nullptr) Error("no allocatable memory for cell.");
-            rows->emplace_back(row);
+            if constexpr (sizeof(Word) == 2) {
+                std::uint16_t* row = NewArray<std::uint16_t>(width);
+                if (row == nullptr) Error("no allocatable memory for cell.");
+                rows->emplace_back(row);
+            }
         }
         for (std::uint64_t tx = 0; tx < across; ++tx) {
             const auto x0 = static_cast<std::uint32_t>(tx * tw);
@@ -621,16 +703,17 @@ void Reader::ReadTiles(const Decoder& decoder, std::uint32_t predictor, std::uin
                     }
                     continue;
                 }
-                std::uint16_t* t = tileRow.get();
+                Word* t = tileRow.get();
                 DecodeRow(decoder, t, tw, b);
-                if (predictor == 2) {
-                    for (std::uint32_t x = 1; x < tw; ++x)
-                        t[x] = static_cast<std::uint16_t>((t[x - 1] + t[x]) & m);
+                UndoPredictor(t, tw, b, predictor);
+                Word* target = y >= rowsHere ? nullptr
+                               : band        ? band.get() + std::size_t{y} * width
+                                             : nullptr;
+                if constexpr (sizeof(Word) == 2) {
+                    if (y < rowsHere && !band) {
+                        target = Into != nullptr ? Into->rows[y0 + y] : (*rows)[y0 + y].get();
+                    }
                 }
-                std::uint16_t* target = y >= rowsHere     ? nullptr
-                                        : band            ? band.get() + std::size_t{y} * width
-                                        : Into != nullptr ? Into->rows[y0 + y]
-                                                          : (*rows)[y0 + y].get();
                 if (target != nullptr) std::copy(t, t + colsHere, target + x0);
             }
             (this->*decoder.term)();
@@ -731,6 +814,8 @@ std::uint64_t Reader::OpenHeader(FileDescriptor& file) {
 void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32_t* bitsPerSample,
                            RowTable* rows, std::unique_ptr<char[]>* description, bool check,
                            const TiffPage* page, std::vector<TiffPage>* pages) {
+    SampleType* const typeOut = TypeOut;  // for this call only
+    TypeOut = nullptr;
     const std::uint64_t first = Open();
     if (pages != nullptr) {
         ListPages(first, *pages);
@@ -750,12 +835,27 @@ void Reader::ReadImageFile(std::int32_t* width, std::int32_t* height, std::int32
         if (width != nullptr) *width = static_cast<std::int32_t>(w);
         if (height != nullptr) *height = static_cast<std::int32_t>(h);
     }
-    if (rows != nullptr || check) Refuse(ifd);
+    // The callers of uint16 rows take samples of up to 16 bits only.
+    const bool narrowOnly = rows != nullptr && Expected == nullptr;
+    if (rows != nullptr || check) Refuse(ifd, narrowOnly);
     unsigned b = 0;
-    if (bitsPerSample != nullptr || rows != nullptr || check) {
+    if (bitsPerSample != nullptr || rows != nullptr || check || typeOut != nullptr) {
         b = GetIFD4(ifd, 258, 1);
-        if (b < 1 || b > 16) Error("bad bits per sample.");
+        // SampleFormat 4 (undefined) and values no writer uses are read as unsigned, as ever.
+        const std::uint32_t format = GetIFD4(ifd, 339, 1);
+        SampleType kind;
+        kind.format = format == 2   ? SampleType::Format::Signed
+                      : format == 3 ? SampleType::Format::Float
+                                    : SampleType::Format::Unsigned;
+        kind.bits = static_cast<int>(std::min(b, 64u));
+        const bool sound = kind.format == SampleType::Format::Float
+                               ? b == 16 || b == 32 || b == 64
+                               : (b >= 1 && b <= 16) || b == 32;
+        if (!sound || (narrowOnly && b > 16)) Error("bad bits per sample.");
+        if (rows != nullptr && Expected != nullptr && !kind.Mixes(*Expected))
+            Error("bad bits per sample.");
         if (bitsPerSample != nullptr) *bitsPerSample = static_cast<std::int32_t>(b);
+        if (typeOut != nullptr) *typeOut = kind;
     }
     if (description != nullptr) ReadDescription(ifd, description);
     if (rows != nullptr) {
@@ -779,12 +879,27 @@ bool Reader::ReadImageInto(const SampleGrid& grid, std::int32_t* width, std::int
     return fits;
 }
 
-void Reader::ReadImageRows(const RowSink& sink, std::int32_t* width, std::int32_t* height,
-                           const TiffPage* page) {
+void Reader::ReadImageRows(const WordSink& sink, std::int32_t* width, std::int32_t* height,
+                           const TiffPage* page, const SampleType* expected) {
     Sink = &sink;
+    Expected = expected;
     RowTable unused;  // the rows go to the sink; this table stays empty
-    ReadImageFile(width, height, nullptr, &unused, nullptr, false, page);
+    try {
+        ReadImageFile(width, height, nullptr, &unused, nullptr, false, page);
+    } catch (...) {
+        Sink = nullptr;
+        Expected = nullptr;
+        throw;
+    }
     Sink = nullptr;
+    Expected = nullptr;
+}
+
+// The uint16 rows of a RowSink, through the words of samples of up to 16 bits.
+static WordSink Narrow(const RowSink& sink) {
+    return [&sink](std::int32_t y, const void* words, std::int32_t width) {
+        sink(y, static_cast<const std::uint16_t*>(words), width);
+    };
 }
 
 // XResolution, YResolution (one RATIONAL each) and ResolutionUnit of the page's directory (the
@@ -808,6 +923,18 @@ void Reader::ReadResolution(Resolution* resolution, const TiffPage* page) {
 }
 
 }  // namespace rif
+
+std::string SampleType::Name() const {
+    const std::string width = std::to_string(bits) + "-bit";
+    switch (format) {
+    case Format::Signed:
+        return "signed " + width;
+    case Format::Float:
+        return width + " floating-point";
+    default:
+        return "unsigned " + width;
+    }
+}
 
 void ReadResolution(const char* path, Resolution* resolution, const TiffPage* page) {
     rif::Reader reader(path, nullptr);
@@ -837,7 +964,14 @@ bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width
 void ReadImageRows(const char* path, const RowSink& sink, std::int32_t* width, std::int32_t* height,
                    std::string* warnings, const TiffPage* page) {
     rif::Reader reader(path, warnings);
-    reader.ReadImageRows(sink, width, height, page);
+    reader.ReadImageRows(rif::Narrow(sink), width, height, page, nullptr);
+}
+
+void ReadImageWords(const char* path, const WordSink& sink, const SampleType& expected,
+                    std::int32_t* width, std::int32_t* height, std::string* warnings,
+                    const TiffPage* page) {
+    rif::Reader reader(path, warnings);
+    reader.ReadImageRows(sink, width, height, page, &expected);
 }
 
 std::vector<TiffPage> ListTiffPages(const char* path) {
@@ -861,18 +995,25 @@ std::vector<TiffPage> TiffFile::Pages() {
 }
 
 void TiffFile::Header(const TiffPage* page, std::int32_t* width, std::int32_t* height,
-                      std::int32_t* bitsPerSample) {
+                      std::int32_t* bitsPerSample, SampleType* type) {
+    reader_->TypeOut = type;
     reader_->ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, false, page);
 }
 
 void TiffFile::Check(const TiffPage* page, std::int32_t* width, std::int32_t* height,
-                     std::int32_t* bitsPerSample) {
+                     std::int32_t* bitsPerSample, SampleType* type) {
+    reader_->TypeOut = type;
     reader_->ReadImageFile(width, height, bitsPerSample, nullptr, nullptr, true, page);
 }
 
 void TiffFile::ReadRows(const TiffPage* page, const RowSink& sink, std::int32_t* width,
                         std::int32_t* height) {
-    reader_->ReadImageRows(sink, width, height, page);
+    reader_->ReadImageRows(rif::Narrow(sink), width, height, page, nullptr);
+}
+
+void TiffFile::ReadWords(const TiffPage* page, const WordSink& sink, const SampleType& expected,
+                         std::int32_t* width, std::int32_t* height) {
+    reader_->ReadImageRows(sink, width, height, page, &expected);
 }
 
 std::unique_ptr<char[]> TiffFile::Description(const TiffPage* page) {

@@ -1,6 +1,8 @@
 #pragma once
-// Reader of gray-scale TIFF files (TIFF 6.0 and BigTIFF): one channel of 1 to 16 bits per sample,
-// in strips or tiles, uncompressed, LZW, PackBits, Deflate or Zstd; any image of a multi-image
+// Reader of gray-scale TIFF files (TIFF 6.0 and BigTIFF): one channel of unsigned or signed
+// integers of 1 to 16 or 32 bits, or of floating-point numbers of 16, 32 or 64 bits, in strips or
+// tiles, uncompressed, LZW, PackBits, Deflate or Zstd, with the horizontal or the floating-point
+// predictor; any image of a multi-image
 // file (the first unless told otherwise). A malformed or unsupported file throws an Error whose text is
 // "path : message" (common/failure.h), so a call that returns has succeeded. Every call keeps its
 // state in an object of its own: calls on different threads do not meet.
@@ -9,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 
@@ -68,9 +72,12 @@ bool ReadImageInto(const char* path, const SampleGrid& grid, std::int32_t* width
                    const TiffPage* page = nullptr);
 
 // Receives an image's rows in order y = 0, 1, ...: row y's width samples, each the stored value
-// zero-extended, valid only during the call.
+// zero-extended, valid only during the call. The rows of every call that delivers uint16 samples
+// (this one, RowTable, SampleGrid) are those of samples of up to 16 bits: a 32- or 64-bit image
+// fails with "bad bits per sample." there.
 using RowSink =
     std::function<void(std::int32_t y, const std::uint16_t* samples, std::int32_t width)>;
+// WordSink, the same for every kind of sample, is public: voxwrap/voxwrap.h.
 
 // As ReadImageFile with width, height and rows, but the rows are handed to sink one at a time as
 // they are decoded instead of being kept: the reader holds one strip (or one row of tiles) of
@@ -78,6 +85,10 @@ using RowSink =
 // are ReadImageFile's; a failure may come after some rows were delivered.
 void ReadImageRows(const char* path, const RowSink& sink, std::int32_t* width, std::int32_t* height,
                    std::string* warnings = nullptr, const TiffPage* page = nullptr);
+// TiffFile::ReadWords on a file of its own.
+void ReadImageWords(const char* path, const WordSink& sink, const SampleType& expected,
+                    std::int32_t* width, std::int32_t* height, std::string* warnings = nullptr,
+                    const TiffPage* page = nullptr);
 
 // The resolution tags of the image page names (null: the first): XResolution and YResolution
 // (pixels per unit, a RATIONAL each; 0/0 when absent or not a single RATIONAL) and ResolutionUnit
@@ -106,12 +117,18 @@ class TiffFile {
     TiffFile& operator=(const TiffFile&) = delete;
 
     std::vector<TiffPage> Pages();  // ListTiffPages
+    // type (null: not asked) receives the kind of sample (SampleFormat and BitsPerSample).
     void Header(const TiffPage* page, std::int32_t* width, std::int32_t* height,
-                std::int32_t* bitsPerSample);  // ReadImageFile without rows
+                std::int32_t* bitsPerSample,
+                SampleType* type = nullptr);  // ReadImageFile without rows
     void Check(const TiffPage* page, std::int32_t* width, std::int32_t* height,
-               std::int32_t* bitsPerSample);  // CheckImageFile
+               std::int32_t* bitsPerSample, SampleType* type = nullptr);  // CheckImageFile
     void ReadRows(const TiffPage* page, const RowSink& sink, std::int32_t* width,
-                  std::int32_t* height);                        // ReadImageRows
+                  std::int32_t* height);  // ReadImageRows
+    // The rows as words of the kind expected; an image of another kind (a file changed since its
+    // header was checked) fails with "bad bits per sample.".
+    void ReadWords(const TiffPage* page, const WordSink& sink, const SampleType& expected,
+                   std::int32_t* width, std::int32_t* height);
     std::unique_ptr<char[]> Description(const TiffPage* page);  // null without one
     Resolution ReadResolution(const TiffPage* page = nullptr);  // null: the first image
 

@@ -99,6 +99,28 @@ void VerifyHull(const Points& points, const Hull& hull);
 
 // ---- the stack ----
 
+// The kind of sample a stack holds: unsigned integers of 1 to 16 or 32 bits, signed integers of
+// 1 to 16 or 32 bits (TIFF's SampleFormat 2; 8, 16 and 32 are the usual ones) or floating-point
+// numbers of 16 (half), 32 or 64 bits. Unsigned slices of 1 to 16 bits mix in one stack (bits is
+// then the largest); any other kind is the same in every slice.
+struct SampleType {
+    enum class Format { Unsigned, Signed, Float };
+    Format format = Format::Unsigned;
+    int bits = 16;
+
+    // Delivered as one 16-bit word per sample (unsigned and signed of up to 16 bits, half floats)
+    // rather than as a 32- or 64-bit word.
+    bool Narrow() const { return bits <= 16; }
+    // What the messages call it: "unsigned 8-bit", "signed 16-bit", "32-bit floating-point".
+    std::string Name() const;
+    // Whether slices of the two kinds can make one stack.
+    bool Mixes(const SampleType& other) const {
+        if (format == Format::Unsigned && other.format == Format::Unsigned)
+            return Narrow() == other.Narrow();
+        return format == other.format && bits == other.bits;
+    }
+};
+
 // One slice: a TIFF file, and the image within it (a stack file's page: the file offset of its
 // directory, 0 for the file's first, and the image's number within a run of images that one
 // directory describes, as ImageJ writes stacks beyond 4 GiB).
@@ -108,16 +130,20 @@ struct Slice {
     std::uint64_t image = 0;
 };
 
-// The slices in order (the position of a slice is its z), and the largest width and height.
+// The slices in order (the position of a slice is its z), the largest width and height, and
+// the kind of their samples.
 struct Stack {
     std::vector<Slice> slices;
     std::int32_t width = 0, height = 0;
+    SampleType samples;
 };
 
 // The stack as the command line reads its first two arguments: nameFile a name file, "-" and
 // names ("-a.tif b.tif"), or a sorting option of the directory's listing ("-", "--r", "--n",
 // "--rn", "--v", "--rv"); directory may be a stack file (a TIFF file whose images are the
-// slices). Every header is checked once; the header pass's warnings go to events.warning.
+// slices). Every header is checked once; the header pass's warnings go to events.warning. A
+// slice whose kind of sample does not mix with the first slice's fails with Kind::Image
+// "path : holds <kind> samples where the first slice holds <kind> samples.".
 Stack ListStack(const std::string& directory, const std::string& nameFile,
                 const Events& events = {});
 
@@ -126,19 +152,32 @@ Stack ListStack(const std::string& directory, const std::string& nameFile,
 // Which sample values belong to the object.
 class Selection {
   public:
-    // The range list: "1000-4095", "1,5,7-9,200-" and the like, values 0..65535; any syntax
-    // error fails with Kind::Argument "bad range list.".
+    // The range list in one of two forms; any syntax error fails with Kind::Argument
+    // "bad range list.".
+    // - Without ":", stored bits 0..65535: "1000-4095", "1,5,7-9,200-" and the like. Signed
+    //   samples of up to 16 bits are taken as their stored bits; stacks of 32-bit or
+    //   floating-point samples refuse this form.
+    // - With ":", values: "A:B" (A <= v <= B), "A:", ":B", ":", or "A" (v = A), comma-separated;
+    //   A and B are decimal numbers with an optional sign, fraction and exponent, or inf/-inf.
+    //   Every sample is compared as its exact value; NaN is never selected, -0.0 equals 0.0.
     static Selection FromRangeList(const std::string& text);
 
+    // For unsigned samples of up to 16 bits (in either form).
     bool Contains(std::uint16_t value) const { return table_[value] != 0; }
     // No value is selected: no slice can hold an object.
     bool Empty() const;
-    // One byte per value 0..65535, not 0 for a selected value.
+    // One byte per value 0..65535, not 0 for a selected value (of unsigned samples).
     const unsigned char* Table() const { return table_.data(); }
+    // The list was written with ":": it names values rather than stored bits.
+    bool Values() const { return values_; }
 
   private:
+    friend class SampleSelection;
     Selection() : table_(65536) {}
     std::vector<unsigned char> table_;
+    bool values_ = false;
+    std::string text_;                                  // as given: the refusals quote it
+    std::vector<std::pair<double, double>> intervals_;  // values: sorted, disjoint, closed
 };
 
 // ---- sampling ----
@@ -161,7 +200,11 @@ struct Sampled {
 };
 
 // Samples every slice of the stack, each padded with zeros to the stack's width and height. A
-// failure is the first in slice order, after the warnings of the slices before it.
+// failure is the first in slice order, after the warnings of the slices before it. A list
+// without ":" on a stack of 32-bit or floating-point samples fails before any slice is read,
+// with Kind::Argument "<list> : the slices hold floating-point samples; write the range with a
+// colon, such as 0.5: or -1000:400." (32-bit integers: "<list> : the slices hold 32-bit integer
+// samples; write the range with a colon, such as 1:70000 or -1000:400.").
 Sampled SampleStack(const Stack& stack, const Selection& selection,
                     const SampleOptions& options = {});
 
@@ -170,8 +213,15 @@ Sampled SampleStack(const Stack& stack, const Selection& selection,
 // as files. No slice is kept after Add returns.
 class SliceSampler {
   public:
+    // Unsigned samples of up to 16 bits, fed as uint16.
     SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
                  const SampleOptions& options = {});
+    // Samples of the given kind, fed with the Add of its C++ type: uint16 for unsigned samples
+    // of up to 16 bits and for half floats (their stored bits), int8, int16, uint32, int32,
+    // float, double. A selection this kind refuses fails as SampleStack fails; an Add of
+    // another type fails with Kind::Argument "sampler: samples of another kind.".
+    SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
+                 SampleType samples, const SampleOptions& options = {});
     ~SliceSampler();
     SliceSampler(const SliceSampler&) = delete;
     SliceSampler& operator=(const SliceSampler&) = delete;
@@ -179,12 +229,21 @@ class SliceSampler {
     // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
     void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
              std::int32_t h);
+    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+             std::int32_t h);
+    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     // The points, once all N slices were added; the sampler is spent.
     Points Finish();
     // The object samples of the slices added so far, when counted.
     std::int64_t voxels() const { return voxels_; }
 
   private:
+    template <class T>
+    void AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     struct State;
     std::unique_ptr<State> state_;
     std::int64_t voxels_ = 0;
@@ -196,6 +255,10 @@ class SliceSampler {
 // value zero-extended, valid only during the call.
 using RowSink =
     std::function<void(std::int32_t y, const std::uint16_t* samples, std::int32_t width)>;
+// The same for every kind of sample: row y's width samples as words of their stored bits in the
+// host's byte order, std::uint16_t for kinds of up to 16 bits (zero-extended), std::uint32_t
+// for 32-bit kinds, std::uint64_t for 64-bit floats.
+using WordSink = std::function<void(std::int32_t y, const void* words, std::int32_t width)>;
 
 class SliceSource {
   public:
@@ -206,6 +269,15 @@ class SliceSource {
     // Called on the workers, for different slices at once.
     virtual void Decode(std::size_t k, std::int32_t W, std::int32_t H, const RowSink& sink,
                         std::string* warnings) const = 0;
+    // The same with the samples themselves as words of their kind, for a source of a wide kind
+    // whose Decode hands out the selection's codes (the file stacks'); by default Decode's rows.
+    virtual void DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, const WordSink& sink,
+                             std::string* warnings) const {
+        Decode(
+            k, W, H,
+            [&sink](std::int32_t y, const std::uint16_t* row, std::int32_t w) { sink(y, row, w); },
+            warnings);
+    }
 };
 
 // Samples every slice of source, each padded with zeros to W x H: the points SampleStack gives for
@@ -305,6 +377,11 @@ class ObjectSampler {
   public:
     ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
                   const ObjectRule& rule, const SampleOptions& options = {});
+    // As SliceSampler's: samples of the given kind, fed with the Add of its C++ type. Labels are
+    // the values of integer samples (ids from -2^31 to 2^32 - 1); floating-point samples have
+    // none: labels on them fail with Kind::Argument "objects: labels must be integers.".
+    ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
+                  SampleType samples, const ObjectRule& rule, const SampleOptions& options = {});
     ~ObjectSampler();
     ObjectSampler(const ObjectSampler&) = delete;
     ObjectSampler& operator=(const ObjectSampler&) = delete;
@@ -312,10 +389,19 @@ class ObjectSampler {
     // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
     void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
              std::int32_t h);
+    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
+             std::int32_t h);
+    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    void Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     // The objects, once all N slices were added, ordered by id; the sampler is spent.
     std::vector<SampledObject> Finish();
 
   private:
+    template <class T>
+    void AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -557,7 +557,8 @@ TEST(ReadImageFile, TakesEveryFieldAsLongWithCountOne) {
 }
 
 // What stays unsupported is refused by name, both by loading and by the header pass, before the
-// bits per sample are looked at (a 32-bit floating-point file is named as such).
+// bits per sample are looked at (a 32-bit floating-point file is named as such to a caller of
+// uint16 rows; the header pass takes it, for the readers of words).
 TEST(ReadImageFileFailure, RefusesUnsupportedVariantsByName) {
     const struct {
         const char* name;
@@ -590,15 +591,19 @@ TEST(ReadImageFileFailure, RefusesUnsupportedVariantsByName) {
         const std::string path =
             tifftest::WriteFile(std::string("refuse_") + c.name + ".tif", t.Bytes());
         const std::string expected = c.message ? Fatal(path, c.message) : "(no failure)";
+        const bool words = std::string(c.name) == "float";
         EXPECT_EQ(LoadText(path), expected) << c.name;
-        EXPECT_EQ(CheckText(path), expected) << c.name;
+        // The built float file holds 8-bit data: the header pass finds its strips too short.
+        EXPECT_EQ(CheckText(path), words ? Fatal(path, "too few codes.") : expected) << c.name;
     }
     for (const auto& [file, message] : std::vector<std::pair<std::string, std::string>>{
              {"refuse_jpeg.tif", "JPEG compression is not supported."},
              {"refuse_rgb.tif", "3 samples per pixel are not supported."},
              {"refuse_float.tif", "floating-point samples are not supported."}}) {
+        const bool words = file == "refuse_float.tif";
         EXPECT_EQ(LoadText(DataDir + file), Fatal(DataDir + file, message));
-        EXPECT_EQ(CheckText(DataDir + file), Fatal(DataDir + file, message));
+        EXPECT_EQ(CheckText(DataDir + file),
+                  words ? "(no failure)" : Fatal(DataDir + file, message));
     }
     const Decoded d = Decode(tifftest::WriteFile(
         "signed.tif", Gray(2, 2, 8, {{1, 2, 0xFF, 0x80}}, 2).Short(339, 2).Bytes()));
