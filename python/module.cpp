@@ -189,12 +189,49 @@ voxwrap::MeshFormat FormatOf(const std::string& path, const py::object& format) 
            "\" : bad value; give \"stl\", \"stl-ascii\", \"ply\" or \"obj\".");
 }
 
-// A numpy array's samples as the library reads them: one or two bytes, unsigned (bool is one
-// byte of 0 or 1), in either byte order. Any other dtype is refused, never cast.
+// A numpy dtype as the library's kind of sample: bool and uint8, uint16 (read as 16-bit rows by
+// the workers), and the kinds the typed samplers take. Any other dtype is refused, never cast.
+voxwrap::SampleType TypeOf(const py::dtype& dt) {
+    using Format = voxwrap::SampleType::Format;
+    const char kind = dt.kind();
+    const int bits = static_cast<int>(dt.itemsize()) * 8;
+    voxwrap::SampleType t;
+    t.bits = bits;
+    if ((kind == 'b' && bits == 8) || (kind == 'u' && (bits == 8 || bits == 16 || bits == 32))) {
+        t.format = Format::Unsigned;
+    } else if (kind == 'i' && (bits == 8 || bits == 16 || bits == 32)) {
+        t.format = Format::Signed;
+    } else if (kind == 'f' && (bits == 16 || bits == 32 || bits == 64)) {
+        t.format = Format::Float;
+    } else {
+        Refuse("dtype " + py::cast<std::string>(dt.attr("name")) +
+               " is not supported: voxwrap reads bool, uint8, uint16, uint32, int8, int16, int32, "
+               "float16, float32 and float64 samples.");
+    }
+    return t;
+}
+
+// The range list of every nonzero sample of a kind (NaN is never selected): today's form on
+// unsigned samples of up to 16 bits, which selects what it always did; values elsewhere, between
+// the negative and the positive number nearest to 0 (the smallest subnormal double).
+std::string NonzeroList(const voxwrap::SampleType& t) {
+    using Format = voxwrap::SampleType::Format;
+    if (t.format == Format::Unsigned) return t.bits <= 16 ? "1-" : "1:";
+    return t.format == Format::Signed ? "-inf:-1,1:inf" : "-inf:-5e-324,5e-324:inf";
+}
+
+// Unsigned samples of up to 16 bits: the 16-bit rows every sampler reads, several slices at once
+// for a whole volume. The other kinds go through the typed samplers.
+bool Narrow(const voxwrap::SampleType& t) {
+    return t.format == voxwrap::SampleType::Format::Unsigned && t.bits <= 16;
+}
+
+// A numpy array's samples as the library reads them, in either byte order, through the strides.
 struct View {
     const char* data = nullptr;
     int itemsize = 0;
-    bool swap = false;  // two-byte samples in the other byte order
+    voxwrap::SampleType type;
+    bool swap = false;  // multi-byte samples in the other byte order
     std::vector<std::int64_t> shape;
     std::vector<std::ptrdiff_t> strides;  // in bytes, any sign
 };
@@ -204,24 +241,63 @@ View ViewOf(const py::array& a, int ndim, const char* what) {
         Refuse(std::string(what) + " must be " + std::to_string(ndim) + "-D, not " +
                std::to_string(a.ndim()) + "-D.");
     const py::dtype dt = a.dtype();
-    const char kind = dt.kind();
     View v;
+    v.type = TypeOf(dt);
     v.itemsize = static_cast<int>(dt.itemsize());
-    const bool supported =
-        (kind == 'b' && v.itemsize == 1) || (kind == 'u' && (v.itemsize == 1 || v.itemsize == 2));
-    if (!supported)
-        Refuse("dtype " + py::cast<std::string>(dt.attr("name")) +
-               " is not supported yet: voxwrap reads bool, uint8 and uint16 samples.");
     const char order = dt.attr("byteorder").cast<std::string>()[0];
     const bool little =
         py::module_::import("sys").attr("byteorder").cast<std::string>() == "little";
-    v.swap = v.itemsize == 2 && (order == '>' ? little : order == '<' ? !little : false);
+    v.swap = v.itemsize > 1 && (order == '>' ? little : order == '<' ? !little : false);
     v.data = static_cast<const char*>(a.data());
     for (int i = 0; i < ndim; ++i) {
         v.shape.push_back(a.shape(i));
         v.strides.push_back(a.strides(i));
     }
     return v;
+}
+
+// A slice of a view (rows along dimension first, columns the next) handed to a typed sampler's
+// Add as T: where it lies when its rows are native samples side by side, else copied into a
+// W x H buffer of native samples, each read through the strides.
+template <class T, class Library>
+void AddAs(Library& sampler, const char* base, const View& v, int first, std::int64_t W,
+           std::int64_t H) {
+    const std::ptrdiff_t rowStep = v.strides[first], colStep = v.strides[first + 1];
+    const auto w = static_cast<std::int32_t>(W), h = static_cast<std::int32_t>(H);
+    if (!v.swap && colStep == static_cast<std::ptrdiff_t>(sizeof(T)) &&
+        rowStep % static_cast<std::ptrdiff_t>(sizeof(T)) == 0 &&
+        reinterpret_cast<std::uintptr_t>(base) % alignof(T) == 0) {
+        sampler.Add(reinterpret_cast<const T*>(base),
+                    rowStep / static_cast<std::ptrdiff_t>(sizeof(T)), w, h);
+        return;
+    }
+    std::vector<T> buffer(static_cast<std::size_t>(W * H));
+    for (std::int64_t y = 0; y < H; ++y) {
+        for (std::int64_t x = 0; x < W; ++x) {
+            unsigned char bytes[sizeof(T)];
+            std::memcpy(bytes, base + y * rowStep + x * colStep, sizeof(T));  // any alignment
+            if (v.swap) std::reverse(bytes, bytes + sizeof(T));
+            std::memcpy(&buffer[static_cast<std::size_t>(y * W + x)], bytes, sizeof(T));
+        }
+    }
+    sampler.Add(buffer.data(), W, w, h);
+}
+
+// A slice of a typed view, by its kind: half floats go as their stored bits.
+template <class Library>
+void AddTyped(Library& sampler, const char* base, const View& v, int first, std::int64_t W,
+              std::int64_t H) {
+    using Format = voxwrap::SampleType::Format;
+    const voxwrap::SampleType& t = v.type;
+    if (t.format == Format::Signed && t.bits == 8)
+        return AddAs<std::int8_t>(sampler, base, v, first, W, H);
+    if (t.format == Format::Signed && t.bits == 16)
+        return AddAs<std::int16_t>(sampler, base, v, first, W, H);
+    if (t.format == Format::Signed) return AddAs<std::int32_t>(sampler, base, v, first, W, H);
+    if (t.format == Format::Unsigned) return AddAs<std::uint32_t>(sampler, base, v, first, W, H);
+    if (t.bits == 16) return AddAs<std::uint16_t>(sampler, base, v, first, W, H);
+    if (t.bits == 32) return AddAs<float>(sampler, base, v, first, W, H);
+    return AddAs<double>(sampler, base, v, first, W, H);
 }
 
 // The samples of row y of a 2-D view (rows dimension first, columns the next) as 16-bit values:
@@ -296,62 +372,44 @@ voxwrap::SampleOptions Options(unsigned threads, Warnings& warnings) {
     return options;
 }
 
-// A 3-D array's hull: its slices reduced by the workers in parallel.
-std::shared_ptr<Result> HullVolume(const py::array& volume, const std::string& rangeList,
-                                   unsigned threads, const SpacingXyz& spacingXyz) {
-    const View v = ViewOf(volume, 3, "volume");
-    const std::int64_t N = v.shape[0], H = v.shape[1], W = v.shape[2];
-    const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
-    Warnings warnings;
-    std::shared_ptr<Result> r;
-    WithoutGil(warnings, [&] {
-        std::int64_t voxels = 0;
-        voxwrap::Points points = voxwrap::SampleSlices(ArraySlices(v), static_cast<std::int32_t>(W),
-                                                       static_cast<std::int32_t>(H), selection,
-                                                       Options(threads, warnings), &voxels);
-        r = MakeResult(std::move(points), voxels, FrameOf(spacingXyz, N, W, H));
-    });
-    return r;
-}
-
-// Feeds the single 2-D slices of an iterable, read by the caller one at a time, to an in-memory
-// sampler (SliceSampler for one hull, ObjectSampler for every object). A slice is read through
-// the strides into a one-slice buffer of 16-bit samples, or handed over as it is when it already
-// is one.
+// Feeds 2-D slices to an in-memory sampler (SliceSampler for one hull, ObjectSampler for every
+// object): an iterable's, read by the caller one at a time, or those of a volume of a kind the
+// workers do not read themselves. Unsigned samples of up to 16 bits go as 16-bit rows, read
+// through the strides into a one-slice buffer or handed over as they are when they already are
+// such rows; other kinds through the typed Add of their C++ type.
 template <class Library>
 class Feeder {
   public:
     template <class... Rule>
     Feeder(std::int64_t W, std::int64_t H, std::int64_t N, const std::string& rangeList,
-           unsigned threads, const SpacingXyz& spacingXyz, const Rule&... rule)
-        : W_(W), H_(H), N_(N), spacingXyz_(spacingXyz) {
+           unsigned threads, const SpacingXyz& spacingXyz, voxwrap::SampleType type,
+           const Rule&... rule)
+        : W_(W), H_(H), N_(N), spacingXyz_(spacingXyz), type_(type) {
         const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
-        sampler_ =
-            std::make_unique<Library>(static_cast<std::int32_t>(W), static_cast<std::int32_t>(H), N,
-                                      selection, rule..., Options(threads, warnings_));
+        const auto w = static_cast<std::int32_t>(W), h = static_cast<std::int32_t>(H);
+        if (Narrow(type))
+            sampler_ =
+                std::make_unique<Library>(w, h, N, selection, rule..., Options(threads, warnings_));
+        else
+            sampler_ = std::make_unique<Library>(w, h, N, selection, type, rule...,
+                                                 Options(threads, warnings_));
     }
 
     void Add(const py::array& slice) {
         const View v = ViewOf(slice, 2, "slice");
         if (v.shape[0] != H_ || v.shape[1] != W_)
             Refuse("slice: shape differs from the sampler's.");
+        if (Narrow(v.type) != Narrow(type_) ||
+            (!Narrow(type_) && (v.type.format != type_.format || v.type.bits != type_.bits)))
+            Refuse("slice: dtype differs from the sampler's.");
+        WithoutGil(warnings_, [&] { AddSlice(v.data, v, 0); });
+    }
+
+    // Every slice of a 3-D view, without the GIL.
+    void AddVolume(const View& v) {
         WithoutGil(warnings_, [&] {
-            const std::ptrdiff_t rowStep = v.strides[0];
-            if (v.itemsize == 2 && !v.swap && v.strides[1] == 2 && rowStep % 2 == 0 &&
-                reinterpret_cast<std::uintptr_t>(v.data) % alignof(std::uint16_t) == 0) {
-                // Rows of 16-bit samples side by side: the library reads them where they are.
-                sampler_->Add(reinterpret_cast<const std::uint16_t*>(v.data), rowStep / 2,
-                              static_cast<std::int32_t>(W_), static_cast<std::int32_t>(H_));
-                return;
-            }
-            buffer_.resize(static_cast<std::size_t>(W_ * H_));
-            for (std::int64_t y = 0; y < H_; ++y) {
-                std::uint16_t* out = buffer_.data() + y * W_;
-                const std::uint16_t* row = RowOf(v.data, v, 0, y, W_, out);
-                if (row != out) std::memcpy(out, row, static_cast<std::size_t>(W_) * 2);
-            }
-            sampler_->Add(buffer_.data(), W_, static_cast<std::int32_t>(W_),
-                          static_cast<std::int32_t>(H_));
+            for (std::int64_t z = 0; z < N_; ++z)
+                AddSlice(v.data + z * v.strides[0], v, 1);
         });
     }
 
@@ -360,8 +418,33 @@ class Feeder {
     Warnings& warnings() { return warnings_; }
 
   private:
+    // The slice at base, its rows along dimension first of v.
+    void AddSlice(const char* base, const View& v, int first) {
+        if (!Narrow(v.type)) {
+            AddTyped(*sampler_, base, v, first, W_, H_);
+            return;
+        }
+        const std::ptrdiff_t rowStep = v.strides[first];
+        if (v.itemsize == 2 && !v.swap && v.strides[first + 1] == 2 && rowStep % 2 == 0 &&
+            reinterpret_cast<std::uintptr_t>(base) % alignof(std::uint16_t) == 0) {
+            // Rows of 16-bit samples side by side: the library reads them where they are.
+            sampler_->Add(reinterpret_cast<const std::uint16_t*>(base), rowStep / 2,
+                          static_cast<std::int32_t>(W_), static_cast<std::int32_t>(H_));
+            return;
+        }
+        buffer_.resize(static_cast<std::size_t>(W_ * H_));
+        for (std::int64_t y = 0; y < H_; ++y) {
+            std::uint16_t* out = buffer_.data() + y * W_;
+            const std::uint16_t* row = RowOf(base, v, first, y, W_, out);
+            if (row != out) std::memcpy(out, row, static_cast<std::size_t>(W_) * 2);
+        }
+        sampler_->Add(buffer_.data(), W_, static_cast<std::int32_t>(W_),
+                      static_cast<std::int32_t>(H_));
+    }
+
     std::int64_t W_, H_, N_;
     SpacingXyz spacingXyz_;
+    voxwrap::SampleType type_;
     Warnings warnings_;  // before sampler_: the sampler's options point into it
     std::unique_ptr<Library> sampler_;
     std::vector<std::uint16_t> buffer_;
@@ -377,6 +460,30 @@ class Sampler : public Feeder<voxwrap::SliceSampler> {
         return r;
     }
 };
+
+// A 3-D array's hull: its slices reduced by the workers in parallel, or (kinds other than
+// unsigned samples of up to 16 bits) by the typed sampler a slice at a time.
+std::shared_ptr<Result> HullVolume(const py::array& volume, const std::string& rangeList,
+                                   unsigned threads, const SpacingXyz& spacingXyz) {
+    const View v = ViewOf(volume, 3, "volume");
+    const std::int64_t N = v.shape[0], H = v.shape[1], W = v.shape[2];
+    if (!Narrow(v.type)) {
+        Sampler sampler(W, H, N, rangeList, threads, spacingXyz, v.type);
+        sampler.AddVolume(v);
+        return sampler.Finish();
+    }
+    const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
+    Warnings warnings;
+    std::shared_ptr<Result> r;
+    WithoutGil(warnings, [&] {
+        std::int64_t voxels = 0;
+        voxwrap::Points points = voxwrap::SampleSlices(ArraySlices(v), static_cast<std::int32_t>(W),
+                                                       static_cast<std::int32_t>(H), selection,
+                                                       Options(threads, warnings), &voxels);
+        r = MakeResult(std::move(points), voxels, FrameOf(spacingXyz, N, W, H));
+    });
+    return r;
+}
 
 // Every object's hull and row, as the command line's --objects run computes them: the filters,
 // then the hulls on the workers, then the rows from the same hulls.
@@ -411,30 +518,12 @@ voxwrap::ObjectRule RuleOf(const std::string& kind, int connectivity) {
     return rule;
 }
 
-Objects ObjectsOfVolume(const py::array& volume, const std::string& rangeList,
-                        const std::string& kind, int connectivity, std::int64_t minVoxels,
-                        std::int64_t largest, unsigned threads, const SpacingXyz& spacingXyz) {
-    const voxwrap::ObjectRule rule = RuleOf(kind, connectivity);
-    const View v = ViewOf(volume, 3, "volume");
-    const std::int64_t N = v.shape[0], H = v.shape[1], W = v.shape[2];
-    const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
-    Warnings warnings;
-    Objects out;
-    WithoutGil(warnings, [&] {
-        out = HullsOf(voxwrap::SampleObjects(ArraySlices(v), static_cast<std::int32_t>(W),
-                                             static_cast<std::int32_t>(H), selection, rule,
-                                             Options(threads, warnings)),
-                      minVoxels, largest, threads, FrameOf(spacingXyz, N, W, H));
-    });
-    return out;
-}
-
 class ObjectFeeder : public Feeder<voxwrap::ObjectSampler> {
   public:
     ObjectFeeder(std::int64_t W, std::int64_t H, std::int64_t N, const std::string& rangeList,
-                 unsigned threads, const SpacingXyz& spacingXyz, const std::string& kind,
-                 int connectivity)
-        : Feeder(W, H, N, rangeList, threads, spacingXyz, RuleOf(kind, connectivity)),
+                 unsigned threads, const SpacingXyz& spacingXyz, voxwrap::SampleType type,
+                 const std::string& kind, int connectivity)
+        : Feeder(W, H, N, rangeList, threads, spacingXyz, type, RuleOf(kind, connectivity)),
           threads_(threads) {}
     Objects Finish(std::int64_t minVoxels, std::int64_t largest) {
         Objects out;
@@ -447,6 +536,29 @@ class ObjectFeeder : public Feeder<voxwrap::ObjectSampler> {
   private:
     unsigned threads_;
 };
+
+Objects ObjectsOfVolume(const py::array& volume, const std::string& rangeList,
+                        const std::string& kind, int connectivity, std::int64_t minVoxels,
+                        std::int64_t largest, unsigned threads, const SpacingXyz& spacingXyz) {
+    const voxwrap::ObjectRule rule = RuleOf(kind, connectivity);
+    const View v = ViewOf(volume, 3, "volume");
+    const std::int64_t N = v.shape[0], H = v.shape[1], W = v.shape[2];
+    if (!Narrow(v.type)) {
+        ObjectFeeder feeder(W, H, N, rangeList, threads, spacingXyz, v.type, kind, connectivity);
+        feeder.AddVolume(v);
+        return feeder.Finish(minVoxels, largest);
+    }
+    const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
+    Warnings warnings;
+    Objects out;
+    WithoutGil(warnings, [&] {
+        out = HullsOf(voxwrap::SampleObjects(ArraySlices(v), static_cast<std::int32_t>(W),
+                                             static_cast<std::int32_t>(H), selection, rule,
+                                             Options(threads, warnings)),
+                      minVoxels, largest, threads, FrameOf(spacingXyz, N, W, H));
+    });
+    return out;
+}
 
 // The objects as Python wants them: {id: Hull} in id order, or the --table columns as numpy
 // arrays, named as the command line's CSV names them (x, y, z: the array's axes 2, 1, 0).
@@ -500,7 +612,7 @@ py::dict ObjectsResult(const Objects& o, bool table) { return table ? TableDict(
 // A TIFF stack as the command line reads it: directory, name file or option, range list; the
 // spacing given, or ("tiff") the one the slices record.
 std::shared_ptr<Result> HullStack(const std::string& directory, const std::string& names,
-                                  const std::string& rangeList, unsigned threads,
+                                  const std::optional<std::string>& rangeList, unsigned threads,
                                   const SpacingXyz& spacingXyz, bool spacingTiff) {
     Warnings warnings;
     std::shared_ptr<Result> r;
@@ -508,7 +620,8 @@ std::shared_ptr<Result> HullStack(const std::string& directory, const std::strin
         voxwrap::Events events;
         events.warning = warnings.Sink();
         const voxwrap::Stack stack = voxwrap::ListStack(directory, names, events);
-        const voxwrap::Selection selection = voxwrap::Selection::FromRangeList(rangeList);
+        const voxwrap::Selection selection =
+            voxwrap::Selection::FromRangeList(rangeList ? *rangeList : NonzeroList(stack.samples));
         if (selection.Empty()) throw voxwrap::Error(Kind::Image, "no object.");
         const std::int64_t N = static_cast<std::int64_t>(stack.slices.size());
         if (stack.width > kExactFloat || stack.height > kExactFloat || N > kExactFloat)
@@ -624,6 +737,15 @@ struct Parts {
 
 // One block of a volume of the given shape (z, y, x): its samples read through the strides one
 // slice at a time, as Sampler reads a volume.
+// A block sampler as AddTyped feeds a sampler: the block knows its slices' size.
+struct BlockAdder {
+    voxwrap::BlockSampler& sampler;
+    template <class T>
+    void Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t, std::int32_t) {
+        sampler.Add(samples, rowStride);
+    }
+};
+
 Parts ReduceBlock(const py::array& block, const std::array<std::int64_t, 3>& offsetZyx,
                   const std::string& rangeList, bool labels, unsigned threads) {
     const View v = ViewOf(block, 3, "block");
@@ -642,11 +764,22 @@ Parts ReduceBlock(const py::array& block, const std::array<std::int64_t, 3>& off
         voxwrap::SampleOptions options;
         options.threads = threads;
         options.warning = warnings.Sink();
-        voxwrap::BlockSampler sampler(
-            static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
-            static_cast<std::int32_t>(n), static_cast<std::int32_t>(offsetZyx[2]),
-            static_cast<std::int32_t>(offsetZyx[1]), static_cast<std::int32_t>(offsetZyx[0]),
-            selection, labels, options);
+        const std::int32_t x0 = static_cast<std::int32_t>(offsetZyx[2]),
+                           y0 = static_cast<std::int32_t>(offsetZyx[1]),
+                           z0 = static_cast<std::int32_t>(offsetZyx[0]);
+        if (!Narrow(v.type)) {
+            voxwrap::BlockSampler sampler(
+                static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                static_cast<std::int32_t>(n), x0, y0, z0, selection, v.type, labels, options);
+            BlockAdder adder{sampler};
+            for (std::int64_t z = 0; z < n; ++z)
+                AddTyped(adder, v.data + z * v.strides[0], v, 1, w, h);
+            r.parts = sampler.Finish();
+            return;
+        }
+        voxwrap::BlockSampler sampler(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                                      static_cast<std::int32_t>(n), x0, y0, z0, selection, labels,
+                                      options);
         std::vector<std::uint16_t> buffer;
         for (std::int64_t z = 0; z < n; ++z) {
             const char* base = v.data + z * v.strides[0];
@@ -868,18 +1001,27 @@ at index (z, y, x) is the cube [z, z+1] x [y, y+1] x [x, x+1] before scaling.)")
 extension (.stl, .ply, .obj). The bytes are the command line's for the same data and spacing.)");
 
     py::class_<Sampler>(m, "Sampler")
-        .def(py::init<std::int64_t, std::int64_t, std::int64_t, const std::string&, unsigned,
-                      const SpacingXyz&>(),
+        .def(py::init([](std::int64_t w, std::int64_t h, std::int64_t n,
+                         const std::string& rangeList, unsigned threads,
+                         const SpacingXyz& spacingXyz, const py::dtype& dtype) {
+                 return std::make_unique<Sampler>(w, h, n, rangeList, threads, spacingXyz,
+                                                  TypeOf(dtype));
+             }),
              py::arg("width"), py::arg("height"), py::arg("slices"), py::arg("range_list"),
-             py::arg("threads"), py::arg("spacing_xyz"))
+             py::arg("threads"), py::arg("spacing_xyz"), py::arg("dtype"))
         .def("add_slice", &Sampler::Add)
         .def("finish", &Sampler::Finish);
 
     py::class_<ObjectFeeder>(m, "ObjectSampler")
-        .def(py::init<std::int64_t, std::int64_t, std::int64_t, const std::string&, unsigned,
-                      const SpacingXyz&, const std::string&, int>(),
+        .def(py::init([](std::int64_t w, std::int64_t h, std::int64_t n,
+                         const std::string& rangeList, unsigned threads,
+                         const SpacingXyz& spacingXyz, const py::dtype& dtype,
+                         const std::string& objects, int connectivity) {
+                 return std::make_unique<ObjectFeeder>(w, h, n, rangeList, threads, spacingXyz,
+                                                       TypeOf(dtype), objects, connectivity);
+             }),
              py::arg("width"), py::arg("height"), py::arg("slices"), py::arg("range_list"),
-             py::arg("threads"), py::arg("spacing_xyz"), py::arg("objects"),
+             py::arg("threads"), py::arg("spacing_xyz"), py::arg("dtype"), py::arg("objects"),
              py::arg("connectivity"))
         .def("add_slice", &ObjectFeeder::Add)
         .def(
@@ -903,6 +1045,9 @@ extension (.stl, .ply, .obj). The bytes are the command line's for the same data
         py::arg("volume"), py::arg("range_list"), py::arg("objects"), py::arg("connectivity"),
         py::arg("min_voxels"), py::arg("largest"), py::arg("threads"), py::arg("spacing_xyz"),
         py::arg("table"));
+    m.def(
+        "nonzero_list", [](const py::dtype& dtype) { return NonzeroList(TypeOf(dtype)); },
+        py::arg("dtype"));
     m.def("hull_stack", &HullStack, py::arg("directory"), py::arg("names"), py::arg("range_list"),
           py::arg("threads"), py::arg("spacing_xyz"), py::arg("spacing_tiff"));
 

@@ -68,6 +68,18 @@ struct BlockSampler::State {
 BlockSampler::BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0,
                            std::int32_t y0, std::int32_t z0, const Selection& selection,
                            bool labels, const SampleOptions& options) {
+    Init(w, h, n, x0, y0, z0, selection, nullptr, labels, options);
+}
+
+BlockSampler::BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0,
+                           std::int32_t y0, std::int32_t z0, const Selection& selection,
+                           SampleType samples, bool labels, const SampleOptions& options) {
+    Init(w, h, n, x0, y0, z0, selection, &samples, labels, options);
+}
+
+void BlockSampler::Init(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0,
+                        std::int32_t y0, std::int32_t z0, const Selection& selection,
+                        const SampleType* samples, bool labels, const SampleOptions& options) {
     // The block's far corner, x0 + w and the like, is a point of its hull.
     const std::int64_t ends[3] = {std::int64_t{x0} + w, std::int64_t{y0} + h, std::int64_t{z0} + n};
     for (int i = 0; i < 3; ++i) {
@@ -87,8 +99,13 @@ BlockSampler::BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::
     s.h = h;
     SampleOptions counting = options;
     counting.countVoxels = true;
-    if (labels) {
+    if (labels && samples != nullptr) {
+        s.labels =
+            std::make_unique<ObjectSampler>(w, h, n, selection, *samples, ObjectRule{}, counting);
+    } else if (labels) {
         s.labels = std::make_unique<ObjectSampler>(w, h, n, selection, ObjectRule{}, counting);
+    } else if (samples != nullptr) {
+        s.one = std::make_unique<SliceSampler>(w, h, n, selection, *samples, counting);
     } else {
         s.one = std::make_unique<SliceSampler>(w, h, n, selection, counting);
     }
@@ -96,13 +113,36 @@ BlockSampler::BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::
 
 BlockSampler::~BlockSampler() = default;
 
-void BlockSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride) {
+template <class T>
+void BlockSampler::AddWords(const T* samples, std::ptrdiff_t rowStride) {
     State& s = *state_;
     if (s.one) {
         s.one->Add(samples, rowStride, s.w, s.h);
     } else {
         s.labels->Add(samples, rowStride, s.w, s.h);
     }
+}
+
+void BlockSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
+}
+void BlockSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
+}
+void BlockSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
+}
+void BlockSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
+}
+void BlockSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
+}
+void BlockSampler::Add(const float* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
+}
+void BlockSampler::Add(const double* samples, std::ptrdiff_t rowStride) {
+    AddWords(samples, rowStride);
 }
 
 std::vector<BlockPart> BlockSampler::Finish() {

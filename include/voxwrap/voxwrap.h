@@ -475,17 +475,32 @@ class BlockSampler {
     BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0, std::int32_t y0,
                  std::int32_t z0, const Selection& selection, bool labels,
                  const SampleOptions& options = {});
+    // Samples of the given kind, fed with the Add of its C++ type, as SliceSampler's are.
+    BlockSampler(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0, std::int32_t y0,
+                 std::int32_t z0, const Selection& selection, SampleType samples, bool labels,
+                 const SampleOptions& options = {});
     ~BlockSampler();
     BlockSampler(const BlockSampler&) = delete;
     BlockSampler& operator=(const BlockSampler&) = delete;
 
     // The block's next slice: h rows of w samples, row y starting at samples + y * rowStride.
     void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride);
+    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride);
+    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride);
+    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride);
+    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride);
+    void Add(const float* samples, std::ptrdiff_t rowStride);
+    void Add(const double* samples, std::ptrdiff_t rowStride);
     // Once all n slices were added; the sampler is spent. Without labels one part of id 0 (no
     // points when the block has no object voxel), with labels one part per label present, by id.
     std::vector<BlockPart> Finish();
 
   private:
+    template <class T>
+    void AddWords(const T* samples, std::ptrdiff_t rowStride);
+    void Init(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0, std::int32_t y0,
+              std::int32_t z0, const Selection& selection, const SampleType* samples, bool labels,
+              const SampleOptions& options);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -45,8 +45,9 @@ def corners(h):
 @pytest.mark.parametrize("name", ["random", "voxel", "plate", "corner", "empty"])
 def test_hull_is_the_whole_arrays(name, chunks):
     v = volume(name)
-    for dtype, select in [(np.uint16, None), (np.uint8, (2, 3)), (bool, None)]:
-        a = v.astype(dtype)
+    for dtype, select, sign in [(np.uint16, None, 1), (np.uint8, (2, 3), 1), (bool, None, 1),
+                                (np.int16, (-3, -2), -1), (np.float32, (1.5, 3.0), 1)]:
+        a = (sign * v).astype(dtype)
         with dask.config.set(scheduler="synchronous"):
             if name == "empty":
                 with pytest.raises(voxwrap.Error) as whole_error:

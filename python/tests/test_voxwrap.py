@@ -30,32 +30,64 @@ BINARY = os.environ.get("VOXWRAP_BINARY")
 
 def volume_of(dtype, seed=7):
     """A 7 x 9 x 11 volume: an ellipsoid of high values in low-valued noise, so that every
-    selection below cuts a different object out of it."""
+    selection below cuts a different object out of it. Floats hold NaN and -0.0 in the noise."""
     rng = np.random.default_rng(seed)
     z, y, x = np.mgrid[0:7, 0:9, 0:11]
     inside = ((z - 3) / 3.2) ** 2 + ((y - 4) / 4.5) ** 2 + ((x - 5) / 4) ** 2 <= 1
     if dtype == bool:
         return inside ^ (rng.random(inside.shape) < 0.04)
-    top = np.iinfo(dtype).max
-    noise = rng.integers(0, top // 3, inside.shape, dtype=dtype, endpoint=True)
+    if np.dtype(dtype).kind == "f":
+        noise = rng.uniform(-1, 0.3, inside.shape)
+        noise[rng.random(inside.shape) < 0.05] = np.nan
+        noise[rng.random(inside.shape) < 0.05] = -0.0
+        return np.where(inside, rng.uniform(0.5, 1, inside.shape), noise).astype(dtype)
+    low, top = np.iinfo(dtype).min, np.iinfo(dtype).max
+    noise = rng.integers(low, top // 3, inside.shape, dtype=dtype, endpoint=True)
     high = rng.integers(top // 2, top, inside.shape, dtype=dtype, endpoint=True)
     return np.where(inside, high, noise).astype(dtype)
+
+
+def _nonzero(v):
+    return (v != 0) & ~np.isnan(v) if v.dtype.kind == "f" else v != 0
+
+
+def _within(lo, hi):
+    return lambda v: (v >= lo) & (v <= hi)
 
 
 # Per dtype: (select, the command line's range list, the selected samples as numpy says).
 SELECTIONS = {
     bool: [(None, "1-", lambda v: v), ((1, None), "1-", lambda v: v), ("1", "1", lambda v: v)],
-    np.uint8: [(None, "1-", lambda v: v != 0), ((100, 200), "100-200", lambda v: (v >= 100) & (v <= 200)),
+    np.uint8: [(None, "1-", _nonzero), ((100, 200), "100-200", _within(100, 200)),
                ("150-,7", "150-,7", lambda v: (v >= 150) | (v == 7))],
-    np.uint16: [(None, "1-", lambda v: v != 0), ((30000, None), "30000-", lambda v: v >= 30000),
+    np.uint16: [(None, "1-", _nonzero), ((30000, None), "30000-", lambda v: v >= 30000),
                 ("-9000,40000-50000", "-9000,40000-50000", lambda v: (v <= 9000) | ((v >= 40000) & (v <= 50000)))],
+    np.uint32: [(None, "1:", _nonzero), ((2**31, None), "2147483648:", lambda v: v >= 2**31),
+                ("7,3000000000:", "7,3000000000:", lambda v: (v == 7) | (v >= 3000000000))],
+    # Today's form on signed samples: their stored bits, 65036-65535 being -500..-1.
+    np.int8: [(None, "-inf:-1,1:inf", _nonzero), ((-50, 60), "-50:60", _within(-50, 60)),
+              ("0-40,200-255", "0-40,200-255", _within(-56, 40))],
+    np.int16: [(None, "-inf:-1,1:inf", _nonzero), ((-1000, 400), "-1000:400", _within(-1000, 400)),
+               ("0-500,65036-65535", "0-500,65036-65535", _within(-500, 500))],
+    np.int32: [(None, "-inf:-1,1:inf", _nonzero), ((None, -10**9), ":-1000000000", lambda v: v <= -10**9),
+               ("-inf:-2000000000,1500000000:inf", "-inf:-2000000000,1500000000:inf",
+                lambda v: (v <= -2 * 10**9) | (v >= 1500000000))],
+    np.float16: [(None, "-inf:-5e-324,5e-324:inf", _nonzero), ((0.5, None), "0.5:", lambda v: v >= 0.5),
+                 ("-0.0,0.75:1", "-0.0,0.75:1", lambda v: (v == 0) | ((v >= 0.75) & (v <= 1)))],
+    np.float32: [(None, "-inf:-5e-324,5e-324:inf", _nonzero), ((-0.25, 0.6), "-0.25:0.6", _within(-0.25, 0.6)),
+                 ("-inf:-0.5,0:0", "-inf:-0.5,0:0", lambda v: (v <= -0.5) | (v == 0))],
+    np.float64: [(None, "-inf:-5e-324,5e-324:inf", _nonzero), ((1e-3, None), "1e-3:", lambda v: v >= 1e-3),
+                 (":-0.75,0.9:", ":-0.75,0.9:", lambda v: (v <= -0.75) | (v >= 0.9))],
 }
 
 
 def layout(volume, name):
-    """The same samples in C order, Fortran order, or a strided view with a reversed axis."""
+    """The same samples in C order, Fortran order, a strided view with a reversed axis, or C
+    order in the other byte order."""
     if name == "C":
         return np.ascontiguousarray(volume)
+    if name == "swapped":
+        return volume.astype(volume.dtype.newbyteorder("S"))
     if name == "F":
         return np.asfortranarray(volume)
     big = np.zeros((2 * volume.shape[0], volume.shape[1], 2 * volume.shape[2] + 1), volume.dtype)
@@ -76,13 +108,13 @@ def write_stack(volume, directory):
 
 
 @pytest.mark.skipif(not BINARY, reason="VOXWRAP_BINARY (the command line) not set")
-@pytest.mark.parametrize("dtype", [bool, np.uint8, np.uint16], ids=["bool", "uint8", "uint16"])
-@pytest.mark.parametrize("layout_name", ["C", "F", "strided"])
+@pytest.mark.parametrize("dtype", list(SELECTIONS), ids=lambda d: np.dtype(d).name)
+@pytest.mark.parametrize("layout_name", ["C", "F", "strided", "swapped"])
 @pytest.mark.parametrize("case", [0, 1, 2])
 def test_hull_writes_the_command_lines_bytes(tmp_path, dtype, layout_name, case):
     volume = volume_of(dtype)
     select, range_list, selected = SELECTIONS[dtype][case]
-    fmt, spacing = OUTPUTS[(case + ["C", "F", "strided"].index(layout_name)) % len(OUTPUTS)]
+    fmt, spacing = OUTPUTS[(case + ["C", "F", "strided", "swapped"].index(layout_name)) % len(OUTPUTS)]
     write_stack(volume, tmp_path / "slices")
     cli_mesh, cli_report = tmp_path / "cli.mesh", tmp_path / "cli.json"
     options = ["--quiet", "--format", fmt, "--report", str(cli_report)]
@@ -187,10 +219,11 @@ def test_library_warnings_become_voxwrap_warnings(tmp_path):
     assert all(w.category is voxwrap.VoxwrapWarning for w in caught)
 
 
-@pytest.mark.parametrize("dtype", ["int8", "int16", "int32", "uint32", "float32", "float64"])
-def test_unsupported_dtypes_are_refused_not_cast(dtype):
+@pytest.mark.parametrize("dtype", ["int64", "uint64", "complex64"])
+def test_other_dtypes_are_refused_not_cast(dtype):
     volume = np.ones((3, 3, 3), dtype)
-    message = f"dtype {dtype} is not supported yet: voxwrap reads bool, uint8 and uint16 samples."
+    message = (f"dtype {dtype} is not supported: voxwrap reads bool, uint8, uint16, uint32, int8, int16, int32, "
+               "float16, float32 and float64 samples.")
     with pytest.raises(voxwrap.Error, match=f"^{message}$"):
         voxwrap.hull(volume)
     with pytest.raises(voxwrap.Error, match=f"^{message}$"):
@@ -260,21 +293,32 @@ def labelled_volume():
 
 # (objects, connectivity, min_voxels, largest, select, as an iterable of slices)
 OBJECT_CASES = [
-    ("labels", 26, 0, None, None, False),
-    ("labels", 26, 2, None, "3-7", True),
-    ("components", 6, 0, None, None, False),
-    ("components", 18, 0, 2, (2, 6), True),
-    ("components", 26, 3, None, None, False),
-    ("components", 26, 0, 1, "5,7", False),
+    ("labels", 26, 0, None, None, False, np.uint16),
+    ("labels", 26, 2, None, "3-7", True, np.uint16),
+    ("components", 6, 0, None, None, False, np.uint16),
+    ("components", 18, 0, 2, (2, 6), True, np.uint16),
+    ("components", 26, 3, None, None, False, np.uint16),
+    ("components", 26, 0, 1, "5,7", False, np.uint16),
+    # Labels beyond 16 bits, and negative ones: ids are the sample values.
+    ("labels", 26, 0, None, None, False, np.uint32),
+    ("labels", 26, 0, 3, None, True, np.int16),
 ]
+
+# The labels of labelled_volume() as another kind: uint32 ids beyond 65535, int16 ids below 0.
+RELABEL = {np.uint16: lambda v: v, np.uint32: lambda v: np.where(v > 0, v.astype(np.uint32) + 100000, 0),
+           np.int16: lambda v: np.where(v > 0, -v.astype(np.int16), 0).astype(np.int16)}
 
 
 def object_ids_and_voxels(volume, select, objects, connectivity):
     """The ids and voxel counts numpy and scipy find, before any filter."""
-    lo, hi = {None: (1, 65535), (2, 6): (2, 6), "3-7": (3, 7)}.get(select, (None, None))
-    chosen = (volume >= lo) & (volume <= hi) if lo is not None else np.isin(volume, [5, 7])
+    lo, hi = {(2, 6): (2, 6), "3-7": (3, 7)}.get(select, (None, None))
+    if select is None:
+        chosen = volume != 0
+    else:
+        chosen = (volume >= lo) & (volume <= hi) if lo is not None else np.isin(volume, [5, 7])
     if objects == "labels":
-        counts = np.bincount(volume[chosen], minlength=65536)
+        ids, counts = np.unique(volume[chosen], return_counts=True)
+        return {int(i): int(n) for i, n in zip(ids, counts)}
     else:
         structure = scipy.ndimage.generate_binary_structure(3, {6: 1, 18: 2, 26: 3}[connectivity])
         labels, _ = scipy.ndimage.label(chosen, structure)
@@ -284,13 +328,13 @@ def object_ids_and_voxels(volume, select, objects, connectivity):
 
 
 @pytest.mark.skipif(not BINARY, reason="VOXWRAP_BINARY (the command line) not set")
-@pytest.mark.parametrize("case", OBJECT_CASES, ids=lambda c: "-".join(str(v) for v in c))
+@pytest.mark.parametrize("case", OBJECT_CASES, ids=lambda c: "-".join(str(v) for v in c[:-1]) + "-" + np.dtype(c[-1]).name)
 def test_objects_give_the_command_lines_table_and_files(tmp_path, case):
-    objects, connectivity, min_voxels, largest, select, iterable = case
-    volume = labelled_volume()
+    objects, connectivity, min_voxels, largest, select, iterable, dtype = case
+    volume = RELABEL[dtype](labelled_volume())
     spacing = (2.0, 0.5, 0.25)
     write_stack(volume, tmp_path / "slices")
-    range_list = {None: "1-", (2, 6): "2-6"}.get(select, select)
+    range_list = {None: voxwrap._voxwrap.nonzero_list(np.dtype(dtype)), (2, 6): "2-6"}.get(select, select)
     kind = objects if objects == "labels" else f"components={connectivity}"
     options = ["--quiet", "--objects", kind, "--table", str(tmp_path / "t.csv"), "--format", "ply",
                "--spacing", ",".join(str(s) for s in spacing[::-1])]

@@ -45,11 +45,14 @@ from ._voxwrap import Hull  # noqa: E402  (the module's translator needs _error 
 from . import _voxwrap  # noqa: E402
 
 
-def _range_list(select):
-    """None: every nonzero sample; a range-list string as the command line takes it; or a
-    tuple (lo, hi), inclusive, either end None for open."""
+def _range_list(select, dtype=None):
+    """The range list for samples of dtype (None: unsigned). select None: every nonzero sample
+    (True for bool; NaN, not a number, is never selected); a range-list string in either form of
+    the command line ("1000-4095": stored values of unsigned and signed samples up to 16 bits;
+    "-1000:400", "0.5:": values, any kind); or a tuple (lo, hi), inclusive, either end None for
+    open, which selects values: any real numbers, inf and -inf included."""
     if select is None:
-        return "1-"
+        return _voxwrap.nonzero_list(np.dtype(dtype if dtype is not None else np.uint16))
     if isinstance(select, str):
         return select
     if isinstance(select, tuple) and len(select) == 2:
@@ -57,12 +60,15 @@ def _range_list(select):
         for end in select:
             if end is None:
                 ends.append("")
-            elif isinstance(end, numbers.Integral) and not isinstance(end, bool) and end >= 0:
+            elif isinstance(end, numbers.Integral) and not isinstance(end, bool):
                 ends.append(str(int(end)))
+            elif isinstance(end, numbers.Real) and not isinstance(end, bool) and end == end:
+                ends.append(repr(float(end)))  # the shortest text that reads back as the same double
             else:
-                raise Error(f"select {select!r} : bad value; the ends are integers from 0 to 65535 or None.")
-        return "-".join(ends)
-    raise Error(f"select {select!r} : bad value; give None, a range list such as \"1000-4095\" or a tuple (lo, hi).")
+                raise Error(f"select {select!r} : bad value; the ends are numbers or None.")
+        return ":".join(ends)
+    raise Error(f"select {select!r} : bad value; give None, a range list such as \"1000-4095\" or \"-1000:400\", "
+                "or a tuple (lo, hi).")
 
 
 def _spacing_xyz(spacing):
@@ -94,27 +100,31 @@ def _threads(threads):
 def hull(volume, select=None, *, spacing=None, threads=None, count=None):
     """The exact convex hull of the selected voxel cubes of a volume.
 
-    volume: a 3-D numpy array (z, y, x) of bool, uint8 or uint16 in any memory layout (read
-        through its strides by the workers, several slices at once, a row at a time, never
-        copied whole, never cast), or an
+    volume: a 3-D numpy array (z, y, x) of bool, uint8, uint16, uint32, int8, int16, int32,
+        float16, float32 or float64 in any memory layout and byte order, never copied whole,
+        never cast (bool, uint8 and uint16 are read through the strides by the workers, several
+        slices at once, a row at a time; the other kinds a slice at a time), or an
         iterable of 2-D slices of equal shape and dtype (an h5py or zarr dataset, a list, a
         generator), read one slice at a time. The slice count must be known before the first
         slice is read: an iterable without len() (a generator) needs count=N.
-    select: None (every nonzero sample, True for bool), a range list ("1000-4095",
-        "1,5,7-9,200-"), or a tuple (lo, hi), inclusive, either end None for open.
+    select: None (every nonzero sample, True for bool; NaN is never selected), a range list in
+        either form of the command line ("1000-4095", "1,5,7-9,200-": stored values of unsigned
+        and signed samples of up to 16 bits; "-1000:400", "0.5:", "-inf:-500,300:inf": values,
+        compared exactly, for every kind), or a tuple (lo, hi) of values, inclusive, either end
+        None for open.
     spacing: (sz, sy, sx), the size of a voxel along each array axis; None: voxel units.
     threads: workers that reduce slices (None: one per core); the result is the same for any.
     count: the number of slices of an iterable without len().
 
-    Other dtypes (int8, int16, int32, uint32, float32, float64, ...) raise voxwrap.Error: they
-    are not supported yet, and are never cast silently.
+    Other dtypes (int64, complex, ...) raise voxwrap.Error; no dtype is ever cast silently.
     """
-    ranges = _range_list(select)
+    _range_list(select)  # a bad select is refused before any slice is read
     spacing_xyz = _spacing_xyz(spacing)
     workers = _threads(threads)
     if isinstance(volume, np.ndarray):
-        return _voxwrap.hull_volume(_volume(volume), ranges, workers, spacing_xyz)
-    sampler = _feed(volume, count, lambda w, h, n: _voxwrap.Sampler(w, h, n, ranges, workers, spacing_xyz))
+        return _voxwrap.hull_volume(_volume(volume), _range_list(select, volume.dtype), workers, spacing_xyz)
+    sampler = _feed(volume, count, lambda w, h, n, dtype: _voxwrap.Sampler(
+        w, h, n, _range_list(select, dtype), workers, spacing_xyz, dtype))
     return sampler.finish()
 
 
@@ -157,7 +167,7 @@ def _count(value, name):
 
 
 def _objects(volume, select, objects, connectivity, min_voxels, largest, spacing, threads, count, table):
-    ranges = _range_list(select)
+    _range_list(select)  # a bad select is refused before any slice is read
     spacing_xyz = _spacing_xyz(spacing)
     workers = _threads(threads)
     if connectivity not in (6, 18, 26) or isinstance(connectivity, bool):
@@ -166,10 +176,10 @@ def _objects(volume, select, objects, connectivity, min_voxels, largest, spacing
         raise Error(f'objects {objects!r} : bad value; give "labels" or "components".')
     at_least, keep = _count(min_voxels, "min_voxels"), _count(largest, "largest")
     if isinstance(volume, np.ndarray):
-        return _voxwrap.objects_volume(_volume(volume), ranges, objects, int(connectivity), at_least, keep,
+        return _voxwrap.objects_volume(_volume(volume), _range_list(select, volume.dtype), objects, int(connectivity), at_least, keep,
                                        workers, spacing_xyz, table)
-    sampler = _feed(volume, count, lambda w, h, n: _voxwrap.ObjectSampler(
-        w, h, n, ranges, workers, spacing_xyz, objects, int(connectivity)))
+    sampler = _feed(volume, count, lambda w, h, n, dtype: _voxwrap.ObjectSampler(
+        w, h, n, _range_list(select, dtype), workers, spacing_xyz, dtype, objects, int(connectivity)))
     return sampler.finish(at_least, keep, table)
 
 
@@ -182,7 +192,7 @@ def _volume(volume):
 def _feed(volume, count, make):
     # One slice at a time: only the slice being read is held. Every slice must have the shape
     # and dtype of the first (or the dataset's shape), so that the selection means the same.
-    # make(width, height, slices) gives the sampler that takes them.
+    # make(width, height, slices, dtype) gives the sampler that takes them.
     try:
         length = len(volume)
     except TypeError:
@@ -196,20 +206,22 @@ def _feed(volume, count, make):
         raise Error("an iterable of slices without len() needs count=N, the number of slices.")
     slices = iter(volume)
     shape = getattr(volume, "shape", None)
+    dtype = getattr(volume, "dtype", None)
     first = None
-    if shape is None or len(shape) != 3:
+    if shape is None or len(shape) != 3 or dtype is None:
         first = _next_slice(slices, 0, length)
         shape = (length,) + first.shape
+        dtype = first.dtype
+    if len(shape) != 3:
+        raise Error(f"slice 0 has shape {shape[1:]}, not 2-D.")
     _, h, w = shape
-    sampler = make(w, h, length)
-    dtype = None
+    dtype = np.dtype(dtype)
+    sampler = make(w, h, length, dtype)
     for k in range(length):
         s = first if k == 0 and first is not None else _next_slice(slices, k, length)
         if s.ndim != 2 or s.shape != (h, w):
             raise Error(f"slice {k} has shape {s.shape}, not {(h, w)}.")
-        if dtype is None:
-            dtype = s.dtype
-        elif s.dtype != dtype:
+        if s.dtype != dtype:
             raise Error(f"slice {k} has dtype {s.dtype}, not {dtype} like slice 0.")
         sampler.add_slice(s)
     if next(slices, None) is not None:
@@ -236,5 +248,6 @@ def hull_stack(directory, names="-", select="1-", *, spacing=None, threads=None)
     import os
 
     tiff = isinstance(spacing, str) and spacing == "tiff"
-    return _voxwrap.hull_stack(os.fspath(directory), names, _range_list(select), _threads(threads),
+    ranges = None if select is None else _range_list(select)  # None: every nonzero sample of the stack's kind
+    return _voxwrap.hull_stack(os.fspath(directory), names, ranges, _threads(threads),
                                None if tiff else _spacing_xyz(spacing), tiff)

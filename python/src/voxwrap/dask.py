@@ -50,7 +50,7 @@ def _blocks(array, select, labels, spacing_xyz):
         raise Error(f"array must be a dask.array.Array, not {type(array).__name__}.")
     if array.ndim != 3:
         raise Error(f"volume must be 3-D (z, y, x), not {array.ndim}-D.")
-    ranges = _range_list(select)
+    ranges = _range_list(select, array.dtype)
     # The dtype and the range list checked on one zero sample, as every chunk will be.
     _voxwrap.reduce_block(np.zeros((1, 1, 1), array.dtype), (0, 0, 0), ranges, labels, 1)
     _voxwrap.check_volume(array.shape, spacing_xyz)
