@@ -41,7 +41,8 @@ std::vector<CountRow> Counts() {
 }
 
 // Every kind x compression x predictor x range list of the fixtures: the object voxels are
-// numpy's count (negative, fractional, infinite and boundary bounds; NaN never selected).
+// numpy's count (negative, fractional, infinite and boundary bounds; NaN never selected; on
+// signed samples a list without a colon selects stored bits, as it always has).
 TEST(SampleKinds, ObjectVoxelsAreNumpysCount) {
     const std::vector<CountRow> rows = Counts();
     ASSERT_GT(rows.size(), 150u);

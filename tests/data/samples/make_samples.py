@@ -6,7 +6,8 @@ Every fixture is a stack file of 3 images of 13 x 21 samples (21 columns: rows e
 tifffile's output with LZW, Deflate and Zstd and the horizontal (2) or floating-point (3)
 predictor. Each recompressed file is checked by decoding it back with `tiffcp -c none` and
 comparing with the array. counts.txt lists, for every fixture and range list, the object voxels
-numpy counts on the array tifffile reads back (NaN never selected); mask_<kind>.tif is the uint8
+numpy counts on the array tifffile reads back (NaN never selected; a list without a colon on
+signed samples: their stored bits); mask_<kind>.tif is the uint8
 0/1 stack of the first range of that kind, whose hull a test compares with the fixture's.
 labels_<kind>.tif are label stacks (ids beyond 16 bits, negative ids), labels.txt their voxels
 per id. mixed/ holds an unsigned 16-bit slice and a 32-bit float one. Run from anywhere:
@@ -45,8 +46,8 @@ def values(dtype, seed):
 # kind name: (dtype, byte order of tifffile's file, ranges)
 KINDS = {
     "uint32": ("uint32", "<", ["1:4294967295", "65536:", "1000:4095.5", ":0", "-inf:-1"]),
-    "int8": ("int8", "<", ["-128:-1", "-0.5:0.5", "100:inf", "-20:-20,7"]),
-    "int16": ("int16", ">", ["-1000:400", "-32768:-32768", ":-500,300:", "0:32767"]),
+    "int8": ("int8", "<", ["-128:-1", "-0.5:0.5", "100:inf", "-20:-20,7", "128-255"]),
+    "int16": ("int16", ">", ["-1000:400", "-32768:-32768", ":-500,300:", "0:32767", "0-500,65036-65535"]),
     "int32": ("int32", ">", ["-2147483648:-1", "-1000:400", "-inf:inf", "2147483647:"]),
     "float16": ("float16", "<", ["0.5:", "-1000:400", "-inf:-500,300:inf", "0,0.5:0.5", "1e-3:2.5e-3"]),
     "float32": ("float32", "<", ["0.5:", "-1000:400", "-inf:-500,300:inf", "-0:-0", "1e-3:2.5e-3",
@@ -68,6 +69,13 @@ ENCODINGS = {
 
 
 def count(a, ranges):
+    if ":" not in ranges:  # stored bits: signed samples as their unsigned view
+        bits = a.view(np.dtype(a.dtype.str.replace("i", "u")))
+        sel = np.zeros(a.shape, bool)
+        for item in ranges.split(","):
+            lo, hi = item.split("-")
+            sel |= (bits >= int(lo)) & (bits <= int(hi))
+        return sel
     v = a.astype(np.float64)
     sel = np.zeros(a.shape, bool)
     for item in ranges.split(","):
