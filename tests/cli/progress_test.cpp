@@ -175,3 +175,29 @@ TEST(ProgressDisplay, NothingChangesWhenStandardErrorIsNoTerminal) {
 }
 
 }  // namespace
+
+// Today's range list on signed samples means their stored bits, as scripts expect; a person at the
+// terminal is told so once, and nobody else ever.
+TEST(ProgressDisplay, SignedStacksNoticeTheirStoredBitsOnATerminalOnly) {
+    const std::string stack =
+        std::string(VOXWRAP_SOURCE_DIR) + "/tests/data/samples/int16_none.tif";
+    const std::string notice =
+        "notice: the slices hold signed samples; the range list applies to "
+        "their stored bits (write A:B, such as -1000:400, to select values).";
+    auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(notice); at != std::string::npos;
+             at = text.find(notice, at + 1))
+            ++n;
+        return n;
+    };
+    const std::string out = TempDir() + "/s.stl";
+    for (const char* list : {"1-", "1:"}) {
+        const TerminalRun r = RunOnTerminal({stack, "-", list, out});
+        ASSERT_EQ(r.status, 0) << r.terminal;
+        EXPECT_EQ(count(r.terminal), std::string(list) == "1-" ? 1u : 0u) << list;
+    }
+    const RunResult piped = RunVoxwrap({stack, "-", "1-", out});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(count(piped.err), 0u);
+}
