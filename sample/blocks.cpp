@@ -11,6 +11,7 @@
 
 #include "common/failure.h"
 #include "sample/objects.h"
+#include "sample/selection.h"
 #include "sample/slabs.h"
 #include "voxwrap/voxwrap.h"
 
@@ -114,7 +115,7 @@ void BlockSampler::Init(std::int32_t w, std::int32_t h, std::int32_t n, std::int
 BlockSampler::~BlockSampler() = default;
 
 template <class T>
-void BlockSampler::AddWords(const T* samples, std::ptrdiff_t rowStride) {
+void BlockSampler::Add(const T* samples, std::ptrdiff_t rowStride) {
     State& s = *state_;
     if (s.one) {
         s.one->Add(samples, rowStride, s.w, s.h);
@@ -123,27 +124,9 @@ void BlockSampler::AddWords(const T* samples, std::ptrdiff_t rowStride) {
     }
 }
 
-void BlockSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
-void BlockSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
-void BlockSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
-void BlockSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
-void BlockSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
-void BlockSampler::Add(const float* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
-void BlockSampler::Add(const double* samples, std::ptrdiff_t rowStride) {
-    AddWords(samples, rowStride);
-}
+#define VOXWRAP_ADD(T) template void BlockSampler::Add(const T*, std::ptrdiff_t);
+VOXWRAP_SAMPLE_TYPES(VOXWRAP_ADD)
+#undef VOXWRAP_ADD
 
 std::vector<BlockPart> BlockSampler::Finish() {
     State& s = *state_;

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -641,9 +642,7 @@ struct ObjectSampler::State : sampling::FeedRules {
     // before Add.
     const SampleSelection selection;
     const sampling::ObjectTest test;
-    std::vector<std::uint16_t> row;     // a row of codes or of 8-bit samples widened
-    std::vector<std::uint32_t> bits32;  // a row of 32-bit samples' bits
-    std::vector<std::uint64_t> bits64;  // a row of 64-bit ones'
+    std::vector<std::uint16_t> row;  // a row of codes or of 8-bit samples widened
     sampling::OrderedPipeline<sampling::SliceRuns> pipeline;
     sampling::ObjectLoop loop;
 };
@@ -669,46 +668,34 @@ ObjectSampler::ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N,
 
 ObjectSampler::~ObjectSampler() = default;
 
-void ObjectSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    State& s = *state_;
-    const SampleType type = s.selection.Type();
-    if (!type.Narrow() || type.format == SampleType::Format::Signed)
-        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
-    s.CheckSlice(w, h);
-    try {
-        sampling::RunScan scan(s.W, s.H, s.test, s.labels);
-        for (std::int32_t y = 0; y < h; ++y)
-            scan.Row(y, samples + y * rowStride, w);
-        s.loop.Add(scan.Finish());
-        ++s.added;
-    } catch (const std::bad_alloc&) {
-        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
-    }
-}
-
-// A slice of another type than uint16, row by row as the 16-bit words the test reads; 32-bit
-// labels are scanned from their own bits.
+// Each row as the 16-bit words the test reads, as SliceSampler::Add turns them; 32-bit labels are
+// scanned from their own bits.
 template <class T>
-void ObjectSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                             std::int32_t h) {
+void ObjectSampler::Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
+                        std::int32_t h) {
     State& s = *state_;
     if (!FeedsKind<T>(s.selection.Type()))
         Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
-        s.row.resize(static_cast<std::size_t>(s.W));
-        if constexpr (sizeof(T) == 4) s.bits32.resize(static_cast<std::size_t>(s.W));
-        if constexpr (sizeof(T) == 8) s.bits64.resize(static_cast<std::size_t>(s.W));
-        void* const bits = sizeof(T) == 8 ? static_cast<void*>(s.bits64.data()) : s.bits32.data();
+        if constexpr (!std::is_same_v<T, std::uint16_t>)
+            s.row.resize(static_cast<std::size_t>(s.W));
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
         for (std::int32_t y = 0; y < h; ++y) {
-            WordsOfRow(s.selection, samples + y * rowStride, w, s.row.data(), bits);
-            if (sizeof(T) == 4 && s.labels) {
-                scan.LabelRow(y, s.bits32.data(), s.row.data(), w);
-            } else {
-                scan.Row(y, s.row.data(), w);
+            const T* row = samples + y * rowStride;
+            if constexpr (std::is_same_v<T, std::uint16_t>) {
+                scan.Row(y, row, w);
+                continue;
             }
+            WordsOfRow(s.selection, row, w, s.row.data());
+            // Labels are integers (a float sampler refuses them): uint32_t reads an int32_t.
+            if constexpr (sizeof(T) == 4 && std::is_integral_v<T>) {
+                if (s.labels) {
+                    scan.LabelRow(y, reinterpret_cast<const std::uint32_t*>(row), s.row.data(), w);
+                    continue;
+                }
+            }
+            scan.Row(y, s.row.data(), w);
         }
         s.loop.Add(scan.Finish());
         ++s.added;
@@ -717,30 +704,10 @@ void ObjectSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::in
     }
 }
 
-void ObjectSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void ObjectSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void ObjectSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void ObjectSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void ObjectSampler::Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void ObjectSampler::Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                        std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
+#define VOXWRAP_ADD(T)                                                                             \
+    template void ObjectSampler::Add(const T*, std::ptrdiff_t, std::int32_t, std::int32_t);
+VOXWRAP_SAMPLE_TYPES(VOXWRAP_ADD)
+#undef VOXWRAP_ADD
 
 std::vector<SampledObject> ObjectSampler::Finish() {
     State& s = *state_;

@@ -240,9 +240,7 @@ struct SliceSampler::State : sampling::FeedRules {
     // temporary.
     const SampleSelection selection;
     const sampling::ObjectTest test;
-    std::vector<std::uint16_t> row;     // a row of codes or of 8-bit samples widened
-    std::vector<std::uint32_t> bits32;  // a row of 32-bit samples' bits
-    std::vector<std::uint64_t> bits64;  // a row of 64-bit ones'
+    std::vector<std::uint16_t> row;  // a row of codes or of 8-bit samples widened
     const bool count;
     sampling::OrderedPipeline<sampling::RowExtents> pipeline;
     sampling::PlaneLoop planes;
@@ -263,25 +261,26 @@ SliceSampler::SliceSampler(std::int32_t W, std::int32_t H, std::int64_t N,
     }
 }
 
-// A slice of another type than uint16: each row turned into the 16-bit words the test reads (the
-// stored bits of 8- and 16-bit integers, the codes of wider kinds), then added as a uint16 slice
-// is.
+// Each row as the 16-bit words the test reads: uint16 rows as they are, other types turned into
+// the stored bits of 8- and 16-bit integers or the codes of wider kinds.
 template <class T>
-void SliceSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                            std::int32_t h) {
+void SliceSampler::Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h) {
     State& s = *state_;
     if (!FeedsKind<T>(s.selection.Type()))
         Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
-        s.row.resize(static_cast<std::size_t>(s.W));
-        if constexpr (sizeof(T) == 4) s.bits32.resize(static_cast<std::size_t>(s.W));
-        if constexpr (sizeof(T) == 8) s.bits64.resize(static_cast<std::size_t>(s.W));
-        void* const bits = sizeof(T) == 8 ? static_cast<void*>(s.bits64.data()) : s.bits32.data();
+        if constexpr (!std::is_same_v<T, std::uint16_t>)
+            s.row.resize(static_cast<std::size_t>(s.W));
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
         for (std::int32_t y = 0; y < h; ++y) {
-            WordsOfRow(s.selection, samples + y * rowStride, w, s.row.data(), bits);
-            reduction.Row(y, s.row.data(), w);
+            const T* row = samples + y * rowStride;
+            if constexpr (std::is_same_v<T, std::uint16_t>) {
+                reduction.Row(y, row, w);
+            } else {
+                WordsOfRow(s.selection, row, w, s.row.data());
+                reduction.Row(y, s.row.data(), w);
+            }
         }
         sampling::RowExtents extents = reduction.Finish();
         voxels_ += extents.voxels;
@@ -292,52 +291,12 @@ void SliceSampler::AddWords(const T* samples, std::ptrdiff_t rowStride, std::int
     }
 }
 
-void SliceSampler::Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void SliceSampler::Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void SliceSampler::Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void SliceSampler::Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void SliceSampler::Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
-void SliceSampler::Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    AddWords(samples, rowStride, w, h);
-}
+#define VOXWRAP_ADD(T)                                                                             \
+    template void SliceSampler::Add(const T*, std::ptrdiff_t, std::int32_t, std::int32_t);
+VOXWRAP_SAMPLE_TYPES(VOXWRAP_ADD)
+#undef VOXWRAP_ADD
 
 SliceSampler::~SliceSampler() = default;
-
-void SliceSampler::Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-                       std::int32_t h) {
-    State& s = *state_;
-    const SampleType type = s.selection.Type();
-    if (!type.Narrow() || type.format == SampleType::Format::Signed)
-        Fail(Error::Kind::Argument, "sampler: samples of another kind.");
-    s.CheckSlice(w, h);
-    try {
-        sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
-        for (std::int32_t y = 0; y < h; ++y)
-            reduction.Row(y, samples + y * rowStride, w);
-        sampling::RowExtents extents = reduction.Finish();
-        voxels_ += extents.voxels;
-        s.planes.Add(std::move(extents));
-        ++s.added;
-    } catch (const std::bad_alloc&) {
-        Fail(Error::Kind::Memory, sampling::kSamplingMemory);
-    }
-}
 
 Points SliceSampler::Finish() {
     State& s = *state_;

@@ -296,8 +296,11 @@ SampleSelection::SampleSelection(const Selection& selection, SampleType type)
     }
 }
 
+// The words are read as bytes (a caller's floats are no uint32_t objects), each copied out, which
+// compiles to the same loads.
 template <class Word>
-void SampleSelection::ClassifyWords(const Word* words, std::int32_t w, std::uint16_t* codes) const {
+void SampleSelection::ClassifyWords(const unsigned char* words, std::int32_t w,
+                                    std::uint16_t* codes) const {
     const Word flip = static_cast<Word>(flip_), sign = static_cast<Word>(sign_);
     const std::size_t n = lo_.size();
     std::int32_t x = 0;
@@ -317,7 +320,7 @@ void SampleSelection::ClassifyWords(const Word* words, std::int32_t w, std::uint
                 span[i] = _mm_set1_epi32(
                     static_cast<int>(static_cast<std::uint32_t>(hi_[i] - lo_[i]) ^ 0x80000000u));
             }
-            auto classify4 = [&](const Word* p) {
+            auto classify4 = [&](const unsigned char* p) {
                 const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
                 const __m128i neg = _mm_srai_epi32(v, 31);
                 const __m128i key =
@@ -330,14 +333,15 @@ void SampleSelection::ClassifyWords(const Word* words, std::int32_t w, std::uint
                 return _mm_xor_si128(in, out);
             };
             for (; x + 8 <= w; x += 8) {
-                const __m128i a = classify4(words + x), b = classify4(words + x + 4);
+                const __m128i a = classify4(words + 4 * x), b = classify4(words + 4 * (x + 4));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + x), _mm_packs_epi32(a, b));
             }
         }
     }
 #endif
     for (; x < w; ++x) {
-        const Word v = words[x];
+        Word v;
+        std::memcpy(&v, words + sizeof(Word) * static_cast<std::size_t>(x), sizeof v);
         const std::uint64_t key = v ^ ((v & (Word{1} << (8 * sizeof(Word) - 1)) ? flip : 0) | sign);
         const std::size_t i =
             static_cast<std::size_t>(std::upper_bound(lo_.begin(), lo_.end(), key) - lo_.begin());
@@ -349,9 +353,9 @@ void SampleSelection::ClassifyWords(const Word* words, std::int32_t w, std::uint
 
 void SampleSelection::Classify(const void* words, std::int32_t w, std::uint16_t* codes) const {
     if (type_.bits == 64) {
-        ClassifyWords(static_cast<const std::uint64_t*>(words), w, codes);
+        ClassifyWords<std::uint64_t>(static_cast<const unsigned char*>(words), w, codes);
     } else {
-        ClassifyWords(static_cast<const std::uint32_t*>(words), w, codes);
+        ClassifyWords<std::uint32_t>(static_cast<const unsigned char*>(words), w, codes);
     }
 }
 

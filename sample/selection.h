@@ -23,10 +23,13 @@ void RangeList(const char* text, std::uint32_t max, unsigned char* table);
 // Any syntax error, or an item A:B with A > B, fails with "bad range list.".
 std::vector<std::pair<double, double>> ValueRanges(const char* text);
 
-// Whether slices of the C++ type T feed an in-memory sampler of the kind (uint16: see Add).
+// Whether slices of the C++ type T feed an in-memory sampler of the kind: uint16 carries unsigned
+// samples of up to 16 bits and half floats as their stored bits.
 template <class T>
 bool FeedsKind(SampleType type) {
     using F = SampleType::Format;
+    if constexpr (std::is_same<T, std::uint16_t>::value)
+        return type.Narrow() && type.format != F::Signed;
     if constexpr (std::is_same<T, std::int8_t>::value)
         return type.format == F::Signed && type.bits == 8;
     if constexpr (std::is_same<T, std::int16_t>::value)
@@ -39,6 +42,11 @@ bool FeedsKind(SampleType type) {
     if constexpr (std::is_same<T, double>::value) return type.format == F::Float && type.bits == 64;
     return false;
 }
+
+// The C++ types the in-memory samplers' Add is defined for, X(T) each: its instantiations.
+#define VOXWRAP_SAMPLE_TYPES(X)                                                                    \
+    X(std::uint16_t)                                                                               \
+    X(std::int8_t) X(std::int16_t) X(std::uint32_t) X(std::int32_t) X(float) X(double)
 
 // A selection as one kind of sample sees it.
 class SampleSelection {
@@ -61,7 +69,7 @@ class SampleSelection {
 
   private:
     template <class Word>
-    void ClassifyWords(const Word* words, std::int32_t w, std::uint16_t* codes) const;
+    void ClassifyWords(const unsigned char* words, std::int32_t w, std::uint16_t* codes) const;
 
     Selection table_;
     SampleType type_;
@@ -72,17 +80,16 @@ class SampleSelection {
 };
 
 // A row of w samples of type T as the 16-bit words the row tests read: the stored bits of 8- and
-// 16-bit integers, the codes of wider kinds; bits receives the stored bits of 32- and 64-bit
-// ones (w words of T's size), for labels. T must feed the selection's kind.
+// 16-bit integers, the codes of wider kinds, classified where they lie. T must feed the
+// selection's kind.
 template <class T>
-void WordsOfRow(const SampleSelection& selection, const T* in, std::int32_t w, std::uint16_t* words,
-                void* bits) {
+void WordsOfRow(const SampleSelection& selection, const T* in, std::int32_t w,
+                std::uint16_t* words) {
     if constexpr (sizeof(T) <= 2) {
         for (std::int32_t x = 0; x < w; ++x)
             words[x] = static_cast<std::uint16_t>(static_cast<std::make_unsigned_t<T>>(in[x]));
     } else {
-        std::memcpy(bits, in, sizeof(T) * static_cast<std::size_t>(w));
-        selection.Classify(bits, w, words);
+        selection.Classify(in, w, words);
     }
 }
 

@@ -227,23 +227,17 @@ class SliceSampler {
     SliceSampler& operator=(const SliceSampler&) = delete;
 
     // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
-    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-             std::int32_t h);
-    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-             std::int32_t h);
-    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    // T is the C++ type of the sampler's kind: std::uint16_t (unsigned samples of up to 16 bits,
+    // half floats as their bits), std::int8_t, std::int16_t, std::uint32_t, std::int32_t, float
+    // or double, the types it is defined for.
+    template <class T>
+    void Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     // The points, once all N slices were added; the sampler is spent.
     Points Finish();
     // The object samples of the slices added so far, when counted.
     std::int64_t voxels() const { return voxels_; }
 
   private:
-    template <class T>
-    void AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     struct State;
     std::unique_ptr<State> state_;
     std::int64_t voxels_ = 0;
@@ -387,21 +381,13 @@ class ObjectSampler {
     ObjectSampler& operator=(const ObjectSampler&) = delete;
 
     // The next slice: h rows of w samples, row y starting at samples + y * rowStride.
-    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-             std::int32_t h);
-    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride, std::int32_t w,
-             std::int32_t h);
-    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const float* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    void Add(const double* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
+    // T as SliceSampler::Add's.
+    template <class T>
+    void Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     // The objects, once all N slices were added, ordered by id; the sampler is spent.
     std::vector<SampledObject> Finish();
 
   private:
-    template <class T>
-    void AddWords(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -484,20 +470,14 @@ class BlockSampler {
     BlockSampler& operator=(const BlockSampler&) = delete;
 
     // The block's next slice: h rows of w samples, row y starting at samples + y * rowStride.
-    void Add(const std::uint16_t* samples, std::ptrdiff_t rowStride);
-    void Add(const std::int8_t* samples, std::ptrdiff_t rowStride);
-    void Add(const std::int16_t* samples, std::ptrdiff_t rowStride);
-    void Add(const std::uint32_t* samples, std::ptrdiff_t rowStride);
-    void Add(const std::int32_t* samples, std::ptrdiff_t rowStride);
-    void Add(const float* samples, std::ptrdiff_t rowStride);
-    void Add(const double* samples, std::ptrdiff_t rowStride);
+    // T as SliceSampler::Add's.
+    template <class T>
+    void Add(const T* samples, std::ptrdiff_t rowStride);
     // Once all n slices were added; the sampler is spent. Without labels one part of id 0 (no
     // points when the block has no object voxel), with labels one part per label present, by id.
     std::vector<BlockPart> Finish();
 
   private:
-    template <class T>
-    void AddWords(const T* samples, std::ptrdiff_t rowStride);
     void Init(std::int32_t w, std::int32_t h, std::int32_t n, std::int32_t x0, std::int32_t y0,
               std::int32_t z0, const Selection& selection, const SampleType* samples, bool labels,
               const SampleOptions& options);
