@@ -11,12 +11,8 @@
 #              VOXWRAP_THREADS (default: voxwrap's own choice)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=${1:-build-bench/voxwrap}
-if [ ! -x "$bin" ]; then
-  cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_TESTS=OFF >/dev/null
-  cmake --build build-bench -j2 --target voxwrap >/dev/null
-  bin=build-bench/voxwrap
-fi
+. bench/common.sh
+bench_binary "${1:-}"
 repeat=${VOXWRAP_REPEAT:-5}
 stack=${VOXWRAP_PHANTOM_DIR:-/tmp}/voxwrap-phantom-512x512x256
 [ -d "$stack/lzw" ] || /usr/bin/python3 bench/make_phantom.py "$stack" 512 512 256 >/dev/null
@@ -37,19 +33,6 @@ trap 'rm -rf "$work"' EXIT
 opt=()
 [ -z "${VOXWRAP_THREADS:-}" ] || opt=(--threads "$VOXWRAP_THREADS")
 
-now() { date +%s.%N; }
-fastest() {
-  local best="" t0 t1 d
-  for _ in $(seq "$repeat"); do
-    t0=$(now)
-    "$@"
-    t1=$(now)
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  printf '%.3f' "$best"
-}
-catall() { cat "$1"/* >/dev/null; }
 
 printf '%-8s %-10s %8s %8s %7s\n' stack range cat_s run_s ratio
 declare -A ratio

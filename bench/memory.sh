@@ -10,12 +10,8 @@
 #   bench/memory.sh [voxwrap-binary]      (default build-bench/voxwrap, built when missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=${1:-build-bench/voxwrap}
-if [ ! -x "$bin" ]; then
-  cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_TESTS=OFF >/dev/null
-  cmake --build build-bench -j2 --target voxwrap >/dev/null
-  bin=build-bench/voxwrap
-fi
+. bench/common.sh
+bench_binary "${1:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

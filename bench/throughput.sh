@@ -14,12 +14,8 @@
 #   VOXWRAP_REPEAT    runs of each measurement, the fastest counts (default 3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=${1:-build-bench/voxwrap}
-if [ ! -x "$bin" ]; then
-  cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOXWRAP_TESTS=OFF >/dev/null
-  cmake --build build-bench -j2 --target voxwrap >/dev/null
-  bin=build-bench/voxwrap
-fi
+. bench/common.sh
+bench_binary "${1:-}"
 phantoms=${VOXWRAP_PHANTOMS:-512x512x256 1024x1024x1000}
 kinds=${VOXWRAP_KINDS:-raw lzw}
 repeat=${VOXWRAP_REPEAT:-3}
@@ -32,20 +28,6 @@ if "$bin" --threads 1 examples/mug/slices - 1000-4095 "$work/probe.stl" >/dev/nu
   read -r -a threads <<<"${VOXWRAP_THREADS:-1 2}"
 fi
 
-now() { date +%s.%N; }
-# The fastest of $repeat runs of a command, in seconds.
-fastest() {
-  local best="" t0 t1 d
-  for _ in $(seq "$repeat"); do
-    t0=$(now)
-    "$@"
-    t1=$(now)
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  printf '%.3f' "$best"
-}
-catall() { cat "$1"/* >/dev/null; }
 
 # cpu_s (user + system time of one run) shows the work done whatever else the machine is doing.
 printf '%-16s %-4s %-7s %8s %8s %7s %8s %9s\n' stack kind threads cat_s run_s ratio cpu_s peak_MB
