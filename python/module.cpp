@@ -323,6 +323,20 @@ const std::uint16_t* RowOf(const char* base, const View& v, int first, std::int6
     return out;
 }
 
+// A slice of a view handed to a sampler's Add: unsigned samples of up to 16 bits as 16-bit rows
+// (where they lie when they already are such rows; uint8 and bool widened), the other kinds as
+// their own type.
+template <class Library>
+void AddSliceTo(Library& sampler, const char* base, const View& v, int first, std::int64_t W,
+                std::int64_t H) {
+    if (!Narrow(v.type)) return AddTyped(sampler, base, v, first, W, H);
+    if (v.itemsize == 2) return AddAs<std::uint16_t>(sampler, base, v, first, W, H);
+    std::vector<std::uint16_t> buffer(static_cast<std::size_t>(W * H));
+    for (std::int64_t y = 0; y < H; ++y)
+        RowOf(base, v, first, y, W, buffer.data() + y * W);  // one-byte samples: always copied
+    sampler.Add(buffer.data(), W, static_cast<std::int32_t>(W), static_cast<std::int32_t>(H));
+}
+
 // A 3-D array as slices that the library's workers read themselves, several at once, each
 // through the strides a row at a time: the reduction of the slices runs in parallel, and no more
 // than a row per worker is ever converted.
@@ -374,9 +388,7 @@ voxwrap::SampleOptions Options(unsigned threads, Warnings& warnings) {
 
 // Feeds 2-D slices to an in-memory sampler (SliceSampler for one hull, ObjectSampler for every
 // object): an iterable's, read by the caller one at a time, or those of a volume of a kind the
-// workers do not read themselves. Unsigned samples of up to 16 bits go as 16-bit rows, read
-// through the strides into a one-slice buffer or handed over as they are when they already are
-// such rows; other kinds through the typed Add of their C++ type.
+// workers do not read themselves (AddSliceTo).
 template <class Library>
 class Feeder {
   public:
@@ -387,12 +399,8 @@ class Feeder {
         : W_(W), H_(H), N_(N), spacingXyz_(spacingXyz), type_(type) {
         const voxwrap::Selection selection = CheckVolume(rangeList, W, H, N, spacingXyz);
         const auto w = static_cast<std::int32_t>(W), h = static_cast<std::int32_t>(H);
-        if (Narrow(type))
-            sampler_ =
-                std::make_unique<Library>(w, h, N, selection, rule..., Options(threads, warnings_));
-        else
-            sampler_ = std::make_unique<Library>(w, h, N, selection, type, rule...,
-                                                 Options(threads, warnings_));
+        sampler_ = std::make_unique<Library>(w, h, N, selection, type, rule...,
+                                             Options(threads, warnings_));
     }
 
     void Add(const py::array& slice) {
@@ -420,26 +428,7 @@ class Feeder {
   private:
     // The slice at base, its rows along dimension first of v.
     void AddSlice(const char* base, const View& v, int first) {
-        if (!Narrow(v.type)) {
-            AddTyped(*sampler_, base, v, first, W_, H_);
-            return;
-        }
-        const std::ptrdiff_t rowStep = v.strides[first];
-        if (v.itemsize == 2 && !v.swap && v.strides[first + 1] == 2 && rowStep % 2 == 0 &&
-            reinterpret_cast<std::uintptr_t>(base) % alignof(std::uint16_t) == 0) {
-            // Rows of 16-bit samples side by side: the library reads them where they are.
-            sampler_->Add(reinterpret_cast<const std::uint16_t*>(base), rowStep / 2,
-                          static_cast<std::int32_t>(W_), static_cast<std::int32_t>(H_));
-            return;
-        }
-        buffer_.resize(static_cast<std::size_t>(W_ * H_));
-        for (std::int64_t y = 0; y < H_; ++y) {
-            std::uint16_t* out = buffer_.data() + y * W_;
-            const std::uint16_t* row = RowOf(base, v, first, y, W_, out);
-            if (row != out) std::memcpy(out, row, static_cast<std::size_t>(W_) * 2);
-        }
-        sampler_->Add(buffer_.data(), W_, static_cast<std::int32_t>(W_),
-                      static_cast<std::int32_t>(H_));
+        AddSliceTo(*sampler_, base, v, first, W_, H_);
     }
 
     std::int64_t W_, H_, N_;
@@ -447,7 +436,6 @@ class Feeder {
     voxwrap::SampleType type_;
     Warnings warnings_;  // before sampler_: the sampler's options point into it
     std::unique_ptr<Library> sampler_;
-    std::vector<std::uint16_t> buffer_;
 };
 
 class Sampler : public Feeder<voxwrap::SliceSampler> {
@@ -737,7 +725,7 @@ struct Parts {
 
 // One block of a volume of the given shape (z, y, x): its samples read through the strides one
 // slice at a time, as Sampler reads a volume.
-// A block sampler as AddTyped feeds a sampler: the block knows its slices' size.
+// A block sampler as AddSliceTo feeds a sampler: the block knows its slices' size.
 struct BlockAdder {
     voxwrap::BlockSampler& sampler;
     template <class T>
@@ -767,44 +755,12 @@ Parts ReduceBlock(const py::array& block, const std::array<std::int64_t, 3>& off
         const std::int32_t x0 = static_cast<std::int32_t>(offsetZyx[2]),
                            y0 = static_cast<std::int32_t>(offsetZyx[1]),
                            z0 = static_cast<std::int32_t>(offsetZyx[0]);
-        if (!Narrow(v.type)) {
-            voxwrap::BlockSampler sampler(
-                static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
-                static_cast<std::int32_t>(n), x0, y0, z0, selection, v.type, labels, options);
-            BlockAdder adder{sampler};
-            for (std::int64_t z = 0; z < n; ++z)
-                AddTyped(adder, v.data + z * v.strides[0], v, 1, w, h);
-            r.parts = sampler.Finish();
-            return;
-        }
         voxwrap::BlockSampler sampler(static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
-                                      static_cast<std::int32_t>(n), x0, y0, z0, selection, labels,
-                                      options);
-        std::vector<std::uint16_t> buffer;
-        for (std::int64_t z = 0; z < n; ++z) {
-            const char* base = v.data + z * v.strides[0];
-            const std::ptrdiff_t rowStep = v.strides[1], colStep = v.strides[2];
-            if (v.itemsize == 2 && !v.swap && colStep == 2 && rowStep % 2 == 0 &&
-                reinterpret_cast<std::uintptr_t>(base) % alignof(std::uint16_t) == 0) {
-                sampler.Add(reinterpret_cast<const std::uint16_t*>(base), rowStep / 2);
-                continue;
-            }
-            buffer.resize(static_cast<std::size_t>(w * h));
-            std::uint16_t* out = buffer.data();
-            for (std::int64_t y = 0; y < h; ++y) {
-                const char* row = base + y * rowStep;
-                for (std::int64_t x = 0; x < w; ++x) {
-                    if (v.itemsize == 1) {
-                        *out++ = static_cast<unsigned char>(row[x * colStep]);
-                        continue;
-                    }
-                    std::uint16_t value;
-                    std::memcpy(&value, row + x * colStep, 2);
-                    *out++ = v.swap ? static_cast<std::uint16_t>(value << 8 | value >> 8) : value;
-                }
-            }
-            sampler.Add(buffer.data(), w);
-        }
+                                      static_cast<std::int32_t>(n), x0, y0, z0, selection, v.type,
+                                      labels, options);
+        BlockAdder adder{sampler};
+        for (std::int64_t z = 0; z < n; ++z)
+            AddSliceTo(adder, v.data + z * v.strides[0], v, 1, w, h);
         r.parts = sampler.Finish();
         // A block without an object voxel leaves nothing to send.
         r.parts.erase(std::remove_if(r.parts.begin(), r.parts.end(),
