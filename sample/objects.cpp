@@ -683,19 +683,20 @@ void ObjectSampler::Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
         for (std::int32_t y = 0; y < h; ++y) {
             const T* row = samples + y * rowStride;
+            const std::uint16_t* words = s.row.data();
             if constexpr (std::is_same_v<T, std::uint16_t>) {
-                scan.Row(y, row, w);
-                continue;
+                words = row;  // already the words the test reads
+            } else {
+                WordsOfRow(s.selection, row, w, s.row.data());
             }
-            WordsOfRow(s.selection, row, w, s.row.data());
             // Labels are integers (a float sampler refuses them): uint32_t reads an int32_t.
             if constexpr (sizeof(T) == 4 && std::is_integral_v<T>) {
                 if (s.labels) {
-                    scan.LabelRow(y, reinterpret_cast<const std::uint32_t*>(row), s.row.data(), w);
+                    scan.LabelRow(y, reinterpret_cast<const std::uint32_t*>(row), words, w);
                     continue;
                 }
             }
-            scan.Row(y, s.row.data(), w);
+            scan.Row(y, words, w);
         }
         s.loop.Add(scan.Finish());
         ++s.added;

@@ -275,12 +275,13 @@ void SliceSampler::Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t 
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
         for (std::int32_t y = 0; y < h; ++y) {
             const T* row = samples + y * rowStride;
+            const std::uint16_t* words = s.row.data();
             if constexpr (std::is_same_v<T, std::uint16_t>) {
-                reduction.Row(y, row, w);
+                words = row;  // already the words the test reads
             } else {
                 WordsOfRow(s.selection, row, w, s.row.data());
-                reduction.Row(y, s.row.data(), w);
             }
+            reduction.Row(y, words, w);
         }
         sampling::RowExtents extents = reduction.Finish();
         voxels_ += extents.voxels;
