@@ -78,6 +78,19 @@ std::int32_t KeepDistinctPoints(HullStorage& storage, std::int32_t n) {
     return m;
 }
 
+// The first pass over the points, in a storage of their own.
+void FirstPass(Points points, HullStorage& storage) {
+    std::int32_t n = storage.TakePoints(std::move(points));
+    storage.SizeCells();
+    FirstHull(n, storage);
+    if (CoincidentVertices(storage, n)) {
+        // The hull of the distinct points is the same set; on it the corners survive.
+        n = KeepDistinctPoints(storage, n);
+        storage.Reuse(n);
+        FirstHull(n, storage);
+    }
+}
+
 }  // namespace
 
 Hull ConvexHull(Points points) {
@@ -87,15 +100,7 @@ Hull ConvexHull(Points points) {
     Hull hull;
     {
         HullStorage storage;
-        std::int32_t n = storage.TakePoints(std::move(points));
-        storage.SizeCells();
-        FirstHull(n, storage);
-        if (CoincidentVertices(storage, n)) {
-            // The hull of the distinct points is the same set; on it the corners survive.
-            n = KeepDistinctPoints(storage, n);
-            storage.Reuse(n);
-            FirstHull(n, storage);
-        }
+        FirstPass(std::move(points), storage);
         const std::int32_t corners = SecondHull(storage);
         hull = TakeHull(storage, corners);
     }
@@ -105,6 +110,19 @@ Hull ConvexHull(Points points) {
     if (!fault.empty()) HullStop("Error in the hull check: " + fault);
 #endif
     return hull;
+}
+
+Points HullCorners(Points points) {
+    HullStorage storage;
+    FirstPass(std::move(points), storage);
+    // The second pass runs on exactly these points, in this order, and keeps them all: they are
+    // the vertices of ConvexHull, without the faces that pass would build.
+    const std::int32_t corners = KeepExtremePoints(storage);
+    Points out;
+    out.x.assign(storage.IX.begin(), storage.IX.begin() + corners);
+    out.y.assign(storage.IY.begin(), storage.IY.begin() + corners);
+    out.z.assign(storage.IZ.begin(), storage.IZ.begin() + corners);
+    return out;
 }
 
 void VerifyHull(const Points& points, const Hull& hull) {

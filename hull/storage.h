@@ -66,6 +66,11 @@ std::int32_t KeepExtremePoints(HullStorage& hull);
 // of the result is a corner of the hull and no face has zero area; returns their number.
 std::int32_t SecondHull(HullStorage& hull);
 
+// The vertices ConvexHull returns for the points, in their order, found by the first pass alone:
+// for a caller that needs the corners and not the faces. Fails as the first pass does; the second
+// pass, and so ConvexHull, would also refuse fewer than six corners, which this returns.
+voxwrap::Points HullCorners(voxwrap::Points points);
+
 // Marks in keep[0..n-1] the hull vertices that are corners of the hull: their faces of non-zero
 // area lie in three or more distinct planes. Returns how many there are.
 std::int32_t MarkExtremePoints(std::int32_t n, const HullStorage& hull, std::int32_t* keep);

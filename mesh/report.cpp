@@ -2,7 +2,7 @@
 
 #include <charconv>
 #include <cmath>
-#include <set>
+#include <vector>
 
 namespace voxwrap {
 
@@ -30,7 +30,9 @@ Measurements Measure(const Hull& m, std::int64_t objectVoxels, const Spacing& sp
     // the first point, each term below 2^90 for coordinates below 2^30.
     Int128 sixVolume = 0;
     long double area = 0;
-    std::set<std::int32_t> vertices;
+    // Every triangle indexes the vertex arrays; a flag per entry counts those in use.
+    std::vector<char> used(X.size(), 0);
+    std::int64_t inUse = 0;
     const std::int32_t o = m.triangles.empty() ? 0 : m.triangles[0][0];
     std::int64_t low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
     if (!m.triangles.empty()) {
@@ -47,7 +49,8 @@ Measurements Measure(const Hull& m, std::int64_t objectVoxels, const Spacing& sp
                 low[k] = c[k] < low[k] ? c[k] : low[k];
                 high[k] = c[k] > high[k] ? c[k] : high[k];
             }
-            vertices.insert(p);
+            inUse += used[static_cast<std::size_t>(p)] == 0;
+            used[static_cast<std::size_t>(p)] = 1;
         }
         sixVolume += d[0][0] * (d[1][1] * d[2][2] - d[1][2] * d[2][1]) -
                      d[0][1] * (d[1][0] * d[2][2] - d[1][2] * d[2][0]) +
@@ -76,7 +79,7 @@ Measurements Measure(const Hull& m, std::int64_t objectVoxels, const Spacing& sp
                        ? 1.0
                        : static_cast<double>(static_cast<long double>(sixObject) /
                                              static_cast<long double>(sixVolume));
-    out.hullVertices = static_cast<std::int64_t>(vertices.size());
+    out.hullVertices = inUse;
     out.hullFacets = static_cast<std::int64_t>(m.triangles.size());
     return out;
 }

@@ -8,6 +8,7 @@
 
 #include "common/failure.h"
 #include "hull/chull3.h"
+#include "hull/storage.h"
 #include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
@@ -48,8 +49,10 @@ void KeepSlabCorners(Points& slab) {
     // planes or more is solid; this checks it rather than rely on it.
     if (!IsSolid(slab)) return;
     try {
-        Hull hull = ConvexHull(slab);  // a copy: on a failure every point stays
-        slab = std::move(hull.vertices);
+        Points corners = HullCorners(slab);  // a copy: on a failure every point stays
+        // Fewer than six corners would fail the hull's second pass, so the whole set stays, as
+        // the final hull's first pass can take it.
+        if (corners.size() >= 6) slab = std::move(corners);
     } catch (const std::bad_alloc&) {
     } catch (const Error&) {
         // Every point stays: the hull of the whole set decides, and reports, as it always did.

@@ -1,6 +1,6 @@
 // ConvexHull's contract on crowded lattices: the hull of the two passes, corners only, no face of
-// zero area, every point inside; and the exact check that guards every hull in checking builds
-// must see a broken one.
+// zero area, every point inside, the same corners from the first pass alone; and the exact check
+// that guards every hull in checking builds must see a broken one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,6 +62,13 @@ TEST(ConvexHull, TheTwoPassesCornersOnlyEveryPointInside) {
     for (const PointList& p : CrowdedLattices()) {
         const voxwrap::Hull hull = voxwrap::ConvexHull(Soa(p));
         EXPECT_EQ(hullcheck::CheckConvexHull(Soa(p), hull), "") << "n = " << p.size();
+        // The first pass alone finds the same corners in the same order, and the hull depends
+        // on nothing else: that of the corners is the same mesh.
+        const voxwrap::Points first = HullCorners(Soa(p));
+        EXPECT_EQ(first.x, hull.vertices.x);
+        EXPECT_EQ(first.y, hull.vertices.y);
+        EXPECT_EQ(first.z, hull.vertices.z);
+        EXPECT_EQ(voxwrap::ConvexHull(first).triangles, hull.triangles);
         // The same as the two passes run by hand on the first occurrences, and the second pass
         // sound by CheckHull (whose brute-force hull, for small inputs, confirms the volume and
         // the corners).
