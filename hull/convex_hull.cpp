@@ -78,12 +78,25 @@ std::int32_t KeepDistinctPoints(HullStorage& storage, std::int32_t n) {
     return m;
 }
 
+// True when the points strictly ascend in (z, y, x) order, as the samplers deliver them: then no
+// two coincide, and the search for coincident vertices, a sort of them all, has nothing to find.
+bool AscendingZyx(const Points& p) {
+    for (std::size_t i = 1; i < p.size(); ++i) {
+        const bool after = p.z[i] != p.z[i - 1]   ? p.z[i] > p.z[i - 1]
+                           : p.y[i] != p.y[i - 1] ? p.y[i] > p.y[i - 1]
+                                                  : p.x[i] > p.x[i - 1];
+        if (!after) return false;
+    }
+    return true;
+}
+
 // The first pass over the points, in a storage of their own.
 void FirstPass(Points points, HullStorage& storage) {
+    const bool distinct = AscendingZyx(points);
     std::int32_t n = storage.TakePoints(std::move(points));
     storage.SizeCells();
     FirstHull(n, storage);
-    if (CoincidentVertices(storage, n)) {
+    if (!distinct && CoincidentVertices(storage, n)) {
         // The hull of the distinct points is the same set; on it the corners survive.
         n = KeepDistinctPoints(storage, n);
         storage.Reuse(n);
