@@ -97,12 +97,47 @@ std::int32_t signChange(const ConstCells& C, std::int32_t v, std::int32_t start,
 // Silhouette and bridge
 // ======================================================================================
 
-// Traces the outline into IVFLAG (clockwise successor seen from above) and ISPREV (predecessor).
-// Faces are judged against the lifted point NOFP + 1 at height LIFT over the current vertex, with
-// heights IORDER (0 for every hull vertex).
-std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, const Work& W) {
-    const Ivec IX(P.IX), IY(P.IY), IRANK(P.IRANK);
-    const std::int32_t lift = C.IPAR(slot::NOFP) + 1;
+namespace {
+
+// The outline of a hull's projection on the xy plane, one vertex at a time: Next(v) is the
+// clockwise successor, seen from above, of the outline vertex v. Faces are judged against the
+// lifted point NOFP + 1 at height LIFT over v, with heights IORDER (0 for every hull vertex).
+class Outline {
+  public:
+    Outline(const PointSet& P, const Cells& C, const Work& W) : P_(P), C_(C), W_(W) {}
+
+    std::int32_t Next(std::int32_t IVERT) { return Step(IVERT, true); }
+    // The predecessor: the vertex whose successor is v. It is found around v itself, which
+    // answers as the successor's walk would when the lifted point outranks every point: then no
+    // face's facing depends on where the lifted point stands (see Facing).
+    std::int32_t Prev(std::int32_t IVERT) { return Step(IVERT, false); }
+
+  private:
+    std::int32_t Step(std::int32_t IVERT, bool ahead) {
+        const Ivec IX(P_.IX), IY(P_.IY), IRANK(P_.IRANK);
+        const std::int32_t lift = C_.IPAR(slot::NOFP) + 1;
+        const std::int32_t IESTAR = C_.IVEDGE(IVERT);
+        IX(lift) = IX(IVERT);
+        IY(lift) = IY(IVERT);
+        W_.IORDER(lift) = LIFT;
+        IRANK(lift) = lift;
+        // Counter-clockwise around IVERT seen from outside, the up-facing faces form one fan;
+        // its up-to-down change marks the outline edge on the clockwise side, to the successor,
+        // and its down-to-up change the edge to the predecessor.
+        independent_ = true;
+        const std::int32_t flip = ahead ? 1 : -1;
+        const std::int32_t e = signChange(
+            C_, IVERT, IESTAR, false, [this, flip](std::int32_t F) { return flip * Facing(F); });
+        if (e == 0)
+            HullStop("Error in SHADOW: No silhouette edge.",
+                     "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
+        const std::int32_t before = faceBefore(C_, e, IVERT, false);
+        const std::int32_t after = faceAfter(C_, e, IVERT, false);
+        knownUp_ = independent_ ? (ahead ? before : after) : 0;
+        knownDown_ = independent_ ? (ahead ? after : before) : 0;
+        return otherEnd(C_, e, IVERT);
+    }
+
     // Every hull vertex stands at height 0 and the lifted point at LIFT, so the orientation
     // determinant is LIFT times the signed area of the face's projection, whatever the lifted
     // point's x and y: a face of non-zero projected area faces up or down by that area's sign
@@ -112,43 +147,68 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
     // faces at the outline edge found at one vertex, which the rotation around the edge's other
     // end asks again, keep their known answers (+1 before the edge, -1 after it) unless that
     // rotation needed jorsss.
-    std::int32_t knownUp = 0, knownDown = 0;
-    bool independent = true;
-    auto facing = [&](std::int32_t F) {
-        if (F == knownUp) return 1;
-        if (F == knownDown) return -1;
+    std::int32_t Facing(std::int32_t F) {
+        if (F == knownUp_) return 1;
+        if (F == knownDown_) return -1;
+        const Ivec IX(P_.IX), IY(P_.IY), IRANK(P_.IRANK);
         std::int32_t IV[4];
-        vonf3(F, IV, C);
+        vonf3(F, IV, C_);
         const std::int64_t ax = IX(IV[0]), ay = IY(IV[0]);
         const std::int64_t area =
             (IX(IV[1]) - ax) * (IY(IV[2]) - ay) - (IY(IV[1]) - ay) * (IX(IV[2]) - ax);
         if (area != 0) return area > 0 ? 1 : -1;
+        const std::int32_t lift = C_.IPAR(slot::NOFP) + 1;
         const std::int32_t top = IRANK(lift);
         if (IRANK(IV[0]) < top && IRANK(IV[1]) < top && IRANK(IV[2]) < top)
-            return verticalFacing(IV, P);
-        independent = false;
+            return verticalFacing(IV, P_);
+        independent_ = false;
         IV[3] = lift;
-        return jorsss(IV, P.IX, P.IY, W.IORDER.first, P.IRANK);
-    };
+        return jorsss(IV, P_.IX, P_.IY, W_.IORDER.first, P_.IRANK);
+    }
+
+    const PointSet& P_;
+    const Cells& C_;
+    const Work& W_;
+    std::int32_t knownUp_ = 0, knownDown_ = 0;
+    bool independent_ = true;
+};
+
+// The upper common tangent of the outlines of L (through IVA) and R (through IVB): both outlines
+// end up to the right of the directed line IBA -> IBB. prev(v) is v's predecessor on L's outline,
+// next(v) its successor on R's.
+template <class Prev, class Next>
+void commonTangent(Prev prev, Next next, std::int32_t IVA, std::int32_t IVB, const std::int32_t* IX,
+                   const std::int32_t* IY, const std::int32_t* IRANK, std::int32_t& IBA,
+                   std::int32_t& IBB) {
+    std::int32_t A = IVA, B = IVB;
+    std::int32_t afterB = next(B);  // each successor is asked for once
+    for (;;) {
+        bool moved = false;
+        while (itleft(B, A, prev(A), IX, IY, IRANK) == 0) {
+            A = prev(A);
+            moved = true;
+        }
+        while (itleft(A, B, afterB, IX, IY, IRANK) == 1) {
+            B = afterB;
+            afterB = next(B);
+            moved = true;
+        }
+        if (!moved) break;
+    }
+    IBA = A;
+    IBB = B;
+}
+
+}  // namespace
+
+// Traces the outline into IVFLAG (clockwise successor seen from above) and ISPREV (predecessor).
+std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, const Work& W) {
+    Outline outline(P, C, W);
     const std::int32_t u = ISTART;
     std::int32_t best = u;
     std::int32_t IVERT = u;
     for (;;) {
-        const std::int32_t IESTAR = C.IVEDGE(IVERT);
-        IX(lift) = IX(IVERT);
-        IY(lift) = IY(IVERT);
-        W.IORDER(lift) = LIFT;
-        IRANK(lift) = lift;
-        // Counter-clockwise around IVERT seen from outside, the up-facing faces form one fan;
-        // its up-to-down change marks the outline edge on the clockwise side.
-        independent = true;
-        const std::int32_t e = signChange(C, IVERT, IESTAR, false, facing);
-        if (e == 0)
-            HullStop("Error in SHADOW: No silhouette edge.",
-                     "IVERT,IESTAR =" + Field(IVERT, 10) + Field(IESTAR, 10));
-        knownUp = independent ? faceBefore(C, e, IVERT, false) : 0;
-        knownDown = independent ? faceAfter(C, e, IVERT, false) : 0;
-        const std::int32_t w = otherEnd(C, e, IVERT);
+        const std::int32_t w = outline.Next(IVERT);
         W.IVFLAG(IVERT) = w;
         W.ISPREV(w) = IVERT;
         if (larger(w, best, P.IX, P.IRANK) == 1) best = w;
@@ -157,27 +217,12 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
     }
 }
 
-// The upper common tangent of the outlines of L (through IVA) and R (through IVB): both outlines
-// end up to the right of the directed line IBA -> IBB.
 void comtan(const std::int32_t* ivflag, const std::int32_t* isprev, std::int32_t IVA,
             std::int32_t IVB, const std::int32_t* IX, const std::int32_t* IY,
             const std::int32_t* IRANK, std::int32_t& IBA, std::int32_t& IBB) {
     const Cvec IVFLAG(ivflag), ISPREV(isprev);
-    std::int32_t A = IVA, B = IVB;
-    for (;;) {
-        bool moved = false;
-        while (itleft(B, A, ISPREV(A), IX, IY, IRANK) == 0) {
-            A = ISPREV(A);
-            moved = true;
-        }
-        while (itleft(A, B, IVFLAG(B), IX, IY, IRANK) == 1) {
-            B = IVFLAG(B);
-            moved = true;
-        }
-        if (!moved) break;
-    }
-    IBA = A;
-    IBB = B;
+    commonTangent([&](std::int32_t v) { return ISPREV(v); },
+                  [&](std::int32_t v) { return IVFLAG(v); }, IVA, IVB, IX, IY, IRANK, IBA, IBB);
 }
 
 // ======================================================================================
@@ -188,8 +233,8 @@ namespace {
 
 // The bridge a -> b of the neighbouring hulls through IVA (left) and IVB (right).
 // With heightsZero false, first zeroes the heights of L's and R's vertices.
-void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W,
-            bool heightsZero, std::int32_t& a, std::int32_t& b) {
+void bridge(std::int32_t IVA, std::int32_t IVB, std::int32_t lastL, const PointSet& P,
+            const Cells& C, const Work& W, bool heightsZero, std::int32_t& a, std::int32_t& b) {
     // The silhouette walks read a height of 0 for every vertex of L and R, and nothing else of
     // IORDER. Zeroing just those entries gives the same heights as clearing all n, at the cost
     // of the two rings instead of the whole point set at every merge.
@@ -201,9 +246,23 @@ void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
             v = W.IVNEXT(v);
         } while (v != start);
     }
+    // The tangent search starts at L's outline vertex that comes last in sort order and at IVB,
+    // and steps back along L's outline and forward along R's, mostly a few steps. So the outlines
+    // are traced only as far as it goes, each step as the whole walk would find it. L's start,
+    // without the walk, is its last point in sort order (lastL), which is where the walk ends up:
+    // the point of L extreme in the sort's direction is a corner of L's outline. Without lastL,
+    // or when a face's facing would depend on the lifted point, L's outline is walked whole.
+    Outline outlineL(P, C, W), outlineR(P, C, W);
+    auto next = [&](std::int32_t v) { return outlineR.Next(v); };
+    if (lastL != 0) {
+        commonTangent([&](std::int32_t v) { return outlineL.Prev(v); }, next, lastL, IVB, P.IX,
+                      P.IY, P.IRANK, a, b);
+        return;
+    }
     const std::int32_t aL = shadow(IVA, P, C, W);
-    shadow(IVB, P, C, W);
-    comtan(W.IVFLAG.first, W.ISPREV.first, aL, IVB, P.IX, P.IY, P.IRANK, a, b);
+    const Cvec ISPREV(W.ISPREV.first);
+    commonTangent([&](std::int32_t v) { return ISPREV(v); }, next, aL, IVB, P.IX, P.IY, P.IRANK, a,
+                  b);
 }
 
 }  // namespace
@@ -211,7 +270,7 @@ void bridge(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& 
 // Every point of L comes before every point of R in sort order; the merged ring holds IVA.
 void mergch(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C, const Work& W) {
     std::int32_t a, b;
-    bridge(IVA, IVB, P, C, W, false, a, b);
+    bridge(IVA, IVB, 0, P, C, W, false, a, b);
     gcylin(a, b, P, C, W);
 }
 
@@ -434,10 +493,11 @@ namespace {
 // rings to zero their heights costs a cache miss per vertex at every merge; but only the
 // deletions write IORDER, their vertex lists from IORDER(1) on, so zeroing that nonzero prefix
 // afterwards keeps every height 0 at the cost of the vertices deleted.
-void mergePlain(std::int32_t IVA, std::int32_t IVB, const PointSet& P, const Cells& C,
-                const Work& W) {
+// lastL: L's last point in sort order, or 0 (see bridge).
+void mergePlain(std::int32_t IVA, std::int32_t IVB, std::int32_t lastL, const PointSet& P,
+                const Cells& C, const Work& W) {
     std::int32_t a, b;
-    bridge(IVA, IVB, P, C, W, true, a, b);
+    bridge(IVA, IVB, lastL, P, C, W, true, a, b);
     settleMarks(join(a, b, P, C, W), C, W);
     const std::int32_t n = C.IPAR(slot::NOFP);
     for (std::int32_t k = 1; k <= n && W.IORDER(k) != 0; ++k)
@@ -539,7 +599,7 @@ void sortPoints(std::int32_t n, const PointSet& P, const Work& W) {
 }
 
 // The starting hulls, groups of four first, then of three (n = 4*q4 + 3*k3), each with its first
-// point in IVSUB and every mark mark::PLAIN; returns their number.
+// point in IVSUB, its last in IVFLAG and every mark mark::PLAIN; returns their number.
 std::int32_t startingHulls(std::int32_t n, const PointSet& P, const Cells& C, const Work& W) {
     const std::int32_t k3 = 3 - (n - 1) % 4;
     const std::int32_t q4 = (n - 3 * k3) / 4;
@@ -548,12 +608,14 @@ std::int32_t startingHulls(std::int32_t n, const PointSet& P, const Cells& C, co
         ch4p(s, P, C, W);
         cclear(W.IORDER(s), C, W);
         W.IVSUB(j) = W.IORDER(s);
+        W.IVFLAG(j) = W.IORDER(s + 3);
     }
     for (std::int32_t j = 1; j <= k3; ++j) {
         const std::int32_t s = 4 * q4 + 3 * j - 2;
         ch3p(s, C, W);
         cclear(W.IORDER(s), C, W);
         W.IVSUB(q4 + j) = W.IORDER(s);
+        W.IVFLAG(q4 + j) = W.IORDER(s + 2);
     }
     return q4 + k3;
 }
@@ -597,14 +659,22 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     std::int32_t c = startingHulls(n, P, C, W);
     for (std::int32_t k = 1; k <= n; ++k)  // the heights of the silhouette walks
         W.IORDER(k) = 0;
+    // The lifted point of the outline walks has rank n + 1: when it outranks every point, the
+    // outlines need not be walked whole (bridge).
+    bool outranked = true;
+    for (std::int32_t k = 1; k <= n && outranked; ++k)
+        outranked = P.IRANK[k - 1] < n + 1;
     while (c > 1) {
         for (std::int32_t i = 1; i <= c / 2; ++i) {
             const std::int32_t left = W.IVSUB(2 * i - 1), right = W.IVSUB(2 * i);
-            mergePlain(left, right, P, C, W);
+            const std::int32_t last = W.IVFLAG(2 * i);
+            mergePlain(left, right, outranked ? W.IVFLAG(2 * i - 1) : 0, P, C, W);
             W.IVSUB(i) = left;
+            W.IVFLAG(i) = last;
         }
         if (c % 2 == 1) {
             W.IVSUB((c + 1) / 2) = W.IVSUB(c);
+            W.IVFLAG((c + 1) / 2) = W.IVFLAG(c);
             c = (c + 1) / 2;
         } else {
             c = c / 2;
