@@ -24,6 +24,15 @@ bool LittleEndianHost() {
 
 void PutFloat(std::FILE* stream, float value) { Put(stream, &value, sizeof value); }
 
+// Stores a field of `length` bytes little-endian at `at`, whatever the host is; returns the end.
+unsigned char* Store(unsigned char* at, const void* data, std::size_t length) {
+    static const bool little = LittleEndianHost();
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < length; ++i)
+        at[i] = bytes[little ? i : length - 1 - i];
+    return at + length;
+}
+
 // The single-precision coordinates every format writes: the integer itself without spacing, so
 // that the default binary STL keeps its bytes, otherwise the scaled value rounded once.
 struct Coordinates {
@@ -93,19 +102,24 @@ void PutStlHeader(std::FILE* stream, const std::string& unit, std::uint32_t coun
 // The binary STL's 50-byte records of the mesh's triangles.
 void PutStlFacets(std::FILE* stream, const Mesh& mesh, const Spacing& spacing) {
     const Coordinates at{mesh, spacing};
+    // Each record is assembled and written whole: a write per field would cost a call into the C
+    // library, and its lock, thirteen times per triangle.
+    unsigned char record[50];
     for (const auto& t : mesh.triangles) {
         const std::array<std::int64_t, 3> n = Normal(mesh, t);
+        unsigned char* end = record;
         for (const float c : at.ScaledNormal(n))
-            PutFloat(stream, c);
+            end = Store(end, &c, sizeof c);
         for (const std::int32_t p : t) {
             for (const float c : at.Point(p))
-                PutFloat(stream, c);
+                end = Store(end, &c, sizeof c);
         }
         // Bit 15 always; five bits per axis along which the normal has a component.
         const std::uint16_t attribute =
             static_cast<std::uint16_t>(0x8000 | (n[0] != 0 ? 0x7C00 : 0) |
                                        (n[1] != 0 ? 0x03E0 : 0) | (n[2] != 0 ? 0x001F : 0));
-        Put(stream, &attribute, 2);
+        Store(end, &attribute, 2);
+        PutN(stream, record, sizeof record);
     }
 }
 
