@@ -163,24 +163,12 @@ std::int32_t itleft(std::int32_t I, std::int32_t J, std::int32_t K, const std::i
 // Four-point orientation test
 // =================================================================================================
 
-// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
-// perturbation: +1 or -1, never 0, negated by any exchange of two points.
-//
-// Whenever the determinant is not 0, the perturbed determinant has its sign, so that sign is
-// settled first, on the given order; only a 0 needs the rank order and the perturbation. Every
-// coordinate difference must lie below 2^29 in magnitude, as it does for the points of the hull.
-std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
-                    const std::int32_t* iz, const std::int32_t* irank) {
-    const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
-    const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
-    const std::int64_t x[4] = {X(p[0]), X(p[1]), X(p[2]), X(p[3])};
-    const std::int64_t y[4] = {Y(p[0]), Y(p[1]), Y(p[2]), Y(p[3])};
-    const std::int64_t z[4] = {Z(p[0]), Z(p[1]), Z(p[2]), Z(p[3])};
+namespace {
 
-    const std::int32_t r = SignDet3(x[1] - x[0], y[1] - y[0], z[1] - z[0], x[2] - x[0], y[2] - y[0],
-                                    z[2] - z[0], x[3] - x[0], y[3] - y[0], z[3] - z[0]);
-    if (r != 0) return r;
-
+// The sign under the perturbation of four points whose determinant is 0 (see jorsss).
+__attribute__((noinline)) std::int32_t PerturbedSign(const std::int32_t p[4], const Cvec& X,
+                                                     const Cvec& Y, const Cvec& Z,
+                                                     const Cvec& RANK) {
     // Lowest rank first, sigma the parity of the permutation: what sortbn's exchanges give. Each
     // key carries its position below the rank, so equal ranks keep their given order as in that
     // stable sort, and a five-exchange network sorts the keys branch-free; the parity of a
@@ -205,10 +193,10 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
     // The coordinates in rank order, by column.
     std::int64_t c[3][4];
     for (int k = 0; k < 4; ++k) {
-        const int at = static_cast<int>(key[k] & 3);
-        c[0][k] = x[at];
-        c[1][k] = y[at];
-        c[2][k] = z[at];
+        const std::int32_t at = p[key[k] & 3];
+        c[0][k] = X(at);
+        c[1][k] = Y(at);
+        c[2][k] = Z(at);
     }
     auto minor = [&c](int a, int b, int d, int u, int v) {
         return SignMinor(c[u][b] - c[u][a], c[u][d] - c[u][a], c[v][b] - c[v][a],
@@ -216,6 +204,27 @@ std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::i
     };
     auto order = [&c](int a, int b, int u) { return SignOfValue(c[u][b] - c[u][a]); };
     return sigma * perturbation::Cascade(minor, order);
+}
+
+}  // namespace
+
+// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
+// perturbation: +1 or -1, never 0, negated by any exchange of two points.
+//
+// Whenever the determinant is not 0, the perturbed determinant has its sign, so that sign is
+// settled first, on the given order; only a 0 needs the rank order and the perturbation, which
+// lies out of line: most calls never reach it. Every coordinate difference must lie below 2^29 in
+// magnitude, as it does for the points of the hull.
+std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
+                    const std::int32_t* iz, const std::int32_t* irank) {
+    const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
+    const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
+    const std::int64_t x0 = X(p[0]), y0 = Y(p[0]), z0 = Z(p[0]);
+    const std::int32_t r =
+        SignDet3(X(p[1]) - x0, Y(p[1]) - y0, Z(p[1]) - z0, X(p[2]) - x0, Y(p[2]) - y0, Z(p[2]) - z0,
+                 X(p[3]) - x0, Y(p[3]) - y0, Z(p[3]) - z0);
+    if (r != 0) return r;
+    return PerturbedSign(p, X, Y, Z, RANK);
 }
 
 }  // namespace voxwrap
