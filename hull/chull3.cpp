@@ -26,10 +26,9 @@ constexpr std::int32_t LIFT = 100;  // height of the silhouette's lifted point
 inline std::int32_t faceSign(const ConstCells& C, std::int32_t F, std::int32_t p,
                              const std::int32_t* X, const std::int32_t* Y, const std::int32_t* Z,
                              const std::int32_t* RANK) {
-    std::int32_t IV[4];
+    std::int32_t IV[3];
     vonf3(F, IV, C);
-    IV[3] = p;
-    return jorsss(IV, X, Y, Z, RANK);
+    return jorsssAt(IV[0], IV[1], IV[2], p, X, Y, Z, RANK);
 }
 
 // The silhouette's facing of a vertical face F (vertices V[0..2] at height 0, projected area 0)
@@ -151,7 +150,7 @@ class Outline {
         if (F == knownUp_) return 1;
         if (F == knownDown_) return -1;
         const Ivec IX(P_.IX), IY(P_.IY), IRANK(P_.IRANK);
-        std::int32_t IV[4];
+        std::int32_t IV[3];
         vonf3(F, IV, C_);
         const std::int64_t ax = IX(IV[0]), ay = IY(IV[0]);
         const std::int64_t area =
@@ -162,8 +161,7 @@ class Outline {
         if (IRANK(IV[0]) < top && IRANK(IV[1]) < top && IRANK(IV[2]) < top)
             return verticalFacing(IV, P_);
         independent_ = false;
-        IV[3] = lift;
-        return jorsss(IV, P_.IX, P_.IY, W_.IORDER.first, P_.IRANK);
+        return jorsssAt(IV[0], IV[1], IV[2], lift, P_.IX, P_.IY, W_.IORDER.first, P_.IRANK);
     }
 
     const PointSet& P_;
@@ -357,8 +355,7 @@ void wrapCylinder(std::int32_t E0, const PointSet& P, const Cells& C, const Work
         const std::int32_t wL = otherEnd(C, eL, IVNOW), wR = otherEnd(C, eR, JVNOW);
 
         // wL inside the triangle (JVNOW, IVNOW, wR): that triangle is on the merged hull.
-        const std::int32_t IV[4] = {JVNOW, IVNOW, wR, wL};
-        const bool onR = jorsss(IV, P.IX, P.IY, P.IZ, P.IRANK) == -1;
+        const bool onR = jorsssAt(JVNOW, IVNOW, wR, wL, P.IX, P.IY, P.IZ, P.IRANK) == -1;
         if (onR) {
             W.IEFLAG(eR) = mark::HORIZON;
             JVNOW = wR;

@@ -146,8 +146,13 @@ std::int32_t itleft(std::int32_t I, std::int32_t J, std::int32_t K, const std::i
                     const std::int32_t* V, const std::int32_t* KEY);
 
 // ---- perturbed four-point orientation ----
+// jorsss on IV(1..4); jorsssAt on the four point numbers themselves, which the hot callers hold
+// in registers (an array of them, stored one by one and read back at once, waits on the stores).
 std::int32_t jorsss(const std::int32_t* IV, const std::int32_t* IX, const std::int32_t* IY,
                     const std::int32_t* IZ, const std::int32_t* IRANK);
+std::int32_t jorsssAt(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
+                      const std::int32_t* IX, const std::int32_t* IY, const std::int32_t* IZ,
+                      const std::int32_t* IRANK);
 
 // ---- free lists (the routines that walk or build the structure take the bundles of cells.h) ----
 std::int32_t knewe(std::int32_t* IPAR, std::int32_t* IEVS);

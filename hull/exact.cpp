@@ -208,23 +208,29 @@ __attribute__((noinline)) std::int32_t PerturbedSign(const std::int32_t p[4], co
 
 }  // namespace
 
-// The sign of the orientation determinant of (IV(1), IV(2), IV(3), IV(4)) under the rank
-// perturbation: +1 or -1, never 0, negated by any exchange of two points.
+// The sign of the orientation determinant of (a, b, c, d) under the rank perturbation: +1 or -1,
+// never 0, negated by any exchange of two points.
 //
 // Whenever the determinant is not 0, the perturbed determinant has its sign, so that sign is
 // settled first, on the given order; only a 0 needs the rank order and the perturbation, which
 // lies out of line: most calls never reach it. Every coordinate difference must lie below 2^29 in
 // magnitude, as it does for the points of the hull.
+std::int32_t jorsssAt(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d,
+                      const std::int32_t* ix, const std::int32_t* iy, const std::int32_t* iz,
+                      const std::int32_t* irank) {
+    const Cvec X(ix), Y(iy), Z(iz), RANK(irank);
+    const std::int64_t x0 = X(a), y0 = Y(a), z0 = Z(a);
+    const std::int32_t r = SignDet3(X(b) - x0, Y(b) - y0, Z(b) - z0, X(c) - x0, Y(c) - y0,
+                                    Z(c) - z0, X(d) - x0, Y(d) - y0, Z(d) - z0);
+    if (r != 0) return r;
+    const std::int32_t p[4] = {a, b, c, d};
+    return PerturbedSign(p, X, Y, Z, RANK);
+}
+
 std::int32_t jorsss(const std::int32_t* iv, const std::int32_t* ix, const std::int32_t* iy,
                     const std::int32_t* iz, const std::int32_t* irank) {
-    const Cvec IV(iv), X(ix), Y(iy), Z(iz), RANK(irank);
-    const std::int32_t p[4] = {IV(1), IV(2), IV(3), IV(4)};
-    const std::int64_t x0 = X(p[0]), y0 = Y(p[0]), z0 = Z(p[0]);
-    const std::int32_t r =
-        SignDet3(X(p[1]) - x0, Y(p[1]) - y0, Z(p[1]) - z0, X(p[2]) - x0, Y(p[2]) - y0, Z(p[2]) - z0,
-                 X(p[3]) - x0, Y(p[3]) - y0, Z(p[3]) - z0);
-    if (r != 0) return r;
-    return PerturbedSign(p, X, Y, Z, RANK);
+    const Cvec IV(iv);
+    return jorsssAt(IV(1), IV(2), IV(3), IV(4), ix, iy, iz, irank);
 }
 
 }  // namespace voxwrap
