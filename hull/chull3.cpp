@@ -215,14 +215,6 @@ std::int32_t shadow(std::int32_t ISTART, const PointSet& P, const Cells& C, cons
     }
 }
 
-void comtan(const std::int32_t* ivflag, const std::int32_t* isprev, std::int32_t IVA,
-            std::int32_t IVB, const std::int32_t* IX, const std::int32_t* IY,
-            const std::int32_t* IRANK, std::int32_t& IBA, std::int32_t& IBB) {
-    const Cvec IVFLAG(ivflag), ISPREV(isprev);
-    commonTangent([&](std::int32_t v) { return ISPREV(v); },
-                  [&](std::int32_t v) { return IVFLAG(v); }, IVA, IVB, IX, IY, IRANK, IBA, IBB);
-}
-
 // ======================================================================================
 // Merging two hulls
 // ======================================================================================

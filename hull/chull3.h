@@ -52,8 +52,9 @@
 //   IORDER  the sort order (position -> point) while the starting hulls are built; during a
 //           merge the heights of the silhouette walk (0 for every vertex of L and R), then the
 //           vertex list of the region deletion
-//   IVFLAG  during a merge the silhouette successor of a vertex (ISPREV its predecessor); after
-//           chull3 1 for a vertex of the hull, else 0
+//   IVFLAG  during chull3's merges the last point in sort order of each partial hull, indexed as
+//           IVSUB; during a merge of mergch the silhouette successor of a vertex (ISPREV its
+//           predecessor); after chull3 1 for a vertex of the hull, else 0
 //   IVSUB   the representative (first point in sort order) of each partial hull; free once
 //           chull3 returns (the second pass keeps its extreme-point marks there)
 //   IEFLAG, IFFLAG  the marks above; IESTK, IFSTK  the stacks of a region deletion
@@ -167,8 +168,5 @@ void kinit(std::int32_t* IPAR, std::int32_t* IFEDGE, std::int32_t* IEVS);
 void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W);
 void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
             std::int32_t* IORDER);
-void comtan(const std::int32_t* IVFLAG, const std::int32_t* ISPREV, std::int32_t IVA,
-            std::int32_t IVB, const std::int32_t* IX, const std::int32_t* IY,
-            const std::int32_t* IRANK, std::int32_t& IBA, std::int32_t& IBB);
 
 }  // namespace voxwrap
