@@ -678,17 +678,10 @@ void ObjectSampler::Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t
         Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
-        if constexpr (!std::is_same_v<T, std::uint16_t>)
-            s.row.resize(static_cast<std::size_t>(s.W));
         sampling::RunScan scan(s.W, s.H, s.test, s.labels);
         for (std::int32_t y = 0; y < h; ++y) {
             const T* row = samples + y * rowStride;
-            const std::uint16_t* words = s.row.data();
-            if constexpr (std::is_same_v<T, std::uint16_t>) {
-                words = row;  // already the words the test reads
-            } else {
-                WordsOfRow(s.selection, row, w, s.row.data());
-            }
+            const std::uint16_t* words = RowWords(s.selection, row, w, s.row);
             // Labels are integers (a float sampler refuses them): uint32_t reads an int32_t.
             if constexpr (sizeof(T) == 4 && std::is_integral_v<T>) {
                 if (s.labels) {

@@ -270,17 +270,10 @@ void SliceSampler::Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t 
         Fail(Error::Kind::Argument, "sampler: samples of another kind.");
     s.CheckSlice(w, h);
     try {
-        if constexpr (!std::is_same_v<T, std::uint16_t>)
-            s.row.resize(static_cast<std::size_t>(s.W));
         sampling::SliceReduction reduction(s.W, s.H, s.test, s.count);
         for (std::int32_t y = 0; y < h; ++y) {
             const T* row = samples + y * rowStride;
-            const std::uint16_t* words = s.row.data();
-            if constexpr (std::is_same_v<T, std::uint16_t>) {
-                words = row;  // already the words the test reads
-            } else {
-                WordsOfRow(s.selection, row, w, s.row.data());
-            }
+            const std::uint16_t* words = RowWords(s.selection, row, w, s.row);
             reduction.Row(y, words, w);
         }
         sampling::RowExtents extents = reduction.Finish();

@@ -79,17 +79,26 @@ class SampleSelection {
     std::uint64_t flip_ = 0, sign_ = 0;  // key = bits ^ ((negative ? flip_ : 0) | sign_)
 };
 
-// A row of w samples of type T as the 16-bit words the row tests read: the stored bits of 8- and
-// 16-bit integers, the codes of wider kinds, classified where they lie. T must feed the
-// selection's kind.
+// A row of w samples of type T as the 16-bit words the row tests read: a uint16 row is those words
+// already; other 8- and 16-bit integers give their stored bits, wider kinds the codes they are
+// classified into where they lie, written to scratch (grown to w). T must feed the selection's
+// kind.
 template <class T>
-void WordsOfRow(const SampleSelection& selection, const T* in, std::int32_t w,
-                std::uint16_t* words) {
-    if constexpr (sizeof(T) <= 2) {
-        for (std::int32_t x = 0; x < w; ++x)
-            words[x] = static_cast<std::uint16_t>(static_cast<std::make_unsigned_t<T>>(in[x]));
+const std::uint16_t* RowWords(const SampleSelection& selection, const T* in, std::int32_t w,
+                              std::vector<std::uint16_t>& scratch) {
+    if constexpr (std::is_same_v<T, std::uint16_t>) {
+        return in;
     } else {
-        selection.Classify(in, w, words);
+        if (scratch.size() < static_cast<std::size_t>(w))
+            scratch.resize(static_cast<std::size_t>(w));
+        std::uint16_t* words = scratch.data();
+        if constexpr (sizeof(T) <= 2) {
+            for (std::int32_t x = 0; x < w; ++x)
+                words[x] = static_cast<std::uint16_t>(static_cast<std::make_unsigned_t<T>>(in[x]));
+        } else {
+            selection.Classify(in, w, words);
+        }
+        return words;
     }
 }
 
