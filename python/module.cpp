@@ -807,24 +807,12 @@ std::shared_ptr<Result> PartsHull(const Parts& p, const std::array<std::int64_t,
 }
 
 // The labels' hulls and rows exactly as the command line's --objects run makes them: a block
-// part carries what a sampled object does.
+// part is a sampled object.
 py::dict PartsObjects(const Parts& p, const std::array<std::int64_t, 3>& shape,
                       const SpacingXyz& spacingXyz, std::int64_t minVoxels, std::int64_t largest,
                       bool table) {
     const Frame frame = CheckWhole(shape, spacingXyz);
-    std::vector<voxwrap::SampledObject> objects(p.parts.size());
-    for (std::size_t k = 0; k < p.parts.size(); ++k) {
-        const voxwrap::BlockPart& b = p.parts[k];
-        voxwrap::SampledObject& o = objects[k];
-        o.id = b.id;
-        o.points = b.points;
-        o.voxels = b.voxels;
-        for (int i = 0; i < 3; ++i) {
-            o.sum[i] = b.sum[i];
-            o.min[i] = b.min[i];
-            o.max[i] = b.max[i];
-        }
-    }
+    std::vector<voxwrap::SampledObject> objects = p.parts;
     Warnings none;
     Objects out;
     WithoutGil(none, [&] { out = HullsOf(std::move(objects), minVoxels, largest, 1, frame); });

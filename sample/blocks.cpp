@@ -142,20 +142,16 @@ std::vector<BlockPart> BlockSampler::Finish() {
             parts.push_back(std::move(part));
             return parts;
         }
-        for (SampledObject& object : s.labels->Finish()) {
-            BlockPart part;
-            part.id = object.id;
-            part.points = std::move(object.points);
-            part.voxels = object.voxels;
+        parts = s.labels->Finish();
+        for (BlockPart& part : parts) {
             Shift(part.points, o[0], o[1], o[2]);
             KeepCorners(part.points);
             for (int i = 0; i < 3; ++i) {
                 // Every voxel's index moves by the offset: the sum by voxels times it.
-                part.sum[i] = object.sum[i] + static_cast<Int128>(object.voxels) * o[i];
-                part.min[i] = object.min[i] + o[i];
-                part.max[i] = object.max[i] + o[i];
+                part.sum[i] += static_cast<Int128>(part.voxels) * o[i];
+                part.min[i] += o[i];
+                part.max[i] += o[i];
             }
-            parts.push_back(std::move(part));
         }
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, kBlockMemory);

@@ -439,18 +439,12 @@ void WriteMesh(std::ostream& out, const Hull& hull, MeshFormat format, const Spa
 // and the six times volume of the hull of the whole (the triangles of coplanar faces may be split
 // otherwise, as they follow the order of the points).
 
-// What a block, or a union of blocks, leaves of one object.
-struct BlockPart {
-    std::int64_t id = 0;  // the label value; 0 for the one object of a volume without labels
-    // In the whole's coordinates, sorted by (z, y, x), each once: the corners of the hull of the
-    // object's voxel cubes, or, when they hold no solid, every point that can be one.
-    Points points;
-    std::int64_t voxels = 0;
-    // Labels only (zero otherwise): sums of the voxels' indices along x, y and z, and the
-    // smallest and largest index along each, in the whole's indices.
-    Int128 sum[3] = {0, 0, 0};
-    std::int32_t min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
-};
+// What a block, or a union of blocks, leaves of one object: a SampledObject whose id is the label
+// value (0 for the one object of a volume without labels), whose indices are the whole's, and
+// whose points are sorted by (z, y, x), each once: the corners of the hull of the object's voxel
+// cubes, or, when they hold no solid, every point that can be one. Without labels the sums and
+// the index box are zero.
+using BlockPart = SampledObject;
 
 // Reduces one block of w x h x n samples whose first sample is the whole's (x0, y0, z0). Without
 // labels the selected samples are one object; with labels every selected value is one. The block
