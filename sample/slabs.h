@@ -11,6 +11,13 @@ namespace sampling {
 // a hull that cannot be had (memory) are all kept. Coordinates must lie within the hull's limit.
 void KeepSlabCorners(Points& slab);
 
+// Drops, keeping the order of the rest, the points that lie in the hull of other points by a
+// test of their own plane and of the planes around it: a point inside or on its plane's polygon,
+// or inside the section at its plane of the hull of two other planes' polygons. The hull's
+// corners all stay. Points must come plane by plane, z ascending, without repeats (otherwise
+// every point stays); cheap next to the hull, and exact.
+void DropEnclosedPoints(Points& points);
+
 // True when some four of the points are not coplanar.
 bool IsSolid(const Points& p);
 
