@@ -31,9 +31,10 @@ constexpr const char* kSamplingMemory = "no allocatable memory for sampling poin
 // An object's open slab is closed, and handed to a worker for reduction, once it holds this many
 // points: the one-object sampling's rule. The result does not depend on the choice.
 constexpr std::size_t kSlabPoints = 8192;
-// A slab closed at an object's end with fewer points is kept as it is: its hull would cost about
-// what the object's own hull costs later and keep most of them (on ellipsoids of 40 voxels
-// across, 720 points keep 508), while the points take at most 12 KB.
+// A slab closed at an object's end with fewer points gets no hull of its own, only the test of
+// planes (DropEnclosedPoints): its hull would cost about what the object's own hull costs later
+// and keep most of them (on ellipsoids of 40 voxels across, 720 points keep 508), while the
+// points take at most 12 KB.
 constexpr std::size_t kSmallSlab = 1024;
 
 // The first column in [from, to) whose sample differs from value; to when there is none.
@@ -482,15 +483,20 @@ class ObjectLoop {
         t.slabs.push_back(std::make_unique<Points>(std::move(t.open)));
         t.open = Points();
         Points* slab = t.slabs.back().get();
-        const bool sort = t.unsorted, reduce = reduce_ && slab->size() >= kSmallSlab;
+        const bool sort = t.unsorted, filter = reduce_,
+                   reduce = reduce_ && slab->size() >= kSmallSlab;
         t.unsorted = false;
-        pipeline_.Submit([slab, sort, reduce] {
+        pipeline_.Submit([slab, sort, filter, reduce] {
             try {
                 if (sort) SortUnique(*slab);
             } catch (const std::bad_alloc&) {
                 return;  // left as it is: the object's points are put in order at the end
             }
-            if (!reduce) return;
+            if (!reduce) {
+                // Too small for its own hull, but not for the cheap test of planes.
+                if (filter && IsSolid(*slab)) DropEnclosedPoints(*slab);
+                return;
+            }
             KeepSlabCorners(*slab);
             // The corners stay until the end, not the capacity of every point of the slab.
             try {
