@@ -46,134 +46,147 @@ bool IsSolid(const Points& p) {
 
 namespace {
 
-// How many planes on either side of a plane the enclosure test pairs up: more pairs find more
-// enclosed points, each pair at the cost of one polygon sum.
-constexpr std::size_t kPlanesAround = 3;
+// How many planes on either side of a plane the enclosure test pairs up. More pairs find more
+// enclosed points, but each costs a polygon sum and a search per surviving corner: on CT
+// phantoms and label stacks, one plane on either side ran fastest overall (two and three drop
+// a fifth and a third more of the points, and cost more in the tests than that saves).
+constexpr std::size_t kPlanesAround = 1;
 
 struct Vec {
     std::int64_t x, y;
 };
 
-// Scaled coordinates take up to 58 bits, so the products need 128.
-Int128 Cross(const Vec& o, const Vec& a, const Vec& b) {
-    return Int128{a.x - o.x} * (b.y - o.y) - Int128{a.y - o.y} * (b.x - o.x);
+// The cross product of b - o and c - o, in Wide: 64 bits when every scaled coordinate stays
+// below 2^29 in magnitude (the usual case), else 128 (coordinates up to 2^28 scaled by plane
+// distances up to 2^29).
+template <class Wide>
+Wide Cross(const Vec& o, const Vec& b, const Vec& c) {
+    return Wide{b.x - o.x} * (c.y - o.y) - Wide{b.y - o.y} * (c.x - o.x);
 }
 
 // Edge directions by angle in [0, 2 pi), counted from the direction of increasing x.
+template <class Wide>
 bool Before(const Vec& a, const Vec& b) {
-    auto half = [](const Vec& e) { return e.y < 0 || (e.y == 0 && e.x < 0); };
-    if (half(a) != half(b)) return !half(a);
-    return Int128{a.x} * b.y - Int128{a.y} * b.x > 0;
+    const bool ha = a.y < 0 || (a.y == 0 && a.x < 0), hb = b.y < 0 || (b.y == 0 && b.x < 0);
+    if (ha != hb) return hb;
+    return Wide{a.x} * b.y - Wide{a.y} * b.x > 0;
 }
 
-// One plane's points and their convex polygon: its corners counter-clockwise, each the number of
-// a point, starting from the lowest corner (least y, then least x), so that its edges turn by
-// increasing angle. Points inside the polygon or on its edges are no corners of it.
-struct Plane {
-    std::int64_t z;
-    std::size_t begin, end;        // the plane's points
-    std::vector<std::size_t> ring;  // its polygon's corners
-    bool HasArea() const { return ring.size() >= 3; }
+// Every plane's convex polygon: its corners counter-clockwise, starting from the lowest (least
+// y, then least x), so that its edges turn by increasing angle. Points inside a polygon or on
+// its edges are no corners of it.
+struct Polygons {
+    std::vector<std::int64_t> z;
+    std::vector<std::size_t> start;  // plane g's corners: ring[start[g] .. start[g + 1])
+    std::vector<std::size_t> ring;   // the point each corner is
+    std::size_t Size(std::size_t g) const { return start[g + 1] - start[g]; }
+    bool HasArea(std::size_t g) const { return Size(g) >= 3; }
 };
 
-// Andrew's monotone chain over the points ascending in (x, y). False when two points coincide.
-bool TracePolygon(const Points& p, Plane& plane, std::vector<std::size_t>& order) {
+// Andrew's monotone chain over the plane's points in [begin, end) ascending in (x, y), appended
+// to the rings. False when two points coincide.
+template <class Wide>
+bool TracePolygon(const Points& p, std::size_t begin, std::size_t end, Polygons& out,
+                  std::vector<std::size_t>& order) {
     auto at = [&p](std::size_t i) { return Vec{p.x[i], p.y[i]}; };
-    order.clear();
-    for (std::size_t i = plane.begin; i < plane.end; ++i)
-        order.push_back(i);
     auto less = [&p](std::size_t a, std::size_t b) {
         return p.x[a] != p.x[b] ? p.x[a] < p.x[b] : p.y[a] < p.y[b];
     };
+    order.clear();
+    for (std::size_t i = begin; i < end; ++i)
+        order.push_back(i);
     if (!std::is_sorted(order.begin(), order.end(), less))
         std::sort(order.begin(), order.end(), less);
     for (std::size_t k = 1; k < order.size(); ++k) {
         if (!less(order[k - 1], order[k])) return false;
     }
-    std::vector<std::size_t>& h = plane.ring;
-    h.assign(2 * order.size() + 1, 0);
-    std::size_t k = 0;
+    std::vector<std::size_t>& h = out.ring;
+    const std::size_t base = h.size();
+    h.resize(base + 2 * order.size() + 1);
+    std::size_t k = base;
     auto add = [&](std::size_t i, std::size_t floor) {
-        while (k >= floor && Cross(at(h[k - 2]), at(h[k - 1]), at(i)) <= 0)
+        while (k >= floor && Cross<Wide>(at(h[k - 2]), at(h[k - 1]), at(i)) <= 0)
             --k;
         h[k++] = i;
     };
     for (const std::size_t i : order)
-        add(i, 2);
+        add(i, base + 2);
     const std::size_t lower = k + 1;
     for (std::size_t j = order.size() - 1; j-- > 0;)
         add(order[j], lower);
-    h.resize(order.size() == 1 ? 1 : k - 1);
-    if (h.size() >= 3) {
-        auto lowest = std::min_element(h.begin(), h.end(), [&](std::size_t a, std::size_t b) {
-            return p.y[a] != p.y[b] ? p.y[a] < p.y[b] : p.x[a] < p.x[b];
-        });
-        std::rotate(h.begin(), lowest, h.end());
+    h.resize(order.size() == 1 ? base + 1 : k - 1);
+    if (h.size() - base >= 3) {
+        auto lowest =
+            std::min_element(h.begin() + base, h.end(), [&](std::size_t a, std::size_t b) {
+                return p.y[a] != p.y[b] ? p.y[a] < p.y[b] : p.x[a] < p.x[b];
+            });
+        std::rotate(h.begin() + base, lowest, h.end());
     }
+    out.z.push_back(p.z[begin]);
+    out.start.push_back(h.size());
     return true;
 }
 
-// The polygon sum sa * A + sb * B (A and B with area), counter-clockwise from its lowest corner:
-// the edges of both merged by angle.
-void PolygonSum(const Points& p, const Plane& A, std::int64_t sa, const Plane& B,
-                std::int64_t sb, std::vector<Vec>& out) {
-    const std::size_t n = A.ring.size(), m = B.ring.size();
-    auto a = [&](std::size_t i) {
-        const std::size_t k = A.ring[i % n];
-        return Vec{p.x[k] * sa, p.y[k] * sa};
+// The polygon sum sa * A + sb * B of planes a and b (both with area), counter-clockwise from its
+// lowest corner: the edges of both merged by angle.
+template <class Wide>
+void PolygonSum(const Points& p, const Polygons& P, std::size_t a, std::int64_t sa, std::size_t b,
+                std::int64_t sb, std::vector<Vec>& A, std::vector<Vec>& B, std::vector<Vec>& out) {
+    auto scaled = [&](std::size_t g, std::int64_t s, std::vector<Vec>& v) {
+        v.clear();
+        for (std::size_t k = P.start[g]; k < P.start[g + 1]; ++k)
+            v.push_back(Vec{p.x[P.ring[k]] * s, p.y[P.ring[k]] * s});
+        v.push_back(v.front());
     };
-    auto b = [&](std::size_t j) {
-        const std::size_t k = B.ring[j % m];
-        return Vec{p.x[k] * sb, p.y[k] * sb};
-    };
-    auto edge = [](const Vec& from, const Vec& to) { return Vec{to.x - from.x, to.y - from.y}; };
+    scaled(a, sa, A);
+    scaled(b, sb, B);
+    const std::size_t n = A.size() - 1, m = B.size() - 1;
     out.clear();
     std::size_t i = 0, j = 0;
     while (i < n || j < m) {
-        out.push_back(Vec{a(i).x + b(j).x, a(i).y + b(j).y});
-        const Vec ea = edge(a(i), a(i + 1)), eb = edge(b(j), b(j + 1));
-        if (j == m || (i < n && Before(ea, eb))) {
-            ++i;
-        } else if (i == n || Before(eb, ea)) {
-            ++j;
-        } else {
-            ++i;
-            ++j;
+        // A[n] is A[0] again, B[m] is B[0].
+        out.push_back(Vec{A[i].x + B[j].x, A[i].y + B[j].y});
+        bool stepA = i < n, stepB = j < m;
+        if (stepA && stepB) {
+            const Vec ea{A[i + 1].x - A[i].x, A[i + 1].y - A[i].y};
+            const Vec eb{B[j + 1].x - B[j].x, B[j + 1].y - B[j].y};
+            stepA = !Before<Wide>(eb, ea);
+            stepB = !Before<Wide>(ea, eb);
         }
+        i += stepA;
+        j += stepB;
     }
 }
 
 // q inside the convex polygon M (counter-clockwise, no three corners on a line) or on its
 // boundary: a search of the fan of triangles from M[0].
+template <class Wide>
 bool Encloses(const std::vector<Vec>& M, const Vec& q) {
     const std::size_t m = M.size();
-    if (Cross(M[0], M[1], q) < 0 || Cross(M[0], M[m - 1], q) > 0) return false;
+    if (Cross<Wide>(M[0], M[1], q) < 0 || Cross<Wide>(M[0], M[m - 1], q) > 0) return false;
     std::size_t lo = 1, hi = m - 1;
     while (hi - lo > 1) {
         const std::size_t mid = (lo + hi) / 2;
-        if (Cross(M[0], M[mid], q) >= 0)
+        if (Cross<Wide>(M[0], M[mid], q) >= 0)
             lo = mid;
         else
             hi = mid;
     }
-    return Cross(M[lo], M[lo + 1], q) >= 0;
+    return Cross<Wide>(M[lo], M[lo + 1], q) >= 0;
 }
 
-}  // namespace
-
-void DropEnclosedPoints(Points& points) {
+// DropEnclosedPoints on points ascending in z, in Wide arithmetic.
+template <class Wide>
+void DropEnclosed(Points& points) {
     const std::size_t n = points.size();
-    for (std::size_t i = 1; i < n; ++i) {
-        if (points.z[i] < points.z[i - 1]) return;
-    }
-    std::vector<Plane> planes;
+    Polygons planes;
+    planes.start.push_back(0);
     std::vector<std::size_t> order;
     for (std::size_t begin = 0; begin < n;) {
         std::size_t end = begin + 1;
         while (end < n && points.z[end] == points.z[begin])
             ++end;
-        planes.push_back(Plane{points.z[begin], begin, end, {}});
-        if (!TracePolygon(points, planes.back(), order)) return;  // repeats: left as they are
+        if (!TracePolygon<Wide>(points, begin, end, planes, order)) return;  // repeats: as they are
         begin = end;
     }
     // A point of plane z in the hull of planes z1 < z < z2 lies in that hull's section at z,
@@ -181,23 +194,26 @@ void DropEnclosedPoints(Points& points) {
     // the test is exact in integers. Such a point lies in the hull of other points: no corner.
     std::vector<char> keep(n, 0);
     std::vector<std::size_t> alive;
-    std::vector<Vec> sum;
-    for (std::size_t g = 0; g < planes.size(); ++g) {
-        alive = planes[g].ring;
+    std::vector<Vec> sum, A, B;
+    const std::size_t count = planes.z.size();
+    for (std::size_t g = 0; g < count; ++g) {
+        alive.assign(planes.ring.begin() + planes.start[g],
+                     planes.ring.begin() + planes.start[g + 1]);
+        const std::int64_t z = planes.z[g];
         for (std::size_t i = 1; i <= kPlanesAround && i <= g; ++i) {
-            const Plane& A = planes[g - i];
-            for (std::size_t j = 1; j <= kPlanesAround && g + j < planes.size(); ++j) {
-                const Plane& B = planes[g + j];
-                if (alive.empty() || !A.HasArea() || !B.HasArea()) continue;
-                const std::int64_t z = planes[g].z;
-                PolygonSum(points, A, B.z - z, B, z - A.z, sum);
-                const std::int64_t s = B.z - A.z;
-                alive.erase(std::remove_if(alive.begin(), alive.end(),
-                                           [&](std::size_t k) {
-                                               return Encloses(sum, Vec{points.x[k] * s,
-                                                                        points.y[k] * s});
-                                           }),
-                            alive.end());
+            const std::size_t a = g - i;
+            for (std::size_t j = 1; j <= kPlanesAround && g + j < count; ++j) {
+                const std::size_t b = g + j;
+                if (alive.empty() || !planes.HasArea(a) || !planes.HasArea(b)) continue;
+                PolygonSum<Wide>(points, planes, a, planes.z[b] - z, b, z - planes.z[a], A, B, sum);
+                const std::int64_t s = planes.z[b] - planes.z[a];
+                alive.erase(
+                    std::remove_if(
+                        alive.begin(), alive.end(),
+                        [&](std::size_t k) {
+                            return Encloses<Wide>(sum, Vec{points.x[k] * s, points.y[k] * s});
+                        }),
+                    alive.end());
             }
         }
         for (const std::size_t k : alive)
@@ -214,6 +230,28 @@ void DropEnclosedPoints(Points& points) {
     points.x.resize(m);
     points.y.resize(m);
     points.z.resize(m);
+}
+
+}  // namespace
+
+void DropEnclosedPoints(Points& points) {
+    const std::size_t n = points.size();
+    if (n == 0) return;
+    std::int64_t largest = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0 && points.z[i] < points.z[i - 1]) return;
+        largest = std::max(
+            {largest,
+             std::int64_t{points.x[i]} < 0 ? -std::int64_t{points.x[i]} : std::int64_t{points.x[i]},
+             std::int64_t{points.y[i]} < 0 ? -std::int64_t{points.y[i]}
+                                           : std::int64_t{points.y[i]}});
+    }
+    // Scaled coordinates reach largest times the distance of two planes.
+    const std::int64_t span = std::int64_t{points.z[n - 1]} - points.z[0];
+    if (largest * span < (std::int64_t{1} << 29))
+        DropEnclosed<std::int64_t>(points);
+    else
+        DropEnclosed<Int128>(points);
 }
 
 void KeepSlabCorners(Points& slab) {

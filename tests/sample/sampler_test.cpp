@@ -353,6 +353,66 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
     }
 }
 
+// The test of planes drops only points that are no corners: the same corners, in the same order,
+// on random planes crowded on small lattices, and on planes far apart with coordinates near the
+// hull's limit (the 128-bit products). A point enclosed by the planes around it is dropped: the
+// middle plane of a prism, and a corner of a plane that the planes around it cover.
+TEST(DropEnclosedPoints, DropsNoCornerAndWhatThePlanesAroundEnclose) {
+    using voxwrap::sampling::DropEnclosedPoints;
+    std::mt19937 rng(7);
+    std::size_t dropped = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const bool far = trial % 4 == 0;
+        const std::int32_t span = far ? (1 << 27) : 3 + trial % 5;
+        PlanePoints all;
+        std::int32_t z = 0;
+        for (int plane = 2 + static_cast<int>(rng() % 10); plane > 0; --plane) {
+            std::vector<std::array<std::int32_t, 2>> points;  // (y, x): the sampler's order
+            for (int i = 1 + static_cast<int>(rng() % 12); i > 0; --i)
+                points.push_back({static_cast<std::int32_t>(rng() % span),
+                                  static_cast<std::int32_t>(rng() % span)});
+            std::sort(points.begin(), points.end());
+            points.erase(std::unique(points.begin(), points.end()), points.end());
+            for (const auto& [y, x] : points)
+                Push(all, x, y, z);
+            z += far ? 1 + static_cast<std::int32_t>(rng() % (1 << 20)) : 1;
+        }
+        if (all.size() < 6 || !voxwrap::sampling::IsSolid(all)) continue;
+        PlanePoints kept = all;
+        DropEnclosedPoints(kept);
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
+        ASSERT_EQ(Corners(kept), Corners(all));
+        dropped += all.size() - kept.size();
+    }
+    EXPECT_GT(dropped, 0u);
+
+    auto square = [](PlanePoints& p, std::int32_t lo, std::int32_t hi, std::int32_t z) {
+        for (const auto& [x, y] :
+             {std::array<std::int32_t, 2>{lo, lo}, {hi, lo}, {lo, hi}, {hi, hi}})
+            Push(p, x, y, z);
+    };
+    PlanePoints prism;
+    for (std::int32_t z = 0; z < 3; ++z)
+        square(prism, 0, 4, z);
+    DropEnclosedPoints(prism);
+    EXPECT_EQ(List(prism), (PointList{{0, 0, 0},
+                                      {4, 0, 0},
+                                      {0, 4, 0},
+                                      {4, 4, 0},
+                                      {0, 0, 2},
+                                      {4, 0, 2},
+                                      {0, 4, 2},
+                                      {4, 4, 2}}));
+    PlanePoints bulge;  // the middle plane wider: all its corners stay
+    square(bulge, 1, 3, 0);
+    square(bulge, 0, 4, 1);
+    square(bulge, 1, 3, 2);
+    PlanePoints same = bulge;
+    DropEnclosedPoints(same);
+    EXPECT_EQ(List(same), List(bulge));
+}
+
 PointList Sampled(const std::vector<std::string>& paths, std::int32_t W, std::int32_t H,
                   const char* list, unsigned threads) {
     voxwrap::SampleOptions options;
