@@ -180,7 +180,12 @@ std::int32_t KeepExtremePoints(HullStorage& h) {
 std::int32_t SecondHull(HullStorage& h) {
     // The perturbation keeps points that lie inside edges and faces of the true hull; their
     // zero-area faces would leave T-junctions. The hull of the extreme points alone has none.
+    const std::int32_t n = h.NVMAX() - 1;
     const std::int32_t extreme = KeepExtremePoints(h);
+    // When every point is a corner, this pass would run chull3 again on the very points, ranks
+    // and capacities of the first, and chull3 depends on nothing else: the first hull is already
+    // its result. Sampling that drops enclosed points often leaves corners alone.
+    if (extreme == n) return extreme;
     for (std::int32_t i = 0; i < extreme; ++i)
         h.IRANK[i] = i;
     h.Reuse(extreme);
