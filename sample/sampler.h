@@ -1,8 +1,9 @@
 #pragma once
 // Sampling: every plane z = 0..N between and around the slices is reduced to the corners of the
 // convex polygon that encloses its object cube faces. Only these corners can be hull vertices.
-// Slabs of consecutive planes are reduced further to the corners of their own hulls, which still
-// hold every corner of the whole hull.
+// Slabs of consecutive planes are reduced further: the points that the planes on either side
+// enclose are dropped, then the rest to the corners of the slab's own hull. Both keep every
+// corner of the whole hull.
 //
 // The result is the sampling points in collection order (plane by plane, by row, left end before
 // right end). The order decides the hull's tie-breaking, so it is part of the output. Slices come
