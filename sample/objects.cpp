@@ -493,8 +493,11 @@ class ObjectLoop {
                 return;  // left as it is: the object's points are put in order at the end
             }
             if (!reduce) {
-                // Too small for its own hull, but not for the cheap test of planes.
-                if (filter && IsSolid(*slab)) DropEnclosedPoints(*slab);
+                // Too small for its own hull, but not for the cheap test of planes. Two planes
+                // on either side: what it leaves goes to the object's hull, whose second pass is
+                // spared when only corners are left (on label stacks a quarter less time than one
+                // plane, and less than three).
+                if (filter && IsSolid(*slab)) DropEnclosedPoints(*slab, 2);
                 return;
             }
             KeepSlabCorners(*slab);

@@ -13,10 +13,12 @@ void KeepSlabCorners(Points& slab);
 
 // Drops, keeping the order of the rest, the points that lie in the hull of other points by a
 // test of their own plane and of the planes around it: a point inside or on its plane's polygon,
-// or inside the section at its plane of the hull of two other planes' polygons. The hull's
-// corners all stay. Points must come plane by plane, z ascending, without repeats (otherwise
-// every point stays); cheap next to the hull, and exact.
-void DropEnclosedPoints(Points& points);
+// or inside the section at its plane of the hull of two other planes' polygons, one of the
+// planesAround planes below and one of those above. The hull's corners all stay. More planes
+// find more such points, each pair at the cost of a polygon sum and a search per corner. Points
+// must come plane by plane, z ascending, without repeats (otherwise every point stays); exact,
+// and cheap next to the hull.
+void DropEnclosedPoints(Points& points, int planesAround);
 
 // True when some four of the points are not coplanar.
 bool IsSolid(const Points& p);

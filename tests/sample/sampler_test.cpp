@@ -378,12 +378,15 @@ TEST(DropEnclosedPoints, DropsNoCornerAndWhatThePlanesAroundEnclose) {
             z += far ? 1 + static_cast<std::int32_t>(rng() % (1 << 20)) : 1;
         }
         if (all.size() < 6 || !voxwrap::sampling::IsSolid(all)) continue;
-        PlanePoints kept = all;
-        DropEnclosedPoints(kept);
-        SCOPED_TRACE("trial " + std::to_string(trial));
-        ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
-        ASSERT_EQ(Corners(kept), Corners(all));
-        dropped += all.size() - kept.size();
+        for (int around = 1; around <= 3; ++around) {
+            PlanePoints kept = all;
+            DropEnclosedPoints(kept, around);
+            SCOPED_TRACE("trial " + std::to_string(trial) + ", planes around " +
+                         std::to_string(around));
+            ASSERT_TRUE(IsSubsequence(List(kept), List(all)));
+            ASSERT_EQ(Corners(kept), Corners(all));
+            dropped += all.size() - kept.size();
+        }
     }
     EXPECT_GT(dropped, 0u);
 
@@ -395,7 +398,7 @@ TEST(DropEnclosedPoints, DropsNoCornerAndWhatThePlanesAroundEnclose) {
     PlanePoints prism;
     for (std::int32_t z = 0; z < 3; ++z)
         square(prism, 0, 4, z);
-    DropEnclosedPoints(prism);
+    DropEnclosedPoints(prism, 1);
     EXPECT_EQ(List(prism), (PointList{{0, 0, 0},
                                       {4, 0, 0},
                                       {0, 4, 0},
@@ -409,7 +412,7 @@ TEST(DropEnclosedPoints, DropsNoCornerAndWhatThePlanesAroundEnclose) {
     square(bulge, 0, 4, 1);
     square(bulge, 1, 3, 2);
     PlanePoints same = bulge;
-    DropEnclosedPoints(same);
+    DropEnclosedPoints(same, 3);
     EXPECT_EQ(List(same), List(bulge));
 }
 
