@@ -492,16 +492,16 @@ class ObjectLoop {
             } catch (const std::bad_alloc&) {
                 return;  // left as it is: the object's points are put in order at the end
             }
-            if (!reduce) {
+            if (reduce) {
+                KeepSlabCorners(*slab);
+            } else if (filter && IsSolid(*slab)) {
                 // Too small for its own hull, but not for the cheap test of planes. Two planes
                 // on either side: what it leaves goes to the object's hull, whose second pass is
                 // spared when only corners are left (on label stacks a quarter less time than one
                 // plane, and less than three).
-                if (filter && IsSolid(*slab)) DropEnclosedPoints(*slab, 2);
-                return;
+                DropEnclosedPoints(*slab, 2);
             }
-            KeepSlabCorners(*slab);
-            // The corners stay until the end, not the capacity of every point of the slab.
+            // What is left stays until the end, not the capacity of every point of the slab.
             try {
                 slab->x.shrink_to_fit();
                 slab->y.shrink_to_fit();
