@@ -354,8 +354,8 @@ TEST(KeepSlabCorners, KeepsEveryCornerOfTheWhole) {
 }
 
 // The test of planes drops only points that are no corners: the same corners, in the same order,
-// on random planes crowded on small lattices, and on planes far apart with coordinates near the
-// hull's limit (the 128-bit products). A point enclosed by the planes around it is dropped: the
+// on random planes crowded on small lattices, and on planes far apart with coordinates of either
+// sign up to the hull's limit (the 128-bit products). A point enclosed by the planes around it is dropped: the
 // middle plane of a prism, and a corner of a plane that the planes around it cover.
 TEST(DropEnclosedPoints, DropsNoCornerAndWhatThePlanesAroundEnclose) {
     using voxwrap::sampling::DropEnclosedPoints;
@@ -363,14 +363,16 @@ TEST(DropEnclosedPoints, DropsNoCornerAndWhatThePlanesAroundEnclose) {
     std::size_t dropped = 0;
     for (int trial = 0; trial < 400; ++trial) {
         const bool far = trial % 4 == 0;
-        const std::int32_t span = far ? (1 << 27) : 3 + trial % 5;
+        const std::int32_t span = far ? (1 << 29) - 1 : 3 + trial % 5;
+        // Coordinates of either sign; on the far stacks up to the hull's limit.
+        const std::int32_t low = far ? -((1 << 28) - 1) : -2 * (trial % 2);
         PlanePoints all;
         std::int32_t z = 0;
         for (int plane = 2 + static_cast<int>(rng() % 10); plane > 0; --plane) {
             std::vector<std::array<std::int32_t, 2>> points;  // (y, x): the sampler's order
             for (int i = 1 + static_cast<int>(rng() % 12); i > 0; --i)
-                points.push_back({static_cast<std::int32_t>(rng() % span),
-                                  static_cast<std::int32_t>(rng() % span)});
+                points.push_back({low + static_cast<std::int32_t>(rng() % span),
+                                  low + static_cast<std::int32_t>(rng() % span)});
             std::sort(points.begin(), points.end());
             points.erase(std::unique(points.begin(), points.end()), points.end());
             for (const auto& [y, x] : points)
