@@ -67,15 +67,8 @@ std::int32_t KeepDistinctPoints(HullStorage& storage, std::int32_t n) {
         keep[i] = j < 0 || storage.IX[i] != storage.IX[j] || storage.IY[i] != storage.IY[j] ||
                   storage.IZ[i] != storage.IZ[j];
     }
-    std::int32_t m = 0;
-    for (std::int32_t i = 0; i < n; ++i) {
-        if (keep[i] == 0) continue;
-        storage.IX[m] = storage.IX[i];
-        storage.IY[m] = storage.IY[i];
-        storage.IZ[m] = storage.IZ[i];
-        ++m;
-    }
-    return m;
+    return KeepFlagged(storage.IX, storage.IY, storage.IZ, static_cast<std::size_t>(n),
+                       keep.data());
 }
 
 // True when the points strictly ascend in (z, y, x) order, as the samplers deliver them: then no

@@ -166,14 +166,7 @@ std::int32_t KeepExtremePoints(HullStorage& h) {
     // IVSUB is free once chull3 has returned and holds the marks.
     std::int32_t* keep = h.IVSUB.data();
     const std::int32_t extreme = MarkExtremePoints(count, h, keep);
-    std::int32_t j = 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (keep[i] == 0) continue;
-        h.IX[j] = h.IX[i];
-        h.IY[j] = h.IY[i];
-        h.IZ[j] = h.IZ[i];
-        ++j;
-    }
+    KeepFlagged(h.IX, h.IY, h.IZ, static_cast<std::size_t>(count), keep);
     return extreme;
 }
 

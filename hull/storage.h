@@ -5,6 +5,7 @@
 // from the point capacity m = NVMAX = n + 1 (the entry after the last point is the merge's
 // scratch point). HullStorage is the one place that knows those sizes; the driver, the tests and
 // the benchmarks all size their arrays through it.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,22 @@ class HullStorage {
   private:
     std::int32_t m_ = 0;
 };
+
+// Moves the first n points whose keep flag is set to the front of x, y and z, in their order;
+// returns how many there are. The rest of the arrays is left as it was.
+template <class Flag>
+std::int32_t KeepFlagged(std::vector<std::int32_t>& x, std::vector<std::int32_t>& y,
+                         std::vector<std::int32_t>& z, std::size_t n, const Flag* keep) {
+    std::size_t m = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep[i] == 0) continue;
+        x[m] = x[i];
+        y[m] = y[i];
+        z[m] = z[i];
+        ++m;
+    }
+    return static_cast<std::int32_t>(m);
+}
 
 // The hull of the n points already in hull.IX/IY/IZ (ranks are their order).
 void FirstHull(std::int32_t n, HullStorage& hull);

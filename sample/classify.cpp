@@ -42,13 +42,13 @@ void SliceReduction::PadRowsBefore(std::int32_t y) {
 
 void SliceReduction::Row(std::int32_t y, const std::uint16_t* samples, std::int32_t w) {
     PadRowsBefore(y);
-    std::int32_t u = -1;
+    bool empty = false;  // known to hold no object sample
     if (count_) {
         const std::int64_t counted = test_.Count(samples, w);
         out_.voxels += counted + (zeroSelected_ ? W_ - w : 0);
-        if (counted == 0) u = w;  // a row without object samples: nothing to search for
+        empty = counted == 0;
     }
-    if (u < 0) u = test_.First(samples, 0, w);
+    std::int32_t u = empty ? w : test_.First(samples, 0, w);
     std::int32_t v = u < w ? test_.Last(samples, u, w) : -1;
     if (zeroSelected_ && w < W_) v = W_ - 1;  // the padding to the right: object samples
     out_.first[y] = u < W_ && v >= 0 ? u : -1;

@@ -483,18 +483,17 @@ class ObjectLoop {
         t.slabs.push_back(std::make_unique<Points>(std::move(t.open)));
         t.open = Points();
         Points* slab = t.slabs.back().get();
-        const bool sort = t.unsorted, filter = reduce_,
-                   reduce = reduce_ && slab->size() >= kSmallSlab;
+        const bool sort = t.unsorted, reduce = reduce_, small = slab->size() < kSmallSlab;
         t.unsorted = false;
-        pipeline_.Submit([slab, sort, filter, reduce] {
+        pipeline_.Submit([slab, sort, reduce, small] {
             try {
                 if (sort) SortUnique(*slab);
             } catch (const std::bad_alloc&) {
                 return;  // left as it is: the object's points are put in order at the end
             }
-            if (reduce) {
+            if (reduce && !small) {
                 KeepSlabCorners(*slab);
-            } else if (filter && IsSolid(*slab)) {
+            } else if (reduce && IsSolid(*slab)) {
                 // Too small for its own hull, but not for the cheap test of planes. Two planes
                 // on either side: what it leaves goes to the object's hull, whose second pass is
                 // spared when only corners are left (on label stacks a quarter less time than one

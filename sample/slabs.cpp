@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <utility>
 #include <vector>
@@ -213,14 +214,8 @@ void DropEnclosed(Points& points, std::size_t planesAround) {
         for (const std::size_t k : alive)
             keep[k] = 1;
     }
-    std::size_t m = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (keep[i] == 0) continue;
-        points.x[m] = points.x[i];
-        points.y[m] = points.y[i];
-        points.z[m] = points.z[i];
-        ++m;
-    }
+    const auto m =
+        static_cast<std::size_t>(KeepFlagged(points.x, points.y, points.z, n, keep.data()));
     points.x.resize(m);
     points.y.resize(m);
     points.z.resize(m);
@@ -235,10 +230,7 @@ void DropEnclosedPoints(Points& points, int planesAround) {
     for (std::size_t i = 0; i < n; ++i) {
         if (i > 0 && points.z[i] < points.z[i - 1]) return;
         largest = std::max(
-            {largest,
-             std::int64_t{points.x[i]} < 0 ? -std::int64_t{points.x[i]} : std::int64_t{points.x[i]},
-             std::int64_t{points.y[i]} < 0 ? -std::int64_t{points.y[i]}
-                                           : std::int64_t{points.y[i]}});
+            {largest, std::abs(std::int64_t{points.x[i]}), std::abs(std::int64_t{points.y[i]})});
     }
     // Scaled coordinates reach largest times the distance of two planes.
     const std::int64_t span = std::int64_t{points.z[n - 1]} - points.z[0];
