@@ -28,6 +28,10 @@ class ObjectTest {
         std::int32_t x = from;
 #if defined(__SSE2__)
         if (count_ > 0) {
+            // Thirty-two samples a test while none is found: empty rows are common.
+            for (; x + 32 <= to; x += 32) {
+                if (Any32(row + x)) break;
+            }
             for (; x + 8 <= to; x += 8) {
                 const unsigned mask = Mask(row + x);
                 if (mask != 0) return x + __builtin_ctz(mask) / 2;
@@ -43,6 +47,9 @@ class ObjectTest {
         std::int32_t x = to;  // columns x and beyond are known not to hold one
 #if defined(__SSE2__)
         if (count_ > 0) {
+            for (; x - 32 >= from; x -= 32) {
+                if (Any32(row + x - 32)) break;
+            }
             for (; x - 8 >= from; x -= 8) {
                 const unsigned mask = Mask(row + x - 8);
                 if (mask != 0) return x - 8 + (31 - __builtin_clz(mask)) / 2;
@@ -105,6 +112,12 @@ class ObjectTest {
     // (v - lo) - span is then 0.
     unsigned Mask(const std::uint16_t* p) const {
         return static_cast<unsigned>(_mm_movemask_epi8(In(p)));
+    }
+    // True when one of the 32 samples at p is an object sample.
+    bool Any32(const std::uint16_t* p) const {
+        const __m128i in =
+            _mm_or_si128(_mm_or_si128(In(p), In(p + 8)), _mm_or_si128(In(p + 16), In(p + 24)));
+        return _mm_movemask_epi8(in) != 0;
     }
     // The same as a vector: a lane of all ones for each object sample.
     __m128i In(const std::uint16_t* p) const {
