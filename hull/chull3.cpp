@@ -672,4 +672,9 @@ void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W)
     markResult(W.IVSUB(1), C, W);
 }
 
+void mergeSeparated(std::int32_t IVA, std::int32_t IVB, std::int32_t lastL, const PointSet& P,
+                    const Cells& C, const Work& W) {
+    mergePlain(IVA, IVB, lastL, P, C, W);
+}
+
 }  // namespace voxwrap

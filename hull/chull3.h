@@ -166,6 +166,12 @@ void kinit(std::int32_t* IPAR, std::int32_t* IFEDGE, std::int32_t* IEVS);
 // The hull of the NOFP points: on return IFFLAG, IEFLAG and IVFLAG are mark::IN_USE for the
 // faces, edges and vertices of the hull, and IPAR(IVSTRT) is a vertex on its ring.
 void chull3(std::int32_t NOFP, const PointSet& P, const Cells& C, const Work& W);
+// The merge of two hulls that chull3 runs, for hulls built apart: every point of L (its ring
+// through IVA, lastL its last point in sort order) comes before every point of R (IVB its first
+// point in sort order), every mark of both is mark::PLAIN, IORDER(1..NOFP) is 0, and every rank is
+// below NOFP + 1, the lifted point's. It leaves the merged hull so, its ring through IVA.
+void mergeSeparated(std::int32_t IVA, std::int32_t IVB, std::int32_t lastL, const PointSet& P,
+                    const Cells& C, const Work& W);
 void hpsort(std::int32_t N, const std::int32_t* KEY1, const std::int32_t* KEY2,
             std::int32_t* IORDER);
 

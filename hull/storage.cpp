@@ -83,6 +83,23 @@ void HullStorage::Reuse(std::int32_t n) {
     m_ = n + 1;
 }
 
+void HullStorage::Grow(std::int64_t m) {
+    if (m < m_ || m > INT32_MAX / EdgesPerPoint) Fail(Error::Kind::Memory, kHullMemory);
+    try {
+        for (auto* a :
+             {&IX, &IY, &IZ, &IRANK, &IVEDGE, &IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG, &ISPREV})
+            a->resize(static_cast<std::size_t>(m));
+        for (auto* a : {&IFEDGE, &IFFLAG, &IFSTK})
+            a->resize(static_cast<std::size_t>(FacesPerPoint * m));
+        for (auto* a :
+             {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
+            a->resize(static_cast<std::size_t>(EdgesPerPoint * m));
+    } catch (const std::bad_alloc&) {
+        Fail(Error::Kind::Memory, kHullMemory);
+    }
+    m_ = static_cast<std::int32_t>(m);
+}
+
 void HullStorage::Run(std::int32_t n) {
     IPAR[slot::NVMAX - 1] = m_;  // the only entry the caller sets
     chull3(n, PointsView(), CellsView(), WorkView());

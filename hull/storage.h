@@ -30,6 +30,9 @@ class HullStorage {
     // The same arrays for a smaller point set of n points (n + 1 <= NVMAX()): the capacities
     // chull3 sees, and so the face slots of the result, are those of n points.
     void Reuse(std::int32_t n);
+    // Every array grown for the point capacity m >= NVMAX(), its entries kept and the new ones 0;
+    // fails like SizePoints.
+    void Grow(std::int64_t m);
 
     std::int32_t NVMAX() const { return m_; }
     std::int32_t NFMAX() const { return FacesPerPoint * m_; }

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <type_traits>
 #include <utility>
 
 #include "common/events.h"
 #include "common/failure.h"
+#include "hull/chain.h"
 #include "sample/chains.h"
 #include "sample/classify.h"
 #include "sample/pipeline.h"
@@ -22,8 +25,8 @@ namespace {
 
 constexpr const char* kSamplingMemory = "no allocatable memory for sampling points.";
 
-// A slab is closed once it holds this many points. Larger slabs leave fewer points to the whole
-// hull but cost more each; the result does not depend on the choice.
+// A slab is closed once it holds this many points. Larger slabs cost more each to hull, and
+// smaller ones more merges; the result does not depend on the choice.
 constexpr std::size_t kSlabPoints = 8192;
 
 }  // namespace
@@ -32,11 +35,18 @@ constexpr std::size_t kSlabPoints = 8192;
 // holds the bottom faces of slice k and the top faces of slice k-1: a pixel counts when either
 // slice has it, so a row's extent in the plane is the union of its extents in the two slices.
 // Before slice 0 no row has an extent; the last plane z = N holds the top faces of the last slice
-// alone. Full slabs go to the pipeline's workers for reduction.
+// alone.
+//
+// Full slabs go to the pipeline's workers, each to be hulled on its own (HullSlab); the hulls are
+// appended to a HullChain in slab order, by whichever worker finds the next one ready, so that at
+// the end the corners of the whole are known without a hull of every slab's points. The result is
+// then exactly those corners. Should any slab have no hull, the result is the slabs' own points,
+// which hold every corner too: the final hull's first pass finds them, as it would have.
 class PlaneLoop {
   public:
-    PlaneLoop(std::int32_t W, std::int32_t H, std::int64_t N, OrderedPipeline<RowExtents>& pipeline)
-        : H_(H),
+    PlaneLoop(std::int32_t W, std::int32_t H, std::int64_t N, OrderedPipeline<RowExtents>& pipeline,
+              std::size_t slabPoints = kSlabPoints)
+        : H_(H), slabPoints_(slabPoints),
           // Beyond the hull's limit the whole set goes to it unreduced, so that it reports the
           // same point as it always did.
           reduce_(W <= kCoordinateLimit && H <= kCoordinateLimit && N <= kCoordinateLimit),
@@ -69,47 +79,140 @@ class PlaneLoop {
             if (previous_.first[y] >= 0) sampler_.Row(previous_.first[y], previous_.last[y], y);
         }
         Collect();
-        Submit();
+        // A slab still held back found no second plane with points after it: the rest, one
+        // plane or none, flat on its own, joins it.
+        if (held_) {
+            Join(*held_, slab_);
+            Submit(std::move(*held_));
+        } else {
+            Submit(std::move(slab_));
+        }
         pipeline_.Drain();
+        if (reduce_ && !broken_) {
+            try {
+                Points corners = chain_.Corners();
+                // Fewer than six would fail the hull's first pass; its failure then tells why.
+                if (corners.size() >= 6) {
+                    slabs_.clear();
+                    // Turned back from (z, x, y).
+                    return Points{std::move(corners.y), std::move(corners.z), std::move(corners.x)};
+                }
+            } catch (const std::bad_alloc&) {
+            } catch (const Error&) {
+            }
+        }
         // The slabs in order, into the first one's arrays.
-        Points points = std::move(slabs_.front());
-        slabs_.pop_front();
-        std::size_t n = points.size();
-        for (const Points& s : slabs_)
-            n += s.size();
-        points.x.reserve(n);
-        points.y.reserve(n);
-        points.z.reserve(n);
-        for (const Points& s : slabs_) {
-            points.x.insert(points.x.end(), s.x.begin(), s.x.end());
-            points.y.insert(points.y.end(), s.y.begin(), s.y.end());
-            points.z.insert(points.z.end(), s.z.begin(), s.z.end());
+        Points points;
+        for (Slab& s : slabs_) {
+            if (points.size() == 0) {
+                points = std::move(s.points);
+                continue;
+            }
+            Join(points, s.points);
+            s.points = Points();
         }
         slabs_.clear();
         return points;
     }
 
   private:
-    void Collect() {
-        sampler_.Collect(z_++, slab_);
-        if (slab_.size() >= kSlabPoints) Submit();
+    struct Slab {
+        Points points;
+        HullStorage hull;
+        std::int32_t n = 0;
+        bool hulled = false, done = false;
+    };
+
+    static void Join(Points& to, const Points& from) {
+        to.x.insert(to.x.end(), from.x.begin(), from.x.end());
+        to.y.insert(to.y.end(), from.y.begin(), from.y.end());
+        to.z.insert(to.z.end(), from.z.begin(), from.z.end());
     }
 
-    void Submit() {
-        slabs_.push_back(std::move(slab_));
+    // A slab is closed once it holds slabPoints_ points, and hulled once the next one has two
+    // planes with points: until then it is held back, so that a last slab of a single plane,
+    // flat and without a hull of its own, can join it.
+    void Collect() {
+        const std::size_t before = slab_.size();
+        sampler_.Collect(z_++, slab_);
+        if (slab_.size() > before) ++planes_;
+        if (held_ && planes_ >= 2) {
+            Submit(std::move(*held_));
+            held_.reset();
+        }
+        if (slab_.size() < slabPoints_) return;
+        if (held_) {
+            Join(*held_, slab_);
+        } else {
+            held_ = std::move(slab_);
+        }
         slab_ = Points();
-        // A deque: the worker's reference survives later push_backs.
-        Points* slab = &slabs_.back();
-        if (reduce_) pipeline_.Submit([slab] { KeepSlabCorners(*slab); });
+        planes_ = 0;
+    }
+
+    void Submit(Points points) {
+        if (points.size() == 0) return;
+        Slab* slab;
+        {
+            // Workers read the deque while they append.
+            std::lock_guard<std::mutex> lock(chainMutex_);
+            slabs_.emplace_back();
+            slab = &slabs_.back();  // a deque: the reference survives later emplace_backs
+        }
+        slab->points = std::move(points);
+        if (!reduce_) {
+            broken_ = true;
+            return;
+        }
+        pipeline_.Submit([this, slab] {
+            slab->hulled = HullSlab(slab->points, slab->hull, slab->n);
+            AppendReady(slab);
+        });
+    }
+
+    // Marks the slab done and appends, in order, every hulled slab that is ready, unless another
+    // worker is at it: that one then finds this slab too.
+    void AppendReady(Slab* finished) {
+        std::unique_lock<std::mutex> lock(chainMutex_);
+        finished->done = true;
+        if (appending_) return;
+        appending_ = true;
+        while (appended_ < slabs_.size() && slabs_[appended_].done) {
+            Slab& s = slabs_[appended_];
+            lock.unlock();
+            if (!s.hulled) {
+                broken_ = true;
+            } else if (!broken_) {
+                try {
+                    chain_.Append(s.hull, s.n);
+                } catch (const std::bad_alloc&) {
+                    broken_ = true;
+                } catch (const Error&) {
+                    broken_ = true;
+                }
+            }
+            s.hull = HullStorage();
+            lock.lock();
+            ++appended_;
+        }
+        appending_ = false;
     }
 
     const std::int32_t H_;
+    const std::size_t slabPoints_;
     const bool reduce_;
     PlaneSampler sampler_;
     RowExtents previous_;
     std::int32_t z_ = 0;
     Points slab_;
-    std::deque<Points> slabs_;
+    int planes_ = 0;  // planes of slab_ with points
+    std::optional<Points> held_;
+    std::deque<Slab> slabs_;
+    std::mutex chainMutex_;
+    std::size_t appended_ = 0;
+    bool appending_ = false;
+    bool broken_ = false;  // a slab without a hull, or a chain that failed
+    HullChain chain_;
     OrderedPipeline<RowExtents>& pipeline_;
 };
 
@@ -164,7 +267,12 @@ void TiffSlices::DecodeWords(std::size_t k, std::int32_t W, std::int32_t H, cons
 Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
                     const Selection& selection, const SampleOptions& options,
                     std::int64_t* voxels) {
-    using namespace sampling;
+    return sampling::SampleSlices(source, W, H, selection, options, voxels, sampling::kSlabPoints);
+}
+
+Points sampling::SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
+                              const Selection& selection, const SampleOptions& options,
+                              std::int64_t* voxels, std::size_t slabPoints) {
     try {
         const auto N = static_cast<std::int64_t>(source.size());
         const ObjectTest test(selection);
@@ -180,7 +288,7 @@ Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
                     warnings);
                 return reduction.Finish();
             });
-        PlaneLoop planes(W, H, N, pipeline);
+        PlaneLoop planes(W, H, N, pipeline, slabPoints);
         std::int64_t counted = 0;
         for (std::int64_t k = 0; k < N; ++k) {
             if (options.cancelled && options.cancelled())

@@ -2,11 +2,13 @@
 // Sampling: every plane z = 0..N between and around the slices is reduced to the corners of the
 // convex polygon that encloses its object cube faces. Only these corners can be hull vertices.
 // Slabs of consecutive planes are reduced further: the points that the planes on either side
-// enclose are dropped, then the rest to the corners of the slab's own hull. Both keep every
-// corner of the whole hull.
+// enclose are dropped, then the slab is hulled on its own and merged into the hull of the slabs
+// before. That hull's corners are those of the whole.
 //
-// The result is the sampling points in collection order (plane by plane, by row, left end before
-// right end). The order decides the hull's tie-breaking, so it is part of the output. Slices come
+// The result is those corners in collection order (plane by plane, by row, left end before right
+// end), or, should a slab have no hull of its own, the slabs' points, which hold every corner, in
+// the same order. The order decides the hull's tie-breaking, so it is part of the output; the
+// hull of either is the same. Slices come
 // from files (SampleStack) or from the caller's memory (SliceSampler); both take the same path
 // from decoded rows to points, so the same samples give the same points, whatever holds them.
 #include <cstddef>
@@ -61,5 +63,13 @@ Points SampleStack(const std::vector<std::string>& paths, const std::vector<Tiff
                    const SampleOptions& options = {}, std::int64_t* voxels = nullptr);
 
 // SliceSampler, fed from memory, is public: voxwrap/voxwrap.h.
+
+namespace sampling {
+// SampleSlices with slabs closed at slabPoints points: the result is the same for any size, and
+// slabs of a few points take small stacks through many merges (the tests).
+Points SampleSlices(const SliceSource& source, std::int32_t W, std::int32_t H,
+                    const Selection& selection, const SampleOptions& options, std::int64_t* voxels,
+                    std::size_t slabPoints);
+}  // namespace sampling
 
 }  // namespace voxwrap

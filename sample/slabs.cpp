@@ -259,5 +259,30 @@ void KeepSlabCorners(Points& slab) {
     }
 }
 
+bool HullSlab(Points& slab, HullStorage& hull, std::int32_t& n) {
+    if (!IsSolid(slab)) return false;
+    DropEnclosedPoints(slab, 1);
+    try {
+        Points turned;
+        turned.x = slab.z;
+        turned.y = slab.x;
+        turned.z = slab.y;
+        n = hull.TakePoints(std::move(turned));
+        hull.SizeCells();
+        FirstHull(n, hull);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const Error&) {
+        return false;
+    }
+    // The hull's vertices hold every corner of the slab: they are what the slab keeps.
+    const std::int32_t kept = KeepFlagged(slab.x, slab.y, slab.z, slab.size(), hull.IVFLAG.data());
+    for (auto* a : {&slab.x, &slab.y, &slab.z}) {
+        a->resize(static_cast<std::size_t>(kept));
+        a->shrink_to_fit();
+    }
+    return true;
+}
+
 }  // namespace sampling
 }  // namespace voxwrap

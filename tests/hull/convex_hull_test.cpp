@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "hull/chain.h"
 #include "hull/check.h"
 #include "hull_fixture.h"
 #include "support.h"
@@ -100,6 +101,56 @@ TEST(ConvexHull, TheTwoPassesCornersOnlyEveryPointInside) {
         flat.push_back({i % 5, i / 5, 7});
     EXPECT_EQ(FailureText([&] { voxwrap::ConvexHull(Soa(flat)); }),
               "NOFP should be greater than 5.\npresenet NOFP is   0");
+}
+
+// Parts that follow one another along x, each hulled on its own and appended to a chain, have
+// the corners that the first pass over all their points finds, in the same order: on crowded
+// lattices (coplanar layers, collinear rows, the merges' degenerate cases), one part to many,
+// each part's points in random order. A part not above the last one's x is refused.
+TEST(HullChain, PartsAlongXHaveTheCornersOfTheWhole) {
+    std::mt19937 rng(31);
+    int chained = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int sy = 2 + static_cast<int>(rng() % 5), sz = 2 + static_cast<int>(rng() % 5);
+        const int percent = 20 + static_cast<int>(rng() % 80);
+        voxwrap::Points all;
+        HullChain chain;
+        bool hulled = true;
+        for (std::int32_t x0 = 0; x0 < 24 && hulled;) {
+            const std::int32_t width = 1 + static_cast<std::int32_t>(rng() % 6);
+            PointList part;
+            for (std::int32_t x = x0; x < x0 + width; ++x)
+                for (std::int32_t y = 0; y < sy; ++y)
+                    for (std::int32_t z = 0; z < sz; ++z)
+                        if (static_cast<int>(rng() % 100) < percent) part.push_back({x, y, z});
+            std::shuffle(part.begin(), part.end(), rng);
+            x0 += width;
+            if (part.empty()) continue;
+            HullStorage h = Storage(part);
+            try {
+                FirstHull(PointCount(h), h);
+            } catch (const Error&) {
+                hulled = false;  // a flat part or too few points: no hull of its own
+                break;
+            }
+            chain.Append(h, PointCount(h));
+            all.x.insert(all.x.end(), h.IX.begin(), h.IX.end() - 1);
+            all.y.insert(all.y.end(), h.IY.begin(), h.IY.end() - 1);
+            all.z.insert(all.z.end(), h.IZ.begin(), h.IZ.end() - 1);
+        }
+        if (!hulled || all.size() == 0) continue;
+        ++chained;
+        const voxwrap::Points expected = HullCorners(all), got = chain.Corners();
+        ASSERT_EQ(got.x, expected.x) << "trial " << trial;
+        ASSERT_EQ(got.y, expected.y) << "trial " << trial;
+        ASSERT_EQ(got.z, expected.z) << "trial " << trial;
+    }
+    EXPECT_GT(chained, 100);
+
+    HullChain chain;
+    HullStorage low = RunHull({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {1, 1, 0}});
+    chain.Append(low, 6);
+    EXPECT_EQ(FailureText([&] { chain.Append(low, 6); }), "hull chain: a part out of order.");
 }
 
 TEST(ConvexHull, CheckSeesEveryKindOfFault) {
