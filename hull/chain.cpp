@@ -11,11 +11,12 @@ namespace voxwrap {
 // Room for `points` points and the merge's scratch point after them. A merge needs no more cells
 // than chull3 has for as many points: the hull of V vertices holds 3V - 6 edges and 2V - 4 faces,
 // and the cylinder of a merge adds fewer than V of each before the hidden cells go. Capacities
-// double, so that appending stays linear; the new cells join the free lists.
+// grow by a quarter at least, so that appending stays linear in the points while little room
+// stands empty; the new cells join the free lists.
 void HullChain::Reserve(std::int64_t points) {
     const std::int32_t old = h_.NVMAX();
     if (points + 1 <= old) return;
-    h_.Grow(std::max<std::int64_t>(points + 1, std::int64_t{2} * old));
+    h_.Grow(std::max<std::int64_t>(points + 1, std::int64_t{old} + old / 4));
     Cells C = h_.CellsView();
     C.IPAR(slot::NVMAX) = h_.NVMAX();
     C.IPAR(slot::NFMAX) = h_.NFMAX();
@@ -27,21 +28,70 @@ void HullChain::Reserve(std::int64_t points) {
         keback(e, C);
 }
 
+// Drops the points that merges took off the hull, numbering the rest 1, 2, ... in their order
+// (their ranks keep their order, and so every sign of the perturbation). Points are never taken
+// back onto a hull, so without this the chain would keep every slab's vertices however deep the
+// stack; with it, it holds about its hull. Cells keep their numbers.
+void HullChain::Compact() {
+    std::vector<std::int32_t> number(static_cast<std::size_t>(n_) + 1, 0);
+    std::int32_t v = ring_;
+    do {
+        number[v] = 1;
+        v = h_.IVNEXT[v - 1];
+    } while (v != ring_);
+    std::int32_t m = 0;
+    for (v = 1; v <= n_; ++v) {
+        if (number[v] != 0) number[v] = ++m;
+    }
+    // Forwards: point v moves down to number[v] <= v, over points already moved or dropped.
+    for (v = 1; v <= n_; ++v) {
+        const std::int32_t V = number[v];
+        if (V == 0) continue;
+        h_.IX[V - 1] = h_.IX[v - 1];
+        h_.IY[V - 1] = h_.IY[v - 1];
+        h_.IZ[V - 1] = h_.IZ[v - 1];
+        h_.IRANK[V - 1] = V;
+        h_.IORDER[V - 1] = 0;
+        h_.IVEDGE[V - 1] = h_.IVEDGE[v - 1];
+        h_.IVNEXT[V - 1] = number[h_.IVNEXT[v - 1]];
+        h_.IVPREV[V - 1] = number[h_.IVPREV[v - 1]];
+    }
+    // A free edge's start field links the free list: only edges in use name points.
+    Cells C = h_.CellsView();
+    std::vector<char> free(static_cast<std::size_t>(h_.NEMAX()) + 1, 0);
+    for (std::int32_t e = C.IPAR(slot::IEFREE); e != 0; e = C.IEVS(e))
+        free[e] = 1;
+    for (std::int32_t e = 1; e <= h_.NEMAX(); ++e) {
+        if (free[e] != 0) continue;
+        C.IEVS(e) = number[C.IEVS(e)];
+        C.IEVE(e) = number[C.IEVE(e)];
+    }
+    ring_ = number[ring_];
+    last_ = number[last_];
+    n_ = m;
+    C.IPAR(slot::NOFP) = n_;
+}
+
 void HullChain::Append(const HullStorage& part, std::int32_t n) {
-    // The part's vertices, numbered after the points before them.
+    // The part's vertices, numbered in their order, then after the points before them.
     std::vector<std::int32_t> vertex(static_cast<std::size_t>(n) + 1, 0);
     std::int32_t count = 0, first = 0, last = 0;
     for (std::int32_t v = 1; v <= n; ++v) {
         if (part.IVFLAG[v - 1] != mark::IN_USE) continue;
         const std::int32_t x = part.IX[v - 1];
         if (n_ > 0 && x <= top_) Fail(Error::Kind::Geometry, "hull chain: a part out of order.");
-        vertex[v] = n_ + ++count;
+        vertex[v] = ++count;
         // Sort order: ascending x, and descending rank (here the order) among equal x.
         if (first == 0 || x <= part.IX[first - 1]) first = v;
         if (last == 0 || x > part.IX[last - 1]) last = v;
     }
     if (count == 0) Fail(Error::Kind::Geometry, "hull chain: a part without a hull.");
+    // Before the arrays grow, the points no longer on the hull make room.
+    if (std::int64_t{n_} + count + 1 > h_.NVMAX() && ring_ != 0) Compact();
     Reserve(std::int64_t{n_} + count);
+    for (std::int32_t v = 1; v <= n; ++v) {
+        if (vertex[v] != 0) vertex[v] += n_;
+    }
 
     Cells C = h_.CellsView();
     const ConstCells S = part.CellsView();

@@ -29,6 +29,7 @@ class HullChain {
     std::int32_t last_ = 0;  // the last point in sort order (greatest x, then least rank)
     std::int32_t top_ = 0;   // the greatest x
 
+    void Compact();
     void Reserve(std::int64_t points);
 };
 
