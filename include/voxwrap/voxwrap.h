@@ -193,7 +193,8 @@ struct SampleOptions : Events {
 };
 
 // The candidate points of the hull (every corner of the hull of the selected voxel cubes is among
-// them), in collection order, and the object's voxels when counted.
+// them, and they are exactly those corners unless memory ran short on the way or the stack lies
+// beyond kCoordinateLimit), in collection order, and the object's voxels when counted.
 struct Sampled {
     Points points;
     std::int64_t voxels = 0;

@@ -287,14 +287,14 @@ TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
                 std::vector<std::int64_t> done;
                 options.progress = [&](std::int64_t k, std::int64_t) { done.push_back(k); };
                 std::int64_t counted = -1;
-                // On more than one thread, slabs of a few dozen points: many slab hulls merged
-                // as they come, and last slabs of one plane joined to the one before.
+                // On more than one thread, slabs of 16 to 64 points: many slab hulls merged as
+                // they come, and last slabs of one plane joined to the one before.
                 const PlanePoints got =
                     threads == 1
                         ? voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H, selection,
                                                options, &counted)
                         : sampling::SampleSlices(TiffSlices(stack.paths, {}), stack.W, stack.H,
-                                                 selection, options, &counted, 16 * threads);
+                                                 selection, options, &counted, 8 * threads);
                 EXPECT_EQ(counted, options.countVoxels ? voxels : 0);
                 ASSERT_EQ(done.size(), stack.paths.size());
                 EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
