@@ -28,6 +28,22 @@ void HullChain::Reserve(std::int64_t points) {
         keback(e, C);
 }
 
+// Point v of `from` (the chain itself, or a part) as point number[v] of the chain: its coordinates,
+// its rank (its number), height 0, the edge e at it, and its ring's neighbours renumbered.
+void HullChain::Place(const HullStorage& from, std::int32_t v,
+                      const std::vector<std::int32_t>& number, std::int32_t e) {
+    const std::int32_t V = number[v];
+    const std::int32_t next = number[from.IVNEXT[v - 1]], prev = number[from.IVPREV[v - 1]];
+    h_.IX[V - 1] = from.IX[v - 1];
+    h_.IY[V - 1] = from.IY[v - 1];
+    h_.IZ[V - 1] = from.IZ[v - 1];
+    h_.IRANK[V - 1] = V;
+    h_.IORDER[V - 1] = 0;
+    h_.IVEDGE[V - 1] = e;
+    h_.IVNEXT[V - 1] = next;
+    h_.IVPREV[V - 1] = prev;
+}
+
 // Drops the points that merges took off the hull, numbering the rest 1, 2, ... in their order
 // (their ranks keep their order, and so every sign of the perturbation). Points are never taken
 // back onto a hull, so without this the chain would keep every slab's vertices however deep the
@@ -45,16 +61,7 @@ void HullChain::Compact() {
     }
     // Forwards: point v moves down to number[v] <= v, over points already moved or dropped.
     for (v = 1; v <= n_; ++v) {
-        const std::int32_t V = number[v];
-        if (V == 0) continue;
-        h_.IX[V - 1] = h_.IX[v - 1];
-        h_.IY[V - 1] = h_.IY[v - 1];
-        h_.IZ[V - 1] = h_.IZ[v - 1];
-        h_.IRANK[V - 1] = V;
-        h_.IORDER[V - 1] = 0;
-        h_.IVEDGE[V - 1] = h_.IVEDGE[v - 1];
-        h_.IVNEXT[V - 1] = number[h_.IVNEXT[v - 1]];
-        h_.IVPREV[V - 1] = number[h_.IVPREV[v - 1]];
+        if (number[v] != 0) Place(h_, v, number, h_.IVEDGE[v - 1]);
     }
     // A free edge's start field links the free list: only edges in use name points.
     Cells C = h_.CellsView();
@@ -106,16 +113,7 @@ void HullChain::Append(const HullStorage& part, std::int32_t n) {
     // Every link of the part, renumbered; every mark mark::PLAIN and every height 0, as the merges
     // of chull3 keep them.
     for (std::int32_t v = 1; v <= n; ++v) {
-        const std::int32_t V = vertex[v];
-        if (V == 0) continue;
-        h_.IX[V - 1] = part.IX[v - 1];
-        h_.IY[V - 1] = part.IY[v - 1];
-        h_.IZ[V - 1] = part.IZ[v - 1];
-        h_.IRANK[V - 1] = V;
-        h_.IORDER[V - 1] = 0;
-        h_.IVEDGE[V - 1] = edge[S.IVEDGE(v)];
-        h_.IVNEXT[V - 1] = vertex[part.IVNEXT[v - 1]];
-        h_.IVPREV[V - 1] = vertex[part.IVPREV[v - 1]];
+        if (vertex[v] != 0) Place(part, v, vertex, edge[S.IVEDGE(v)]);
     }
     for (std::int32_t e = 1; e <= part.NEMAX(); ++e) {
         const std::int32_t E = edge[e];

@@ -4,6 +4,7 @@
 // order: each is merged into the hull of those before by the construction's own merge. The corners
 // of the union come out at the cost of the merges, without a hull of all the points at the end.
 #include <cstdint>
+#include <vector>
 
 #include "hull/storage.h"
 #include "voxwrap/voxwrap.h"
@@ -29,6 +30,8 @@ class HullChain {
     std::int32_t last_ = 0;  // the last point in sort order (greatest x, then least rank)
     std::int32_t top_ = 0;   // the greatest x
 
+    void Place(const HullStorage& from, std::int32_t v, const std::vector<std::int32_t>& number,
+               std::int32_t e);
     void Compact();
     void Reserve(std::int64_t points);
 };
