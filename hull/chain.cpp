@@ -28,6 +28,17 @@ void HullChain::Reserve(std::int64_t points) {
         keback(e, C);
 }
 
+// Every vertex of the hull, on the ring through the first point in sort order.
+template <class Visit>
+void HullChain::ForRing(Visit visit) const {
+    std::int32_t v = ring_, count = 0;
+    do {
+        if (++count > n_) Fail(Error::Kind::Geometry, "hull chain: a broken ring.");
+        visit(v);
+        v = h_.IVNEXT[v - 1];
+    } while (v != ring_);
+}
+
 // Point v of `from` (the chain itself, or a part) as point number[v] of the chain: its coordinates,
 // its rank (its number), height 0, the edge e at it, and its ring's neighbours renumbered.
 void HullChain::Place(const HullStorage& from, std::int32_t v,
@@ -50,17 +61,13 @@ void HullChain::Place(const HullStorage& from, std::int32_t v,
 // stack; with it, it holds about its hull. Cells keep their numbers.
 void HullChain::Compact() {
     std::vector<std::int32_t> number(static_cast<std::size_t>(n_) + 1, 0);
-    std::int32_t v = ring_;
-    do {
-        number[v] = 1;
-        v = h_.IVNEXT[v - 1];
-    } while (v != ring_);
+    ForRing([&number](std::int32_t v) { number[v] = 1; });
     std::int32_t m = 0;
-    for (v = 1; v <= n_; ++v) {
+    for (std::int32_t v = 1; v <= n_; ++v) {
         if (number[v] != 0) number[v] = ++m;
     }
     // Forwards: point v moves down to number[v] <= v, over points already moved or dropped.
-    for (v = 1; v <= n_; ++v) {
+    for (std::int32_t v = 1; v <= n_; ++v) {
         if (number[v] != 0) Place(h_, v, number, h_.IVEDGE[v - 1]);
     }
     // A free edge's start field links the free list: only edges in use name points.
@@ -79,14 +86,16 @@ void HullChain::Compact() {
     C.IPAR(slot::NOFP) = n_;
 }
 
-void HullChain::Append(const HullStorage& part, std::int32_t n) {
+void HullChain::Append(const HullStorage& part) {
+    const std::int32_t n = part.NVMAX() - 1;
     // The part's vertices, numbered in their order, then after the points before them.
     std::vector<std::int32_t> vertex(static_cast<std::size_t>(n) + 1, 0);
     std::int32_t count = 0, first = 0, last = 0;
     for (std::int32_t v = 1; v <= n; ++v) {
         if (part.IVFLAG[v - 1] != mark::IN_USE) continue;
         const std::int32_t x = part.IX[v - 1];
-        if (n_ > 0 && x <= top_) Fail(Error::Kind::Geometry, "hull chain: a part out of order.");
+        if (n_ > 0 && x <= h_.IX[last_ - 1])
+            Fail(Error::Kind::Geometry, "hull chain: a part out of order.");
         vertex[v] = ++count;
         // Sort order: ascending x, and descending rank (here the order) among equal x.
         if (first == 0 || x <= part.IX[first - 1]) first = v;
@@ -144,7 +153,6 @@ void HullChain::Append(const HullStorage& part, std::int32_t n) {
         mergeSeparated(ring_, vertex[first], last_, h_.PointsView(), C, h_.WorkView());
     }
     last_ = vertex[last];
-    top_ = part.IX[last - 1];
 }
 
 Points HullChain::Corners() {
@@ -152,12 +160,7 @@ Points HullChain::Corners() {
     if (n_ == 0) return out;
     // The vertices of the hull are those on its ring.
     std::fill(h_.IVFLAG.begin(), h_.IVFLAG.begin() + n_, mark::FREE);
-    std::int32_t v = ring_, count = 0;
-    do {
-        if (++count > n_) Fail(Error::Kind::Geometry, "hull chain: a broken ring.");
-        h_.IVFLAG[v - 1] = mark::IN_USE;
-        v = h_.IVNEXT[v - 1];
-    } while (v != ring_);
+    ForRing([this](std::int32_t v) { h_.IVFLAG[v - 1] = mark::IN_USE; });
     std::vector<std::int32_t> keep(static_cast<std::size_t>(n_));
     MarkExtremePoints(n_, h_, keep.data());
     const std::int32_t m =
@@ -166,7 +169,7 @@ Points HullChain::Corners() {
     out.y.assign(h_.IY.begin(), h_.IY.begin() + m);
     out.z.assign(h_.IZ.begin(), h_.IZ.begin() + m);
     h_ = HullStorage();
-    n_ = ring_ = last_ = top_ = 0;
+    n_ = ring_ = last_ = 0;
     return out;
 }
 

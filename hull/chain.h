@@ -13,11 +13,11 @@ namespace voxwrap {
 
 class HullChain {
   public:
-    // Appends the hull chull3 built in `part` over its first n points, ranks ascending with their
-    // order (FirstHull): its vertices, in their order, after every point appended before. Every x
+    // Appends the hull chull3 built in `part` over all its points, ranks ascending with their order
+    // (FirstHull): its vertices, in their order, after every point appended before. Every x
     // among them must exceed every x appended before ("hull chain: a part out of order."
     // otherwise). Fails like the hull: its memory failure, or a failure of its construction.
-    void Append(const HullStorage& part, std::int32_t n);
+    void Append(const HullStorage& part);
 
     // The points appended that are corners of the hull of them all, in their order: the points
     // that the second pass of ConvexHull over all of them would keep. The chain is spent.
@@ -28,8 +28,9 @@ class HullChain {
     std::int32_t n_ = 0;     // points appended
     std::int32_t ring_ = 0;  // the first point in sort order; 0 while nothing is appended
     std::int32_t last_ = 0;  // the last point in sort order (greatest x, then least rank)
-    std::int32_t top_ = 0;   // the greatest x
 
+    template <class Visit>
+    void ForRing(Visit visit) const;
     void Place(const HullStorage& from, std::int32_t v, const std::vector<std::int32_t>& number,
                std::int32_t e);
     void Compact();

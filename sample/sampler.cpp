@@ -88,7 +88,8 @@ class PlaneLoop {
             Submit(std::move(slab_));
         }
         pipeline_.Drain();
-        if (reduce_ && !broken_) {
+        // Beyond the hull's limit no slab is hulled, and Submit set broken_.
+        if (!broken_) {
             try {
                 Points corners = chain_.Corners();
                 // Fewer than six would fail the hull's first pass; its failure then tells why.
@@ -119,7 +120,6 @@ class PlaneLoop {
     struct Slab {
         Points points;
         HullStorage hull;
-        std::int32_t n = 0;
         bool hulled = false, done = false;
     };
 
@@ -165,7 +165,7 @@ class PlaneLoop {
             return;
         }
         pipeline_.Submit([this, slab] {
-            slab->hulled = HullSlab(slab->points, slab->hull, slab->n);
+            slab->hulled = HullSlab(slab->points, slab->hull);
             AppendReady(slab);
         });
     }
@@ -184,7 +184,7 @@ class PlaneLoop {
                 broken_ = true;
             } else if (!broken_) {
                 try {
-                    chain_.Append(s.hull, s.n);
+                    chain_.Append(s.hull);
                 } catch (const std::bad_alloc&) {
                     broken_ = true;
                 } catch (const Error&) {

@@ -259,7 +259,7 @@ void KeepSlabCorners(Points& slab) {
     }
 }
 
-bool HullSlab(Points& slab, HullStorage& hull, std::int32_t& n) {
+bool HullSlab(Points& slab, HullStorage& hull) {
     if (!IsSolid(slab)) return false;
     DropEnclosedPoints(slab, 1);
     try {
@@ -267,7 +267,7 @@ bool HullSlab(Points& slab, HullStorage& hull, std::int32_t& n) {
         turned.x = slab.z;
         turned.y = slab.x;
         turned.z = slab.y;
-        n = hull.TakePoints(std::move(turned));
+        const std::int32_t n = hull.TakePoints(std::move(turned));
         hull.SizeCells();
         FirstHull(n, hull);
     } catch (const std::bad_alloc&) {

@@ -17,7 +17,7 @@ void KeepSlabCorners(Points& slab);
 // slabs of ascending z follow one another along the hull's x and their hulls merge. The slab then
 // keeps the hull's vertices, in their order, which hold every corner. Returns false, the slab
 // reduced but no hull had (a flat slab, too few points, memory), when the hull cannot be had.
-bool HullSlab(Points& slab, HullStorage& hull, std::int32_t& n);
+bool HullSlab(Points& slab, HullStorage& hull);
 
 // Drops, keeping the order of the rest, the points that lie in the hull of other points by a
 // test of their own plane and of the planes around it: a point inside or on its plane's polygon,

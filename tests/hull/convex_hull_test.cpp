@@ -136,7 +136,7 @@ TEST(HullChain, PartsAlongXHaveTheCornersOfTheWhole) {
                 hulled = false;  // a flat part or too few points: no hull of its own
                 break;
             }
-            chain.Append(h, PointCount(h));
+            chain.Append(h);
             all.x.insert(all.x.end(), h.IX.begin(), h.IX.end() - 1);
             all.y.insert(all.y.end(), h.IY.begin(), h.IY.end() - 1);
             all.z.insert(all.z.end(), h.IZ.begin(), h.IZ.end() - 1);
@@ -152,8 +152,8 @@ TEST(HullChain, PartsAlongXHaveTheCornersOfTheWhole) {
 
     HullChain chain;
     HullStorage low = RunHull({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {1, 1, 0}});
-    chain.Append(low, 6);
-    EXPECT_EQ(FailureText([&] { chain.Append(low, 6); }), "hull chain: a part out of order.");
+    chain.Append(low);
+    EXPECT_EQ(FailureText([&] { chain.Append(low); }), "hull chain: a part out of order.");
 }
 
 TEST(ConvexHull, CheckSeesEveryKindOfFault) {
