@@ -356,14 +356,9 @@ class ArraySlices : public voxwrap::SliceSource {
     const View v_;
 };
 
-// The checks before a sample is read: a selection of some value, a volume of some voxel, a size
-// the mesh files hold exactly, a spacing they hold.
-voxwrap::Selection CheckVolume(const std::string& rangeList, std::int64_t W, std::int64_t H,
-                               std::int64_t N, const SpacingXyz& spacingXyz) {
-    voxwrap::Selection selection = voxwrap::Selection::FromRangeList(rangeList);
-    // A list that selects no value, or a volume without a voxel, can hold no object.
-    if (selection.Empty() || W <= 0 || H <= 0 || N <= 0)
-        throw voxwrap::Error(Kind::Image, "no object.");
+// A volume of some voxel, of a size the mesh files hold exactly, with a spacing they hold.
+void CheckSize(std::int64_t W, std::int64_t H, std::int64_t N, const SpacingXyz& spacingXyz) {
+    if (W <= 0 || H <= 0 || N <= 0) throw voxwrap::Error(Kind::Image, "no object.");
     if (W > kExactFloat || H > kExactFloat || N > kExactFloat)
         Refuse("volume too large for exact mesh coordinates (at most 16777216 columns, rows and "
                "slices).");
@@ -375,6 +370,16 @@ voxwrap::Selection CheckVolume(const std::string& rangeList, std::int64_t W, std
             Refuse("spacing : bad value (every coordinate must be a finite single-precision "
                    "number).");
     }
+}
+
+// The checks before a sample is read: a selection of some value (a list that selects none can
+// hold no object), then the size. N = voxwrap::kAnySlices, a stream's unknown count, is checked
+// as one slice here and as the slices read at the end.
+voxwrap::Selection CheckVolume(const std::string& rangeList, std::int64_t W, std::int64_t H,
+                               std::int64_t N, const SpacingXyz& spacingXyz) {
+    voxwrap::Selection selection = voxwrap::Selection::FromRangeList(rangeList);
+    if (selection.Empty()) throw voxwrap::Error(Kind::Image, "no object.");
+    CheckSize(W, H, N == voxwrap::kAnySlices ? 1 : N, spacingXyz);
     return selection;
 }
 
@@ -404,6 +409,8 @@ class Feeder {
     }
 
     void Add(const py::array& slice) {
+        // A stream ends where its mesh coordinates would no longer be exact.
+        if (N_ == voxwrap::kAnySlices && added_ == kExactFloat) CheckSize(W_, H_, added_ + 1, {});
         const View v = ViewOf(slice, 2, "slice");
         if (v.shape[0] != H_ || v.shape[1] != W_)
             Refuse("slice: shape differs from the sampler's.");
@@ -411,6 +418,7 @@ class Feeder {
             (!Narrow(type_) && (v.type.format != type_.format || v.type.bits != type_.bits)))
             Refuse("slice: dtype differs from the sampler's.");
         WithoutGil(warnings_, [&] { AddSlice(v.data, v, 0); });
+        ++added_;
     }
 
     // Every slice of a 3-D view, without the GIL.
@@ -421,7 +429,12 @@ class Feeder {
         });
     }
 
-    Frame FrameOfStack() const { return FrameOf(spacingXyz_, N_, W_, H_); }
+    // The frame of the slices fed, checked as a volume of that size once a stream has ended.
+    Frame FrameOfStack() const {
+        const std::int64_t N = N_ == voxwrap::kAnySlices ? added_ : N_;
+        if (N_ == voxwrap::kAnySlices) CheckSize(W_, H_, N, spacingXyz_);
+        return FrameOf(spacingXyz_, N, W_, H_);
+    }
     Library& sampler() { return *sampler_; }
     Warnings& warnings() { return warnings_; }
 
@@ -431,7 +444,8 @@ class Feeder {
         AddSliceTo(*sampler_, base, v, first, W_, H_);
     }
 
-    std::int64_t W_, H_, N_;
+    std::int64_t W_, H_, N_;  // N_: or voxwrap::kAnySlices
+    std::int64_t added_ = 0;  // slices through Add
     SpacingXyz spacingXyz_;
     voxwrap::SampleType type_;
     Warnings warnings_;  // before sampler_: the sampler's options point into it
@@ -442,9 +456,10 @@ class Sampler : public Feeder<voxwrap::SliceSampler> {
   public:
     using Feeder::Feeder;
     std::shared_ptr<Result> Finish() {
+        const Frame frame = FrameOfStack();
         std::shared_ptr<Result> r;
         WithoutGil(warnings(),
-                   [&] { r = MakeResult(sampler().Finish(), sampler().voxels(), FrameOfStack()); });
+                   [&] { r = MakeResult(sampler().Finish(), sampler().voxels(), frame); });
         return r;
     }
 };
@@ -514,10 +529,10 @@ class ObjectFeeder : public Feeder<voxwrap::ObjectSampler> {
         : Feeder(W, H, N, rangeList, threads, spacingXyz, type, RuleOf(kind, connectivity)),
           threads_(threads) {}
     Objects Finish(std::int64_t minVoxels, std::int64_t largest) {
+        const Frame frame = FrameOfStack();
         Objects out;
-        WithoutGil(warnings(), [&] {
-            out = HullsOf(sampler().Finish(), minVoxels, largest, threads_, FrameOfStack());
-        });
+        WithoutGil(warnings(),
+                   [&] { out = HullsOf(sampler().Finish(), minVoxels, largest, threads_, frame); });
         return out;
     }
 

@@ -643,8 +643,8 @@ struct ObjectSampler::State : sampling::FeedRules {
           SampleType samples, const ObjectRule& rule, const SampleOptions& options)
         : FeedRules{width, height, slices}, labels(rule.kind == ObjectRule::Kind::Labels),
           selection(chosen, samples), test(selection.Table()),
-          pipeline(0, sampling::Workers(options.threads, N), nullptr),
-          loop(W, H, N, rule, pipeline, samples) {}
+          pipeline(0, sampling::Workers(options.threads, Slices()), nullptr),
+          loop(W, H, Slices(), rule, pipeline, samples) {}
     const bool labels;
     // Compiled from a copy: the test reads the selection's table, and the caller's may be gone
     // before Add.

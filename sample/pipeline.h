@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "voxwrap/voxwrap.h"
 
 namespace voxwrap {
 namespace sampling {
@@ -32,24 +33,31 @@ inline unsigned Workers(unsigned threads, std::int64_t N) {
 
 // The rules of a sampler fed from memory: a positive stack size, then exactly N slices of at most
 // W x H samples, then one Finish. Both in-memory samplers (one object, every object) keep them.
+// With N = kAnySlices the stack is what was added: from one slice up to the last plane the hull's
+// coordinates reach, the bound that a known N must keep to be reduced at all.
 struct FeedRules {
     static void CheckSize(std::int32_t W, std::int32_t H, std::int64_t N) {
-        if (W <= 0 || H <= 0 || N <= 0)
+        if (W <= 0 || H <= 0 || (N <= 0 && N != kAnySlices))
             Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
     }
+    // The slices the loops may size their work for: N, or as many as an open stack can hold.
+    std::int64_t Slices() const { return N == kAnySlices ? kCoordinateLimit : N; }
     void CheckSlice(std::int32_t w, std::int32_t h) const {
-        if (finished || added == N)
+        if (finished || added == Slices())
             Fail(Error::Kind::Argument, "sampler: more slices than the stack holds.");
         if (w < 0 || h < 0 || w > W || h > H)
             Fail(Error::Kind::Argument, "sampler: slice larger than the stack.");
     }
     void CheckFinish() {
         if (finished) Fail(Error::Kind::Argument, "sampler: already finished.");
-        if (added != N) Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
+        if (N == kAnySlices && added == 0)
+            Fail(Error::Kind::Argument, "sampler: the stack size must be positive.");
+        if (N != kAnySlices && added != N)
+            Fail(Error::Kind::Argument, "sampler: fewer slices than the stack holds.");
         finished = true;
     }
     std::int32_t W, H;
-    std::int64_t N;
+    std::int64_t N;  // or kAnySlices
     std::int64_t added = 0;
     bool finished = false;
 };

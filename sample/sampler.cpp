@@ -343,7 +343,8 @@ struct SliceSampler::State : sampling::FeedRules {
           SampleType samples, const SampleOptions& options)
         : FeedRules{width, height, slices}, selection(chosen, samples),
           test(this->selection.Table()), count(options.countVoxels),
-          pipeline(0, sampling::Workers(options.threads, N), nullptr), planes(W, H, N, pipeline) {}
+          pipeline(0, sampling::Workers(options.threads, Slices()), nullptr),
+          planes(W, H, Slices(), pipeline) {}
     // Compiled from a copy: the test reads its table, and the caller's selection may be a
     // temporary.
     const SampleSelection selection;

@@ -209,9 +209,14 @@ struct Sampled {
 Sampled SampleStack(const Stack& stack, const Selection& selection,
                     const SampleOptions& options = {});
 
-// The same from memory: the caller feeds exactly N slices of at most W x H samples, each padded
-// with zeros like a file slice, so a volume gives the points, and so the hull, of the same data
-// as files. No slice is kept after Add returns.
+// The slice count of an in-memory sampler fed from a source that learns its length only at its
+// end (a stream, a generator): the stack is then the slices added before Finish, at least one and
+// at most kCoordinateLimit.
+constexpr std::int64_t kAnySlices = -1;
+
+// The same from memory: the caller feeds exactly N slices (or, with N = kAnySlices, any number) of
+// at most W x H samples, each padded with zeros like a file slice, so a volume gives the points,
+// and so the hull, of the same data as files. No slice is kept after Add returns.
 class SliceSampler {
   public:
     // Unsigned samples of up to 16 bits, fed as uint16.
@@ -233,7 +238,8 @@ class SliceSampler {
     // or double, the types it is defined for.
     template <class T>
     void Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    // The points, once all N slices were added; the sampler is spent.
+    // The points, once all N slices were added (with kAnySlices: once at least one was); the
+    // sampler is spent.
     Points Finish();
     // The object samples of the slices added so far, when counted.
     std::int64_t voxels() const { return voxels_; }
@@ -366,8 +372,9 @@ std::vector<SampledObject> SampleObjects(const SliceSource& source, std::int32_t
                                          const Selection& selection, const ObjectRule& rule,
                                          const SampleOptions& options = {});
 
-// SampleObjects fed slice by slice from memory, as SliceSampler is: exactly N slices of at most
-// W x H samples, each padded with zeros to W x H. No slice is kept after Add returns.
+// SampleObjects fed slice by slice from memory, as SliceSampler is: exactly N slices (or any
+// number, kAnySlices) of at most W x H samples, each padded with zeros to W x H. No slice is kept
+// after Add returns.
 class ObjectSampler {
   public:
     ObjectSampler(std::int32_t W, std::int32_t H, std::int64_t N, const Selection& selection,
@@ -385,7 +392,8 @@ class ObjectSampler {
     // T as SliceSampler::Add's.
     template <class T>
     void Add(const T* samples, std::ptrdiff_t rowStride, std::int32_t w, std::int32_t h);
-    // The objects, once all N slices were added, ordered by id; the sampler is spent.
+    // The objects, once all N slices were added (kAnySlices: at least one), ordered by id; the
+    // sampler is spent.
     std::vector<SampledObject> Finish();
 
   private:

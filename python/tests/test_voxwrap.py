@@ -186,6 +186,7 @@ def test_slices_from_iterables_give_the_arrays_hull(tmp_path):
     sources = [
         from_h5,
         voxwrap.hull(zarr.array(volume, chunks=(2, 9, 11)), "20000-"),
+        voxwrap.hull((plane for plane in volume), "20000-"),
         voxwrap.hull((plane for plane in volume), "20000-", count=len(volume)),
         voxwrap.hull(list(volume), "20000-"),
     ]
@@ -193,6 +194,11 @@ def test_slices_from_iterables_give_the_arrays_hull(tmp_path):
         assert np.array_equal(h.vertices, expected.vertices)
         assert np.array_equal(h.faces, expected.faces)
         assert h.object_voxels == expected.object_voxels
+        assert h.report() == expected.report()
+    # Every object of a generator, as of the array.
+    streamed = voxwrap.regionprops_table((plane for plane in volume), "20000-", objects="components")
+    whole = voxwrap.regionprops_table(volume, "20000-", objects="components")
+    assert streamed.keys() == whole.keys() and all(np.array_equal(streamed[k], whole[k]) for k in whole)
 
 
 def tiff_with_extra_strip_byte(path):
@@ -237,8 +243,13 @@ def test_failures_carry_the_message_and_kind(tmp_path):
         (lambda: voxwrap.hull(box, "9-3"), voxwrap.Error, "bad range list.", "argument"),
         (lambda: voxwrap.hull(box, "200-"), voxwrap.Error, "no object.", "image"),
         (lambda: voxwrap.hull(box[0]), voxwrap.Error, "volume must be 3-D (z, y, x), not 2-D.", "argument"),
-        (lambda: voxwrap.hull(iter(box)), voxwrap.Error,
-         "an iterable of slices without len() needs count=N, the number of slices.", "argument"),
+        (lambda: voxwrap.hull(iter([])), voxwrap.Error, "no object.", "image"),
+        (lambda: voxwrap.hull(7), voxwrap.Error,
+         "volume must be a 3-D array or an iterable of 2-D slices, not int.", "argument"),
+        (lambda: voxwrap.hull(iter(box), count=2), voxwrap.Error, "the iterable holds more than 2 slices.",
+         "argument"),
+        (lambda: voxwrap.hull(iter([box[0], box[0, :2]])), voxwrap.Error, "slice 1 has shape (2, 3), not (3, 3).",
+         "argument"),
         (lambda: voxwrap.hull(iter(box), count=4), voxwrap.Error, "the iterable ended after 3 of 4 slices.", "argument"),
         (lambda: voxwrap.hull(box, spacing=(1, 0, 1)), voxwrap.Error,
          "spacing (1, 0, 1) : bad value; give three positive numbers (sz, sy, sx).", "argument"),

@@ -234,4 +234,45 @@ TEST(SampleKinds, InMemorySamplersTakeTypedSlices) {
               "sampler: samples of another kind.");
 }
 
+// The feeding rules, for a count known before and one known only at the end (kAnySlices): slices
+// added, then one Finish.
+TEST(SampleKinds, SamplersKeepTheirSliceCount) {
+    const std::uint16_t one[1] = {1};
+    const Selection selection = Selection::FromRangeList("1");
+    const struct {
+        std::int64_t N;
+        int adds, finishes;
+        const char* failure;
+    } cases[] = {
+        {0, 0, 0, "sampler: the stack size must be positive."},
+        {-2, 0, 0, "sampler: the stack size must be positive."},
+        {voxwrap::kAnySlices, 0, 1, "sampler: the stack size must be positive."},
+        {2, 1, 1, "sampler: fewer slices than the stack holds."},
+        {1, 2, 0, "sampler: more slices than the stack holds."},
+        {voxwrap::kAnySlices, 3, 2, "sampler: already finished."},
+        {voxwrap::kAnySlices, 3, 1, "(no failure)"},
+    };
+    for (const auto& c : cases) {
+        for (const bool objects : {false, true}) {
+            const std::string text = FailureText([&] {
+                auto run = [&](auto& sampler) {
+                    for (int k = 0; k < c.adds; ++k)
+                        sampler.Add(one, 1, 1, 1);
+                    for (int k = 0; k < c.finishes; ++k)
+                        sampler.Finish();
+                };
+                if (objects) {
+                    ObjectSampler sampler(1, 1, c.N, selection, ObjectRule{});
+                    run(sampler);
+                } else {
+                    SliceSampler sampler(1, 1, c.N, selection);
+                    run(sampler);
+                }
+            });
+            EXPECT_EQ(text, c.failure)
+                << c.N << " " << c.adds << " " << c.finishes << " " << objects;
+        }
+    }
+}
+
 }  // namespace

@@ -517,7 +517,8 @@ TEST(SampleSlices, ReportsTheFirstFailureInSliceOrder) {
 
 // The same random stacks, slices of their own sizes included, fed from memory with a row stride of
 // the common width: the points of the files, in order, whatever the selection does with the
-// padding value 0 and on any number of threads; cancelling stops a run between slices.
+// padding value 0, on any number of threads and with the slice count known or not; cancelling
+// stops a run between slices.
 TEST(SliceSampler, GivesThePointsOfTheSameSlicesAsFiles) {
     std::mt19937 rng(5150);
     for (int trial = 0; trial < 20; ++trial) {
@@ -529,17 +530,18 @@ TEST(SliceSampler, GivesThePointsOfTheSameSlicesAsFiles) {
             std::int64_t fileVoxels = 0;
             const PointList files = List(voxwrap::SampleStack(stack.paths, {}, stack.W, stack.H,
                                                               selection, options, &fileVoxels));
-            for (const unsigned threads : {1u, 3u}) {
+            const auto N = static_cast<std::int64_t>(stack.grid.size());
+            for (const auto& [threads, slices] :
+                 {std::pair{1u, N}, std::pair{3u, N}, std::pair{3u, voxwrap::kAnySlices}}) {
                 options.threads = threads;
-                voxwrap::SliceSampler sampler(stack.W, stack.H,
-                                              static_cast<std::int64_t>(stack.grid.size()),
-                                              selection, options);
+                voxwrap::SliceSampler sampler(stack.W, stack.H, slices, selection, options);
                 for (std::size_t k = 0; k < stack.grid.size(); ++k)
                     sampler.Add(stack.grid[k].data(), stack.W, stack.sizes[k][0],
                                 stack.sizes[k][1]);
                 EXPECT_EQ(sampler.voxels(), fileVoxels);
                 EXPECT_EQ(List(sampler.Finish()), files)
-                    << "trial " << trial << ", " << list << ", threads " << threads;
+                    << "trial " << trial << ", " << list << ", threads " << threads << ", "
+                    << slices << " slices";
             }
         }
         voxwrap::SampleOptions cancelling;

@@ -105,8 +105,7 @@ def hull(volume, select=None, *, spacing=None, threads=None, count=None):
         never cast (bool, uint8 and uint16 are read through the strides by the workers, several
         slices at once, a row at a time; the other kinds a slice at a time), or an
         iterable of 2-D slices of equal shape and dtype (an h5py or zarr dataset, a list, a
-        generator), read one slice at a time. The slice count must be known before the first
-        slice is read: an iterable without len() (a generator) needs count=N.
+        generator), read one slice at a time to its end.
     select: None (every nonzero sample, True for bool; NaN is never selected), a range list in
         either form of the command line ("1000-4095", "1,5,7-9,200-": stored values of unsigned
         and signed samples of up to 16 bits; "-1000:400", "0.5:", "-inf:-500,300:inf": values,
@@ -114,7 +113,8 @@ def hull(volume, select=None, *, spacing=None, threads=None, count=None):
         None for open.
     spacing: (sz, sy, sx), the size of a voxel along each array axis; None: voxel units.
     threads: workers that reduce slices (None: one per core); the result is the same for any.
-    count: the number of slices of an iterable without len().
+    count: the number of slices of an iterable without len(), when known: a stream that ends
+        sooner or goes on is then refused.
 
     Other dtypes (int64, complex, ...) raise voxwrap.Error; no dtype is ever cast silently.
     """
@@ -192,7 +192,9 @@ def _volume(volume):
 def _feed(volume, count, make):
     # One slice at a time: only the slice being read is held. Every slice must have the shape
     # and dtype of the first (or the dataset's shape), so that the selection means the same.
-    # make(width, height, slices, dtype) gives the sampler that takes them.
+    # make(width, height, slices, dtype) gives the sampler that takes them; slices is -1 for an
+    # iterable whose length shows only at its end (a generator), which the sampler then takes as
+    # the slices it was given.
     try:
         length = len(volume)
     except TypeError:
@@ -202,37 +204,48 @@ def _feed(volume, count, make):
         if length is not None and length != count:
             raise Error(f"count {count} : the iterable holds {length} slices.")
         length = count
-    if length is None:
-        raise Error("an iterable of slices without len() needs count=N, the number of slices.")
-    slices = iter(volume)
+    try:
+        slices = iter(volume)
+    except TypeError:
+        raise Error(f"volume must be a 3-D array or an iterable of 2-D slices, not "
+                    f"{type(volume).__name__}.") from None
     shape = getattr(volume, "shape", None)
     dtype = getattr(volume, "dtype", None)
     first = None
     if shape is None or len(shape) != 3 or dtype is None:
         first = _next_slice(slices, 0, length)
+        if first is None:
+            raise Error("no object.", "image")
         shape = (length,) + first.shape
         dtype = first.dtype
     if len(shape) != 3:
         raise Error(f"slice 0 has shape {shape[1:]}, not 2-D.")
     _, h, w = shape
     dtype = np.dtype(dtype)
-    sampler = make(w, h, length, dtype)
-    for k in range(length):
+    sampler = make(w, h, -1 if length is None else length, dtype)
+    k = 0
+    while length is None or k < length:
         s = first if k == 0 and first is not None else _next_slice(slices, k, length)
+        if s is None:
+            break
         if s.ndim != 2 or s.shape != (h, w):
             raise Error(f"slice {k} has shape {s.shape}, not {(h, w)}.")
         if s.dtype != dtype:
             raise Error(f"slice {k} has dtype {s.dtype}, not {dtype} like slice 0.")
         sampler.add_slice(s)
-    if next(slices, None) is not None:
+        k += 1
+    if length is not None and next(slices, None) is not None:
         raise Error(f"the iterable holds more than {length} slices.")
     return sampler
 
 
 def _next_slice(slices, k, length):
+    # Slice k, or None at the end of an iterable of unknown length.
     try:
         return np.asarray(next(slices))
     except StopIteration:
+        if length is None:
+            return None
         raise Error(f"the iterable ended after {k} of {length} slices.") from None
 
 
