@@ -152,6 +152,61 @@ std::shared_ptr<Result> ResultOf(voxwrap::Hull hull, std::int64_t voxels, const 
     return r;
 }
 
+// A hull as pickle keeps it: the exact corners and triangles as numpy arrays (their byte order
+// travels with them), the voxel count and the frame. Everything else is computed again from
+// these, so that a hull read back writes the same bytes.
+py::tuple StateOf(const Result& r) {
+    const voxwrap::Points& v = r.hull.vertices;
+    py::array_t<std::int32_t> corners({std::size_t{3}, v.size()});
+    auto c = corners.mutable_unchecked<2>();
+    for (std::size_t k = 0; k < v.size(); ++k) {
+        c(0, k) = v.x[k];
+        c(1, k) = v.y[k];
+        c(2, k) = v.z[k];
+    }
+    const auto& t = r.hull.triangles;
+    py::array_t<std::int32_t> triangles({t.size(), std::size_t{3}});
+    if (!t.empty()) std::memcpy(triangles.mutable_data(), t.data(), t.size() * sizeof(t[0]));
+    const Frame& f = r.frame;
+    return py::make_tuple(1, corners, triangles, r.m.objectVoxels, f.slices, f.width, f.height,
+                          py::make_tuple(f.spacing.s[0], f.spacing.s[1], f.spacing.s[2]), f.unit,
+                          f.stlUnit);
+}
+
+std::shared_ptr<Result> ResultOfState(const py::tuple& state) {
+    using Ints = py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>;
+    if (state.size() != 10 || state[0].cast<int>() != 1) Refuse("Hull: not a pickled hull.");
+    const Ints corners = state[1].cast<Ints>(), triangles = state[2].cast<Ints>();
+    if (corners.ndim() != 2 || corners.shape(0) != 3 || triangles.ndim() != 2 ||
+        triangles.shape(1) != 3)
+        Refuse("Hull: not a pickled hull.");
+    voxwrap::Hull hull;
+    const auto c = corners.unchecked<2>();
+    const auto n = static_cast<std::int32_t>(corners.shape(1));
+    for (std::int32_t k = 0; k < n; ++k) {
+        hull.vertices.x.push_back(c(0, k));
+        hull.vertices.y.push_back(c(1, k));
+        hull.vertices.z.push_back(c(2, k));
+    }
+    const auto t = triangles.unchecked<2>();
+    for (py::ssize_t k = 0; k < triangles.shape(0); ++k) {
+        const std::array<std::int32_t, 3> tri{t(k, 0), t(k, 1), t(k, 2)};
+        for (const std::int32_t i : tri)
+            if (i < 0 || i >= n) Refuse("Hull: not a pickled hull.");
+        hull.triangles.push_back(tri);
+    }
+    Frame f;
+    f.slices = state[4].cast<std::int64_t>();
+    f.width = state[5].cast<std::int64_t>();
+    f.height = state[6].cast<std::int64_t>();
+    const auto s = state[7].cast<std::array<double, 3>>();
+    for (int i = 0; i < 3; ++i)
+        f.spacing.s[i] = s[i];
+    f.unit = state[8].cast<std::string>();
+    f.stlUnit = state[9].cast<std::string>();
+    return ResultOf(std::move(hull), state[3].cast<std::int64_t>(), f);
+}
+
 std::shared_ptr<Result> MakeResult(voxwrap::Points points, std::int64_t voxels,
                                    const Frame& frame) {
     if (points.empty()) throw voxwrap::Error(Kind::Image, "no object.");
@@ -957,7 +1012,16 @@ at index (z, y, x) is the cube [z, z+1] x [y, y+1] x [x, x+1] before scaling.)")
             },
             py::arg("path"), py::arg("format") = py::none(),
             R"(Writes the mesh: "stl", "stl-ascii", "ply" or "obj"; by default from the
-extension (.stl, .ply, .obj). The bytes are the command line's for the same data and spacing.)");
+extension (.stl, .ply, .obj). The bytes are the command line's for the same data and spacing.)")
+        // Pickled (and so copied, and sent between processes by multiprocessing or dask) as its
+        // exact corners and triangles.
+        .def(py::pickle([](const Result& r) { return StateOf(r); },
+                        [](const py::tuple& state) { return ResultOfState(state); }))
+        .def("__repr__", [](const Result& r) {
+            return py::str("<voxwrap.Hull: {} vertices, {} faces, volume {!r}, solidity {!r}>")
+                .format(r.hull.vertices.size(), r.hull.triangles.size(), r.m.hullVolume,
+                        r.m.solidity);
+        });
 
     py::class_<Sampler>(m, "Sampler")
         .def(py::init([](std::int64_t w, std::int64_t h, std::int64_t n,

@@ -6,6 +6,7 @@ it are skipped without it. Every volume is small: the point is agreement, not sp
 
 import json
 import os
+import pickle
 import struct
 import subprocess
 import sys
@@ -147,6 +148,17 @@ def test_faces_turn_outward_and_arrays_are_the_hulls_own():
     assert np.shares_memory(h.vertices, v) and not v.flags.writeable
     (lo, hi) = h.bbox
     assert lo == tuple(v.min(axis=0)) and hi == tuple(v.max(axis=0))
+
+
+def test_a_pickled_hull_is_the_same_hull(tmp_path):
+    # As multiprocessing and dask send results between processes: the copy writes the same bytes.
+    for h in (voxwrap.hull(volume_of(np.int16), "-5:"), voxwrap.hull(volume_of(np.uint8), spacing=(2.0, 0.5, 0.25))):
+        copy = pickle.loads(pickle.dumps(h))
+        assert repr(copy) == repr(h) and copy.report() == h.report() and copy.six_volume == h.six_volume
+        for name in ("a.stl", "a.ply", "a.obj"):
+            h.write(tmp_path / name)
+            copy.write(tmp_path / ("copy_" + name))
+            assert (tmp_path / name).read_bytes() == (tmp_path / ("copy_" + name)).read_bytes()
 
 
 def test_a_long_hull_lets_other_threads_run():
