@@ -268,6 +268,8 @@ def test_failures_carry_the_message_and_kind(tmp_path):
         (lambda: voxwrap.hull(box, spacing=(1, 1, 1e38)), voxwrap.Error,
          "spacing : bad value (every coordinate must be a finite single-precision number).", "argument"),
         (lambda: voxwrap.hull_stack(missing), FileNotFoundError, f"{missing} : directory not open.", "not_found"),
+        (lambda: voxwrap.hull_stack(tmp_path, ["a.tif"]), voxwrap.Error,
+         "names ['a.tif'] : bad value; give a name file, \"-\" or a sorting option such as \"--n\".", "argument"),
         (lambda: voxwrap.hull(box, spacing="tiff"), voxwrap.Error,
          'spacing "tiff" : only hull_stack reads the spacing its TIFF files record; give (sz, sy, sx).',
          "argument"),

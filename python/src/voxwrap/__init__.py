@@ -260,6 +260,10 @@ def hull_stack(directory, names="-", select="1-", *, spacing=None, threads=None)
     """
     import os
 
+    if isinstance(names, os.PathLike):
+        names = os.fspath(names)  # a name file
+    if not isinstance(names, str):
+        raise Error(f"names {names!r} : bad value; give a name file, \"-\" or a sorting option such as \"--n\".")
     tiff = isinstance(spacing, str) and spacing == "tiff"
     ranges = None if select is None else _range_list(select)  # None: every nonzero sample of the stack's kind
     return _voxwrap.hull_stack(os.fspath(directory), names, ranges, _threads(threads),
