@@ -36,6 +36,23 @@ bool Coplanar(const Triangle& t, const Triangle& u, const HullStorage& hull) {
     return true;
 }
 
+// Every array but IX, IY, IZ, in the order of chull3's argument list, with the entries it holds
+// per point of capacity: the one list that SizeCells and Grow both follow.
+template <class Visit>
+void EachCellArray(HullStorage& h, Visit visit) {
+    for (auto* a : {&h.IRANK, &h.IVEDGE})
+        visit(*a, 1);
+    visit(h.IFEDGE, FacesPerPoint);
+    for (auto* a : {&h.IEVS, &h.IEVE, &h.IEF1, &h.IEF2, &h.IESF1, &h.IESF2, &h.IEEF2, &h.IEEF1})
+        visit(*a, EdgesPerPoint);
+    for (auto* a : {&h.IVSUB, &h.IORDER, &h.IVNEXT, &h.IVPREV, &h.IVFLAG, &h.ISPREV})
+        visit(*a, 1);
+    for (auto* a : {&h.IEFLAG, &h.IESTK})
+        visit(*a, EdgesPerPoint);
+    for (auto* a : {&h.IFFLAG, &h.IFSTK})
+        visit(*a, FacesPerPoint);
+}
+
 }  // namespace
 
 void HullStorage::SizePoints(std::int64_t n) {
@@ -64,18 +81,9 @@ std::int32_t HullStorage::TakePoints(voxwrap::Points points) {
 }
 
 void HullStorage::SizeCells() {
-    const std::int64_t m = m_, faces = NFMAX(), edges = NEMAX();
-    for (auto* a : {&IRANK, &IVEDGE})
-        *a = Allocate(m);
-    IFEDGE = Allocate(faces);
-    for (auto* a : {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1})
-        *a = Allocate(edges);
-    for (auto* a : {&IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG, &ISPREV})
-        *a = Allocate(m);
-    for (auto* a : {&IEFLAG, &IESTK})
-        *a = Allocate(edges);
-    for (auto* a : {&IFFLAG, &IFSTK})
-        *a = Allocate(faces);
+    EachCellArray(*this, [this](std::vector<std::int32_t>& a, std::int32_t perPoint) {
+        a = Allocate(std::int64_t{perPoint} * m_);
+    });
 }
 
 void HullStorage::Reuse(std::int32_t n) {
@@ -86,14 +94,11 @@ void HullStorage::Reuse(std::int32_t n) {
 void HullStorage::Grow(std::int64_t m) {
     if (m < m_ || m > INT32_MAX / EdgesPerPoint) Fail(Error::Kind::Memory, kHullMemory);
     try {
-        for (auto* a :
-             {&IX, &IY, &IZ, &IRANK, &IVEDGE, &IVSUB, &IORDER, &IVNEXT, &IVPREV, &IVFLAG, &ISPREV})
+        for (auto* a : {&IX, &IY, &IZ})
             a->resize(static_cast<std::size_t>(m));
-        for (auto* a : {&IFEDGE, &IFFLAG, &IFSTK})
-            a->resize(static_cast<std::size_t>(FacesPerPoint * m));
-        for (auto* a :
-             {&IEVS, &IEVE, &IEF1, &IEF2, &IESF1, &IESF2, &IEEF2, &IEEF1, &IEFLAG, &IESTK})
-            a->resize(static_cast<std::size_t>(EdgesPerPoint * m));
+        EachCellArray(*this, [m](std::vector<std::int32_t>& a, std::int32_t perPoint) {
+            a.resize(static_cast<std::size_t>(perPoint * m));
+        });
     } catch (const std::bad_alloc&) {
         Fail(Error::Kind::Memory, kHullMemory);
     }

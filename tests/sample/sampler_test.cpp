@@ -261,9 +261,9 @@ PlanePoints ReferencePoints(const Stack& s, const unsigned char* table) {
 }
 
 // Random stacks under range lists that do and do not mark the padding value 0, of one interval
-// and of many, on 1 to 8 threads, in slabs of the usual size and of a few dozen points: the points are taken, in order, from those of the
-// pixel-by-pixel definition and are exactly its hull corners; the watch sees every slice in order
-// and, when asked, every object sample.
+// and of many, on 1 to 8 threads, in slabs of the usual size and of a few dozen points: the
+// points are taken, in order, from those of the pixel-by-pixel definition and are exactly its
+// hull corners; the watch sees every slice in order and, when asked, every object sample.
 TEST(SampleSlices, KeepsTheHullCornersOfEveryPixelInOrder) {
     std::mt19937 rng(4242);
     const char* lists[] = {"1000-4095", "0-999",   "7,1000,2000-2000,4096-",
